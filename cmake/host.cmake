@@ -1,0 +1,23 @@
+# The host build: the product's sources against the Windows API stand-in, and the tests, all
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_compile_options(${WARNINGS} ${SANITIZERS} -g)
+add_link_options(${SANITIZERS})
+
+file(GLOB HOSTWIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/hostwin/src/*.cpp)
+add_library(hostwin STATIC ${HOSTWIN_SOURCES})
+target_include_directories(hostwin PUBLIC ${CMAKE_SOURCE_DIR}/hostwin/include)
+
+add_library(product STATIC ${PRODUCT_SOURCES})
+target_compile_definitions(product PRIVATE HOSTWIN_PRODUCT)
+target_link_libraries(product PUBLIC hostwin)
+target_link_libraries(hostwin PUBLIC product) # RunLauncher calls WinMain
+
+file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
+add_executable(host_tests ${HOST_TEST_SOURCES})
+target_include_directories(host_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(host_tests PRIVATE product hostwin GTest::gtest GTest::gtest_main)
+gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)

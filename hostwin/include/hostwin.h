@@ -1,0 +1,127 @@
+/* The simulated machine behind the host stand-in, as tests drive and inspect it. */
+#ifndef HOSTWIN_HOSTWIN_H
+#define HOSTWIN_HOSTWIN_H
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace hw
+{
+
+/* --- the machine as a whole ------------------------------------------------------------ */
+
+/* Wipes the machine: drives mapped under sandbox_dir (created empty), empty registry but for
+** HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion with ProgramFilesDir "C:\Program Files",
+** no processes, kernel32.dll and the system psapi.dll loadable with all their entry points,
+** GetVersion of Windows XP, no code page with lead bytes, TEMP unset, no faults. */
+void Reset(const std::string &sandbox_dir);
+
+/* Every stand-in call can be made to fail: after `skip` successful calls, the next `times`
+** calls (-1: all) of `call` fail with `error` (a status, or GetLastError's value). */
+void FailCall(const std::string &call, long error = 0, int times = -1, int skip = 0);
+/* How often `call` was made since Reset. */
+int CallCount(const std::string &call);
+
+/* Runs WinMain with the given process command line; returns the exit code, whether WinMain
+** returned or the launcher called exit. Streams left open are closed as at process end. */
+int RunLauncher(const char *command_line);
+
+/* What the user and the trace log saw, in order: boxes and every write to a stream. */
+struct Event {
+    enum Kind { Box, Write } kind;
+    std::string file;    /* Write: the Windows path of the stream */
+    std::string text;    /* Box: its text; Write: the bytes as the program handed them over */
+    std::string caption; /* Box */
+    UINT flags = 0;      /* Box */
+    bool has_owner = false;
+};
+const std::vector<Event> &Events();
+
+/* --- system services ------------------------------------------------------------------- */
+
+void SetModulePath(const std::string &path);
+void SetEnv(const std::string &name, const std::string &value);
+void UnsetEnv(const std::string &name);
+void SetSystemDirectory(const std::string &path);
+void SetCodePage(int code_page); /* 0: single-byte; 932: Shift-JIS lead bytes */
+void SetVersion(DWORD version);
+int SleepCount();
+DWORD SleptMs();
+
+/* --- files ----------------------------------------------------------------------------- */
+
+/* The host path of a Windows path (matched case-insensitively against what exists). */
+std::string HostPath(const std::string &windows_path);
+void WriteFile(const std::string &windows_path, const std::string &bytes); /* makes folders */
+void MakeDir(const std::string &windows_path);
+bool Exists(const std::string &windows_path);
+std::string ReadFile(const std::string &windows_path); /* "" when missing */
+int OpenStreamCount();
+
+/* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
+
+struct RegValue {
+    DWORD type = REG_SZ;
+    std::string bytes; /* exactly the stored bytes, terminator included where stored */
+};
+void RegCreateKey(const std::string &path);
+void RegRemoveKey(const std::string &path); /* with its values and subkeys */
+bool RegKeyExists(const std::string &path);
+void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes);
+void RegSetString(const std::string &key, const std::string &name, const std::string &text);
+bool RegGet(const std::string &key, const std::string &name, RegValue *value);
+void RegRemoveValue(const std::string &key, const std::string &name);
+void RegDenyOpen(const std::string &key); /* opens fail with ERROR_ACCESS_DENIED */
+std::vector<REGSAM> RegOpenMasks();       /* the access mask of every open, in order */
+int OpenKeyCount();                       /* keys opened and not closed */
+
+/* --- processes and libraries -------------------------------------------------------------- */
+
+struct Process {
+    DWORD pid = 0;
+    std::string exe_file;                /* what the Toolhelp entry's szExeFile holds */
+    std::vector<std::string> modules;    /* module paths, the executable first */
+    bool openable = true;                /* OpenProcess succeeds */
+    bool modules_listable = true;        /* EnumProcessModules succeeds */
+    std::vector<int> unreadable_modules; /* indices whose GetModuleFileNameExA answers 0 */
+    int scans = -1;                      /* enumerations it is still seen by; -1: for ever */
+};
+void AddProcess(const Process &process);
+std::vector<Process> &Processes();
+int ScanCount(); /* snapshots taken plus EnumProcesses calls */
+
+void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries);
+std::vector<std::string> LoadedLibraryNames(); /* the name of every LoadLibraryA, in order */
+int LoadedLibraryCount();                      /* loaded and not freed */
+int OpenHandleCount();                         /* process, thread and snapshot handles */
+std::vector<DWORD> OpenProcessMasks();
+
+/* The engine that CreateProcessA starts, as the next run will see it. */
+struct Engine {
+    DWORD exit_code = 0;
+    int failed_exit_reads = 0;  /* GetExitCodeProcess fails this many times */
+    int still_active_reads = 0; /* and then answers STILL_ACTIVE this many times */
+    DWORD wait_result = WAIT_OBJECT_0;
+    std::function<void()> on_run; /* what it does to files and registry while it runs */
+    int copy_scans = 0;           /* a copy of it stays for this many enumerations */
+};
+Engine &NextEngine();
+
+struct Launch {
+    std::string application; /* "(null)" when none was given */
+    std::string command_line;
+    BOOL inherit = FALSE;
+    DWORD flags = 0;
+    bool environment_null = true;
+    bool current_dir_null = true;
+    STARTUPINFOA startup{};
+};
+const std::vector<Launch> &Launches();
+
+} // namespace hw
+
+#endif

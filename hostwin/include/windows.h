@@ -1,0 +1,128 @@
+/* Host stand-in of the Windows API: the types, constants and calls the launcher uses, served
+** by a simulated machine that tests drive through hostwin.h. Host build only. */
+#ifndef HOSTWIN_WINDOWS_H
+#define HOSTWIN_WINDOWS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef void *HANDLE;
+typedef void *LPVOID;
+typedef struct HKEY__ *HKEY;
+typedef struct HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HWND__ *HWND;
+typedef DWORD REGSAM;
+typedef intptr_t (*FARPROC)(void);
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 259u
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define STARTF_USESHOWWINDOW 0x00000001u
+#define STARTF_USESTDHANDLES 0x00000100u
+#define SW_HIDE 0
+#define CREATE_NEW_CONSOLE 0x00000010u
+#define CREATE_NEW_PROCESS_GROUP 0x00000200u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define PROCESS_VM_READ 0x0010u
+
+#define MB_OK 0x00000000u
+#define MB_ICONHAND 0x00000010u
+#define IDOK 1
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MORE_DATA 234L
+#define ERROR_KEY_DELETED 1018L
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define KEY_ALL_ACCESS 0xF003Fu
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE *lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION;
+
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
+
+/* kernel32 */
+LPSTR GetCommandLineA(void);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR dflt, LPSTR buffer, DWORD size,
+                               LPCSTR file);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+void Sleep(DWORD ms);
+BOOL IsDBCSLeadByte(BYTE c);
+DWORD GetVersion(void);
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id);
+BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *process_attrs,
+                    SECURITY_ATTRIBUTES *thread_attrs, BOOL inherit, DWORD flags,
+                    LPVOID environment, LPCSTR current_dir, STARTUPINFOA *startup,
+                    PROCESS_INFORMATION *info);
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
+BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
+HANDLE GetStdHandle(DWORD which);
+BOOL CloseHandle(HANDLE handle);
+
+/* advapi32 */
+LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                    DWORD size);
+LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegCloseKey(HKEY key);
+
+/* user32 */
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+#endif

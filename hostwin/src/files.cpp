@@ -1,0 +1,243 @@
+/* The C runtime's Windows file semantics over a sandbox folder: "C:\a\b" lives at
+** <sandbox>/C/a/b, names match without regard to letter case, text-mode streams write CR LF,
+** rename never replaces, remove fails on a directory or an open file. */
+#include <dirent.h>
+#include <stdarg.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "machine.h"
+
+namespace hw
+{
+
+/* Finds the entry of dir whose name equals name without regard to ASCII case. */
+static std::string MatchEntry(const std::string &dir, const std::string &name)
+{
+    std::string want = Lower(name);
+    DIR *d = opendir(dir.c_str());
+    std::string found = name;
+    if (d == nullptr)
+        return found;
+    while (struct dirent *e = readdir(d)) {
+        if (Lower(e->d_name) == want) {
+            found = e->d_name;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+std::string HostPath(const std::string &windows_path)
+{
+    std::string rest = windows_path;
+    std::string host = M().sandbox;
+    if (rest.size() >= 2 && rest[1] == ':') {
+        host += "/" + std::string(1, (char)toupper((unsigned char)rest[0]));
+        rest = rest.substr(2);
+    } else {
+        host += "/_relative";
+    }
+    std::string part;
+    for (size_t i = 0; i <= rest.size(); i++) {
+        if (i == rest.size() || rest[i] == '\\' || rest[i] == '/') {
+            if (!part.empty())
+                host += "/" + MatchEntry(host, part);
+            part.clear();
+        } else {
+            part += rest[i];
+        }
+    }
+    return host;
+}
+
+static void MakeParents(const std::string &host_path)
+{
+    std::filesystem::create_directories(std::filesystem::path(host_path).parent_path());
+}
+
+void WriteFile(const std::string &windows_path, const std::string &bytes)
+{
+    std::string host = HostPath(windows_path);
+    MakeParents(host);
+    std::ofstream(host, std::ios::binary) << bytes;
+}
+
+void MakeDir(const std::string &windows_path)
+{
+    std::filesystem::create_directories(HostPath(windows_path));
+}
+
+bool Exists(const std::string &windows_path)
+{
+    struct stat st;
+    return stat(HostPath(windows_path).c_str(), &st) == 0;
+}
+
+std::string ReadFile(const std::string &windows_path)
+{
+    std::ifstream in(HostPath(windows_path), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int OpenStreamCount()
+{
+    return (int)M().streams.size();
+}
+
+void CloseAllStreams()
+{
+    for (auto &s : M().streams)
+        ::fclose(s.first);
+    M().streams.clear();
+}
+
+static bool IsOpen(const std::string &host_path)
+{
+    for (auto &s : M().streams)
+        if (s.second.host_path == host_path)
+            return true;
+    return false;
+}
+
+} // namespace hw
+
+using hw::M;
+
+int _access(const char *path, int mode)
+{
+    struct stat st;
+    (void)mode;
+    if (hw::Failing("_access"))
+        return -1;
+    return stat(hw::HostPath(path).c_str(), &st) == 0 ? 0 : -1;
+}
+
+/* The runtime's full buffer: lines reach the file by 4096 bytes, at close and at exit. */
+#define STREAM_BUFFER_SIZE 4096
+
+FILE *hw_fopen(const char *path, const char *mode)
+{
+    std::string m = mode;
+    bool text = m.find('b') == std::string::npos;
+    if (hw::Failing("fopen"))
+        return nullptr;
+    std::string host = hw::HostPath(path);
+    struct stat st;
+    if (stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return nullptr;
+    if (text)
+        m += "b";
+    FILE *fp = ::fopen(host.c_str(), m.c_str());
+    if (fp == nullptr)
+        return nullptr;
+    setvbuf(fp, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
+    M().streams[fp] = hw::Stream{path, host, text};
+    return fp;
+}
+
+int hw_fclose(FILE *fp)
+{
+    hw::Failing("fclose");
+    M().streams.erase(fp);
+    return ::fclose(fp);
+}
+
+size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp)
+{
+    auto it = M().streams.find(fp);
+    std::string bytes((const char *)data, size * count);
+    if (hw::Failing("fwrite"))
+        return 0;
+    if (it != M().streams.end()) {
+        M().events.push_back({hw::Event::Write, it->second.windows_path, bytes, "", 0, false});
+        if (it->second.text) {
+            std::string out;
+            for (char c : bytes) {
+                if (c == '\n')
+                    out += '\r';
+                out += c;
+            }
+            bytes = out;
+        }
+    }
+    size_t written = ::fwrite(bytes.data(), 1, bytes.size(), fp);
+    return size == 0 || written != bytes.size() ? 0 : count;
+}
+
+size_t hw_fread(void *data, size_t size, size_t count, FILE *fp)
+{
+    auto it = M().streams.find(fp);
+    if (hw::Failing("fread") || size == 0)
+        return 0;
+    size_t want = size * count, got = 0;
+    char *out = (char *)data;
+    bool text = it != M().streams.end() && it->second.text;
+    while (got < want) {
+        int c = ::fgetc(fp);
+        if (c == EOF)
+            break;
+        if (text && c == '\r') {
+            int next = ::fgetc(fp);
+            if (next == '\n')
+                c = '\n';
+            else if (next != EOF)
+                ::ungetc(next, fp);
+        }
+        out[got++] = (char)c;
+    }
+    return got / size;
+}
+
+int hw_vfprintf(FILE *fp, const char *fmt, va_list ap)
+{
+    va_list copy;
+    va_copy(copy, ap);
+    int n = vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    if (n < 0)
+        return n;
+    std::string text((size_t)n + 1, '\0');
+    vsnprintf(&text[0], text.size(), fmt, ap);
+    text.resize((size_t)n);
+    return hw_fwrite(text.data(), 1, text.size(), fp) == text.size() ? n : -1;
+}
+
+int hw_fprintf(FILE *fp, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int n = hw_vfprintf(fp, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+int hw_remove(const char *path)
+{
+    struct stat st;
+    if (hw::Failing("remove"))
+        return -1;
+    std::string host = hw::HostPath(path);
+    if (stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host))
+        return -1;
+    return ::unlink(host.c_str()) == 0 ? 0 : -1;
+}
+
+int hw_rename(const char *from, const char *to)
+{
+    struct stat st;
+    if (hw::Failing("rename"))
+        return -1;
+    std::string host_from = hw::HostPath(from), host_to = hw::HostPath(to);
+    if (stat(host_from.c_str(), &st) != 0 || stat(host_to.c_str(), &st) == 0 ||
+        hw::IsOpen(host_from))
+        return -1;
+    return ::rename(host_from.c_str(), host_to.c_str()) == 0 ? 0 : -1;
+}

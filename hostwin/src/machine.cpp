@@ -1,0 +1,155 @@
+#include "machine.h"
+
+#include <setjmp.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show);
+
+namespace hw
+{
+
+static Machine machine;
+static jmp_buf exit_jump;
+static bool exit_armed = false;
+static int exit_code = 0;
+
+Machine &M()
+{
+    return machine;
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return (char)(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return s;
+}
+
+void Reset(const std::string &sandbox_dir)
+{
+    CloseAllStreams();
+    machine = Machine();
+    machine.sandbox = sandbox_dir;
+    std::filesystem::remove_all(sandbox_dir);
+    std::filesystem::create_directories(sandbox_dir);
+    machine.system_dir = "C:\\WINDOWS\\system32";
+    machine.version = 0x0A280105; /* Windows XP: 5.1, build 2600 */
+    RegSetString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                 "C:\\Program Files");
+    SetLibrary("kernel32.dll", true,
+               {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
+                "Module32Next"});
+    SetLibrary("C:\\WINDOWS\\system32\\psapi.dll", true,
+               {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
+}
+
+void FailCall(const std::string &call, long error, int times, int skip)
+{
+    machine.faults[call] = Fault{error, times, skip};
+}
+
+int CallCount(const std::string &call)
+{
+    auto it = machine.calls.find(call);
+    return it == machine.calls.end() ? 0 : it->second;
+}
+
+bool Failing(const char *call, long *error)
+{
+    machine.calls[call]++;
+    auto it = machine.faults.find(call);
+    if (it == machine.faults.end())
+        return false;
+    Fault &f = it->second;
+    if (f.skip > 0) {
+        f.skip--;
+        return false;
+    }
+    if (f.times == 0)
+        return false;
+    if (f.times > 0)
+        f.times--;
+    if (error != nullptr)
+        *error = f.error;
+    return true;
+}
+
+const std::vector<Event> &Events()
+{
+    return machine.events;
+}
+
+uintptr_t NewObject(const Object &object)
+{
+    uintptr_t h = machine.next_handle;
+    machine.next_handle += 4;
+    machine.objects.emplace(h, object);
+    return h;
+}
+
+Object *FindObject(const void *handle, Object::Kind kind)
+{
+    auto it = machine.objects.find((uintptr_t)handle);
+    if (it == machine.objects.end() || it->second.kind != kind)
+        return nullptr;
+    return &it->second;
+}
+
+void DropObject(const void *handle)
+{
+    machine.objects.erase((uintptr_t)handle);
+}
+
+int RunLauncher(const char *command_line)
+{
+    static char cmdline_copy[40000];
+    int code;
+
+    machine.command_line_null = command_line == nullptr;
+    machine.command_line = command_line == nullptr ? "" : command_line;
+    snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
+    exit_armed = true;
+    if (setjmp(exit_jump) == 0)
+        code = WinMain(nullptr, nullptr, cmdline_copy, 1);
+    else
+        code = exit_code;
+    exit_armed = false;
+    CloseAllStreams();
+    return code;
+}
+
+} // namespace hw
+
+[[noreturn]] void hw_exit(int code)
+{
+    hw::Failing("exit");
+    hw::CloseAllStreams();
+    if (!hw::exit_armed)
+        _Exit(code);
+    hw::exit_code = code;
+    longjmp(hw::exit_jump, 1);
+}
+
+void *hw_malloc(size_t size)
+{
+    if (hw::Failing("malloc"))
+        return nullptr;
+    return malloc(size);
+}
+
+void *hw_realloc(void *p, size_t size)
+{
+    if (hw::Failing("realloc"))
+        return nullptr;
+    return realloc(p, size);
+}
+
+void hw_free(void *p)
+{
+    hw::Failing("free");
+    free(p);
+}

@@ -1,0 +1,347 @@
+/* Processes of the simulated machine: the engine that CreateProcessA starts, the process
+** table that the Toolhelp snapshot and the psapi calls enumerate, and loadable libraries. */
+#include <string.h>
+#include <sys/stat.h>
+
+#include <tlhelp32.h>
+
+#include "machine.h"
+
+namespace hw
+{
+
+void AddProcess(const Process &process)
+{
+    M().processes.push_back(process);
+}
+std::vector<Process> &Processes()
+{
+    return M().processes;
+}
+int ScanCount()
+{
+    return M().scans;
+}
+
+void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries)
+{
+    Library lib;
+    lib.loadable = loadable;
+    lib.entries.insert(entries.begin(), entries.end());
+    M().libraries[Lower(name)] = lib;
+}
+
+std::vector<std::string> LoadedLibraryNames()
+{
+    return M().loaded_names;
+}
+
+static int CountObjects(Object::Kind a, Object::Kind b, Object::Kind c)
+{
+    int n = 0;
+    for (auto &o : M().objects)
+        n += o.second.kind == a || o.second.kind == b || o.second.kind == c;
+    return n;
+}
+
+int LoadedLibraryCount()
+{
+    return CountObjects(Object::Module, Object::Module, Object::Module);
+}
+
+int OpenHandleCount()
+{
+    return CountObjects(Object::Process, Object::Thread, Object::Snapshot);
+}
+
+std::vector<DWORD> OpenProcessMasks()
+{
+    return M().process_masks;
+}
+
+Engine &NextEngine()
+{
+    return M().next_engine;
+}
+
+const std::vector<Launch> &Launches()
+{
+    return M().launches;
+}
+
+/* One enumeration: the processes it sees; each counted one is seen one time fewer after. */
+static std::vector<Process> Scan()
+{
+    std::vector<Process> seen;
+    std::vector<Process> &table = M().processes;
+    M().scans++;
+    for (auto &p : table) {
+        if (p.scans != 0)
+            seen.push_back(p);
+        if (p.scans > 0)
+            p.scans--;
+    }
+    for (auto it = table.begin(); it != table.end();)
+        it = it->scans == 0 ? table.erase(it) : it + 1;
+    return seen;
+}
+
+} // namespace hw
+
+using hw::M;
+using hw::Object;
+
+/* --- Toolhelp ----------------------------------------------------------------------------- */
+
+static HANDLE WINAPI SimCreateToolhelp32Snapshot(DWORD flags, DWORD process_id)
+{
+    (void)process_id;
+    if (hw::Failing("CreateToolhelp32Snapshot") || flags != TH32CS_SNAPPROCESS)
+        return INVALID_HANDLE_VALUE;
+    Object o{};
+    o.kind = Object::Snapshot;
+    o.snap = hw::Scan();
+    return (HANDLE)hw::NewObject(o);
+}
+
+static BOOL FillEntry(HANDLE snapshot, PROCESSENTRY32 *entry, const char *call, bool first)
+{
+    Object *o = hw::FindObject(snapshot, Object::Snapshot);
+    if (hw::Failing(call) || o == nullptr || entry->dwSize < sizeof *entry)
+        return FALSE;
+    if (first)
+        o->next = 0;
+    if (o->next >= o->snap.size())
+        return FALSE;
+    const hw::Process &p = o->snap[o->next++];
+    entry->th32ProcessID = p.pid;
+    memset(entry->szExeFile, 0, sizeof entry->szExeFile);
+    /* A name of MAX_PATH bytes or more arrives cut, and unterminated, as a raw field would. */
+    memcpy(entry->szExeFile, p.exe_file.data(),
+           p.exe_file.size() < sizeof entry->szExeFile ? p.exe_file.size()
+                                                       : sizeof entry->szExeFile);
+    return TRUE;
+}
+
+static BOOL WINAPI SimProcess32First(HANDLE snapshot, PROCESSENTRY32 *entry)
+{
+    return FillEntry(snapshot, entry, "Process32First", true);
+}
+
+static BOOL WINAPI SimProcess32Next(HANDLE snapshot, PROCESSENTRY32 *entry)
+{
+    return FillEntry(snapshot, entry, "Process32Next", false);
+}
+
+static BOOL WINAPI SimModule32Walk(HANDLE snapshot, void *entry)
+{
+    (void)snapshot;
+    (void)entry;
+    return FALSE;
+}
+
+/* --- psapi -------------------------------------------------------------------------------- */
+
+static BOOL WINAPI SimEnumProcesses(DWORD *ids, DWORD size, DWORD *needed)
+{
+    if (hw::Failing("EnumProcesses"))
+        return FALSE;
+    std::vector<hw::Process> seen = hw::Scan();
+    DWORD n = 0;
+    for (; n < seen.size() && (n + 1) * sizeof(DWORD) <= size; n++)
+        ids[n] = seen[n].pid;
+    *needed = n * (DWORD)sizeof(DWORD);
+    return TRUE;
+}
+
+static BOOL WINAPI SimEnumProcessModules(HANDLE process, HMODULE *modules, DWORD size,
+                                         DWORD *needed)
+{
+    Object *o = hw::FindObject(process, Object::Process);
+    if (hw::Failing("EnumProcessModules") || o == nullptr || !o->proc.modules_listable)
+        return FALSE;
+    DWORD total = (DWORD)o->proc.modules.size();
+    for (DWORD i = 0; i < total && (i + 1) * sizeof(HMODULE) <= size; i++)
+        modules[i] = (HMODULE)(uintptr_t)(0x10000 * (i + 1));
+    *needed = total * (DWORD)sizeof(HMODULE); /* all of them, as the call reports */
+    return TRUE;
+}
+
+static DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size)
+{
+    Object *o = hw::FindObject(process, Object::Process);
+    size_t index = (uintptr_t)module / 0x10000 - 1;
+    if (hw::Failing("GetModuleFileNameExA") || o == nullptr || size == 0 ||
+        index >= o->proc.modules.size())
+        return 0;
+    for (int bad : o->proc.unreadable_modules)
+        if ((size_t)bad == index)
+            return 0;
+    const std::string &path = o->proc.modules[index];
+    size_t n = path.size() < size - 1 ? path.size() : size - 1;
+    memcpy(name, path.data(), n);
+    name[n] = '\0';
+    return (DWORD)n;
+}
+
+/* --- libraries ---------------------------------------------------------------------------- */
+
+HMODULE LoadLibraryA(LPCSTR name)
+{
+    M().loaded_names.push_back(name);
+    if (hw::Failing("LoadLibraryA"))
+        return nullptr;
+    auto it = M().libraries.find(hw::Lower(name));
+    if (it == M().libraries.end() || !it->second.loadable)
+        return nullptr;
+    Object o{};
+    o.kind = Object::Module;
+    o.name = hw::Lower(name);
+    return (HMODULE)hw::NewObject(o);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    static const struct {
+        const char *name;
+        FARPROC fn;
+    } known[] = {
+        {"CreateToolhelp32Snapshot", (FARPROC)(void *)SimCreateToolhelp32Snapshot},
+        {"Process32First", (FARPROC)(void *)SimProcess32First},
+        {"Process32Next", (FARPROC)(void *)SimProcess32Next},
+        {"Module32First", (FARPROC)(void *)SimModule32Walk},
+        {"Module32Next", (FARPROC)(void *)SimModule32Walk},
+        {"EnumProcesses", (FARPROC)(void *)SimEnumProcesses},
+        {"EnumProcessModules", (FARPROC)(void *)SimEnumProcessModules},
+        {"GetModuleFileNameExA", (FARPROC)(void *)SimGetModuleFileNameExA},
+    };
+    Object *o = hw::FindObject(module, Object::Module);
+    if (hw::Failing("GetProcAddress") || o == nullptr)
+        return nullptr;
+    const hw::Library &lib = M().libraries[o->name];
+    if (!lib.entries.count(name))
+        return nullptr;
+    for (auto &k : known)
+        if (strcmp(k.name, name) == 0)
+            return k.fn;
+    return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module)
+{
+    if (hw::Failing("FreeLibrary") || hw::FindObject(module, Object::Module) == nullptr)
+        return FALSE;
+    hw::DropObject(module);
+    return TRUE;
+}
+
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id)
+{
+    (void)inherit;
+    M().process_masks.push_back(access);
+    if (hw::Failing("OpenProcess"))
+        return nullptr;
+    for (auto &p : M().processes) {
+        if (p.pid != process_id)
+            continue;
+        if (!p.openable)
+            return nullptr;
+        Object o{};
+        o.kind = Object::Process;
+        o.proc = p;
+        return (HANDLE)hw::NewObject(o);
+    }
+    return nullptr;
+}
+
+/* --- the engine --------------------------------------------------------------------------- */
+
+BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *process_attrs,
+                    SECURITY_ATTRIBUTES *thread_attrs, BOOL inherit, DWORD flags,
+                    LPVOID environment, LPCSTR current_dir, STARTUPINFOA *startup,
+                    PROCESS_INFORMATION *info)
+{
+    (void)process_attrs;
+    (void)thread_attrs;
+    hw::Launch launch;
+    launch.application = application == nullptr ? "(null)" : application;
+    launch.command_line = cmdline == nullptr ? "" : cmdline;
+    launch.inherit = inherit;
+    launch.flags = flags;
+    launch.environment_null = environment == nullptr;
+    launch.current_dir_null = current_dir == nullptr;
+    launch.startup = *startup;
+    M().launches.push_back(launch);
+    if (hw::Failing("CreateProcessA"))
+        return FALSE;
+    struct stat st;
+    if (application == nullptr || stat(hw::HostPath(application).c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+        return FALSE;
+
+    M().running_engine = M().next_engine;
+    Object proc{};
+    proc.kind = Object::Process;
+    proc.engine = true;
+    Object thread{};
+    thread.kind = Object::Thread;
+    info->hProcess = (HANDLE)hw::NewObject(proc);
+    info->hThread = (HANDLE)hw::NewObject(thread);
+    info->dwProcessId = 4242;
+    info->dwThreadId = 4243;
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
+{
+    (void)ms;
+    Object *o = hw::FindObject(handle, Object::Process);
+    if (hw::Failing("WaitForSingleObject") || o == nullptr)
+        return WAIT_FAILED;
+    if (o->engine && !o->ended) {
+        o->ended = true;
+        hw::Engine &engine = M().running_engine;
+        if (engine.on_run)
+            engine.on_run();
+        if (engine.copy_scans > 0) {
+            hw::Process copy;
+            copy.pid = 4300;
+            copy.exe_file = "bv_setup.exe";
+            copy.scans = engine.copy_scans;
+            hw::AddProcess(copy);
+        }
+    }
+    return M().running_engine.wait_result;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, DWORD *code)
+{
+    Object *o = hw::FindObject(process, Object::Process);
+    hw::Engine &engine = M().running_engine;
+    if (hw::Failing("GetExitCodeProcess") || o == nullptr)
+        return FALSE;
+    if (engine.failed_exit_reads > 0) {
+        engine.failed_exit_reads--;
+        return FALSE;
+    }
+    if (!o->ended || engine.still_active_reads > 0) {
+        if (o->ended)
+            engine.still_active_reads--;
+        *code = STILL_ACTIVE;
+        return TRUE;
+    }
+    *code = engine.exit_code;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    if (hw::Failing("CloseHandle"))
+        return FALSE;
+    if (hw::FindObject(handle, Object::Process) == nullptr &&
+        hw::FindObject(handle, Object::Thread) == nullptr &&
+        hw::FindObject(handle, Object::Snapshot) == nullptr)
+        return FALSE;
+    hw::DropObject(handle);
+    return TRUE;
+}

@@ -1,0 +1,206 @@
+/* The registry of the simulated machine: keys under HKEY_LOCAL_MACHINE, values of any type
+** and size, stored as exact bytes. */
+#include <string.h>
+
+#include "machine.h"
+
+namespace hw
+{
+
+static std::string KeyName(const std::string &path)
+{
+    return Lower(path);
+}
+
+void RegCreateKey(const std::string &path)
+{
+    M().keys[KeyName(path)];
+}
+
+void RegRemoveKey(const std::string &path)
+{
+    std::string name = KeyName(path);
+    for (auto it = M().keys.begin(); it != M().keys.end();) {
+        if (it->first == name || it->first.rfind(name + "\\", 0) == 0)
+            it = M().keys.erase(it);
+        else
+            ++it;
+    }
+}
+
+bool RegKeyExists(const std::string &path)
+{
+    return M().keys.count(KeyName(path)) != 0;
+}
+
+void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes)
+{
+    RegKey &k = M().keys[KeyName(key)];
+    std::string lower = Lower(name);
+    if (!k.names.count(lower))
+        k.names[lower] = name;
+    k.values[lower] = RegValue{type, bytes};
+}
+
+void RegSetString(const std::string &key, const std::string &name, const std::string &text)
+{
+    RegSet(key, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
+}
+
+bool RegGet(const std::string &key, const std::string &name, RegValue *value)
+{
+    auto k = M().keys.find(KeyName(key));
+    if (k == M().keys.end())
+        return false;
+    auto v = k->second.values.find(Lower(name));
+    if (v == k->second.values.end())
+        return false;
+    if (value != nullptr)
+        *value = v->second;
+    return true;
+}
+
+void RegRemoveValue(const std::string &key, const std::string &name)
+{
+    auto k = M().keys.find(KeyName(key));
+    if (k != M().keys.end()) {
+        k->second.values.erase(Lower(name));
+        k->second.names.erase(Lower(name));
+    }
+}
+
+void RegDenyOpen(const std::string &key)
+{
+    M().keys[KeyName(key)].deny_open = true;
+}
+
+std::vector<REGSAM> RegOpenMasks()
+{
+    return M().open_masks;
+}
+
+int OpenKeyCount()
+{
+    int n = 0;
+    for (auto &o : M().objects)
+        n += o.second.kind == Object::Key;
+    return n;
+}
+
+/* The key behind an open handle, or null with *status set: a handle of a key deleted since
+** it was opened answers ERROR_KEY_DELETED, as the registry does. */
+static RegKey *OpenedKey(HKEY handle, LONG *status)
+{
+    Object *o = FindObject(handle, Object::Key);
+    if (o == nullptr) {
+        *status = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    auto k = M().keys.find(o->name);
+    if (k == M().keys.end()) {
+        *status = ERROR_KEY_DELETED;
+        return nullptr;
+    }
+    return &k->second;
+}
+
+} // namespace hw
+
+using hw::M;
+
+LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result)
+{
+    long error = 0;
+    (void)options;
+    *result = nullptr;
+    M().open_masks.push_back(sam);
+    if (hw::Failing("RegOpenKeyExA", &error))
+        return (LONG)error;
+    if (root != HKEY_LOCAL_MACHINE)
+        return ERROR_INVALID_HANDLE;
+    std::string name = hw::KeyName(subkey);
+    auto k = M().keys.find(name);
+    if (k == M().keys.end())
+        return ERROR_FILE_NOT_FOUND;
+    if (k->second.deny_open && (sam & ~0x20019u) != 0) /* more than KEY_READ */
+        return ERROR_ACCESS_DENIED;
+    hw::Object o{};
+    o.kind = hw::Object::Key;
+    o.name = name;
+    *result = (HKEY)hw::NewObject(o);
+    return ERROR_SUCCESS;
+}
+
+/* Answers as the registry does: with no data buffer only the size; a buffer too small gives
+** ERROR_MORE_DATA and the size needed; data is delivered as stored, terminator or not. */
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size)
+{
+    long error = 0;
+    LONG status = 0;
+    (void)reserved;
+    if (hw::Failing("RegQueryValueExA", &error))
+        return (LONG)error;
+    hw::RegKey *k = hw::OpenedKey(key, &status);
+    if (k == nullptr)
+        return status;
+    auto v = k->values.find(hw::Lower(name));
+    if (v == k->values.end())
+        return ERROR_FILE_NOT_FOUND;
+    if (data != nullptr && size == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    const std::string &bytes = v->second.bytes;
+    if (type != nullptr)
+        *type = v->second.type;
+    if (data != nullptr && *size < bytes.size()) {
+        *size = (DWORD)bytes.size();
+        return ERROR_MORE_DATA;
+    }
+    if (data != nullptr)
+        memcpy(data, bytes.data(), bytes.size());
+    if (size != nullptr)
+        *size = (DWORD)bytes.size();
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+{
+    long error = 0;
+    LONG status = 0;
+    (void)reserved;
+    if (hw::Failing("RegSetValueExA", &error))
+        return (LONG)error;
+    hw::RegKey *k = hw::OpenedKey(key, &status);
+    if (k == nullptr)
+        return status;
+    std::string lower = hw::Lower(name);
+    if (!k->names.count(lower))
+        k->names[lower] = name;
+    k->values[lower] = hw::RegValue{type, std::string((const char *)data, size)};
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR name)
+{
+    long error = 0;
+    LONG status = 0;
+    if (hw::Failing("RegDeleteValueA", &error))
+        return (LONG)error;
+    hw::RegKey *k = hw::OpenedKey(key, &status);
+    if (k == nullptr)
+        return status;
+    if (k->values.erase(hw::Lower(name)) == 0)
+        return ERROR_FILE_NOT_FOUND;
+    k->names.erase(hw::Lower(name));
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    long error = 0;
+    if (hw::Failing("RegCloseKey", &error))
+        return (LONG)error;
+    if (hw::FindObject(key, hw::Object::Key) == nullptr)
+        return ERROR_INVALID_HANDLE;
+    hw::DropObject(key);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,186 @@
+/* Kernel and user services of the simulated machine: command line, module path, environment,
+** profile strings, version, code page, Sleep and the message box. */
+#include <string.h>
+
+#include <fstream>
+
+#include "machine.h"
+
+namespace hw
+{
+
+void SetModulePath(const std::string &path)
+{
+    M().module_path = path;
+}
+void SetEnv(const std::string &name, const std::string &value)
+{
+    M().env[Lower(name)] = value;
+}
+void UnsetEnv(const std::string &name)
+{
+    M().env.erase(Lower(name));
+}
+void SetSystemDirectory(const std::string &path)
+{
+    M().system_dir = path;
+}
+void SetCodePage(int code_page)
+{
+    M().code_page = code_page;
+}
+void SetVersion(DWORD version)
+{
+    M().version = version;
+}
+int SleepCount()
+{
+    return M().sleeps;
+}
+DWORD SleptMs()
+{
+    return M().slept_ms;
+}
+
+/* Copies text into buffer of size bytes as the kernel's string queries do: the length on
+** success, the size needed (terminator included) when it does not fit. */
+static DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size)
+{
+    if (text.size() + 1 > size)
+        return (DWORD)text.size() + 1;
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return (DWORD)text.size();
+}
+
+static std::string Trim(const std::string &s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+/* Finds key in section of an INI file; false when the file, section or key is missing. */
+static bool ProfileValue(const std::string &host_path, const std::string &section,
+                         const std::string &key, std::string *value)
+{
+    std::ifstream in(host_path, std::ios::binary);
+    std::string line;
+    bool in_section = false;
+    if (!in)
+        return false;
+    while (std::getline(in, line)) {
+        std::string t = Trim(line);
+        if (!t.empty() && t[0] == '[') {
+            size_t close = t.find(']');
+            in_section =
+                close != std::string::npos && Lower(t.substr(1, close - 1)) == Lower(section);
+            continue;
+        }
+        size_t eq = t.find('=');
+        if (!in_section || eq == std::string::npos || Lower(Trim(t.substr(0, eq))) != Lower(key))
+            continue;
+        std::string v = Trim(t.substr(eq + 1));
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+            v = v.substr(1, v.size() - 2);
+        *value = v;
+        return true;
+    }
+    return false;
+}
+
+} // namespace hw
+
+using hw::M;
+
+LPSTR GetCommandLineA(void)
+{
+    hw::Failing("GetCommandLineA");
+    return M().command_line_null ? nullptr : &M().command_line[0];
+}
+
+/* As on Windows XP: a path that does not fit is cut to size bytes, without a terminator. */
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
+{
+    (void)module;
+    if (hw::Failing("GetModuleFileNameA"))
+        return 0;
+    const std::string &path = M().module_path;
+    if (path.size() < size) {
+        memcpy(buffer, path.c_str(), path.size() + 1);
+        return (DWORD)path.size();
+    }
+    memcpy(buffer, path.data(), size);
+    return size;
+}
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    if (hw::Failing("GetEnvironmentVariableA"))
+        return 0;
+    auto it = M().env.find(hw::Lower(name));
+    if (it == M().env.end())
+        return 0;
+    return hw::CopyOut(it->second, buffer, size);
+}
+
+/* Copies the value, or the default, cut to size - 1 characters; answers the count copied. */
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR dflt, LPSTR buffer, DWORD size,
+                               LPCSTR file)
+{
+    std::string value = dflt == nullptr ? "" : dflt;
+    if (size == 0)
+        return 0;
+    if (!hw::Failing("GetPrivateProfileStringA"))
+        hw::ProfileValue(hw::HostPath(file), section, key, &value);
+    if (value.size() > size - 1)
+        value.resize(size - 1);
+    memcpy(buffer, value.c_str(), value.size() + 1);
+    return (DWORD)value.size();
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    if (hw::Failing("GetSystemDirectoryA"))
+        return 0;
+    return hw::CopyOut(M().system_dir, buffer, size);
+}
+
+void Sleep(DWORD ms)
+{
+    hw::Failing("Sleep");
+    M().sleeps++;
+    M().slept_ms += ms;
+}
+
+BOOL IsDBCSLeadByte(BYTE c)
+{
+    hw::Failing("IsDBCSLeadByte");
+    if (M().code_page == 932)
+        return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    return FALSE;
+}
+
+DWORD GetVersion(void)
+{
+    hw::Failing("GetVersion");
+    return M().version;
+}
+
+HANDLE GetStdHandle(DWORD which)
+{
+    hw::Failing("GetStdHandle");
+    if (which == STD_OUTPUT_HANDLE)
+        return (HANDLE)(uintptr_t)0x51;
+    if (which == STD_ERROR_HANDLE)
+        return (HANDLE)(uintptr_t)0x52;
+    return nullptr;
+}
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    long error = 0;
+    M().events.push_back({hw::Event::Box, "", text, caption, type, owner != nullptr});
+    if (hw::Failing("MessageBoxA", &error))
+        return 0;
+    return IDOK;
+}

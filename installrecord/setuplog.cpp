@@ -1,0 +1,138 @@
+#include "setuplog.h"
+
+#include <io.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include "../launcher/errorbox.h"
+#include "../launcher/tracelog.h"
+#include "uninstallkey.h"
+#include "uninstcmd.h"
+
+#define UNINSTALL_STRING_SIZE 260 /* what the uninstall command may take of zmf_loc */
+#define PROGFILES_SIZE 260
+
+static const char log_name[] = "setup.zmf";
+static const char info_folder[] = "\\Brevane Installation Information\\";
+
+/* Reads the product's UninstallString into zmf_loc and cuts its directory out of it; leaves
+** zmf_loc empty when the key, the value or the directory is not there. */
+static void DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
+{
+    char uninstkey[UNINSTALL_KEY_SIZE];
+    HKEY key;
+    DWORD size = UNINSTALL_STRING_SIZE;
+    LONG status;
+
+    if (!MakeUninstallKeyPath(uninstkey, sizeof uninstkey, braced_guid))
+        return;
+    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstkey, 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS) {
+        Trace("Couldn't open Uninstall key: RegOpenKeyEx() returned: %d\n", (int)status);
+        return;
+    }
+    status = RegQueryValueExA(key, "UninstallString", NULL, NULL, (BYTE *)zmf_loc, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        zmf_loc[0] = '\0';
+        Trace("Uninstall key not found: RegQueryValueEx() returned: %d\n", (int)status);
+        return;
+    }
+    /* The registry may hand back a value without a terminator; size is at most 260 here. */
+    zmf_loc[size] = '\0';
+    UninstallCommandDirectory(zmf_loc);
+    Trace("zmf_loc=%s\n", zmf_loc);
+}
+
+/* Reads ProgramFilesDir into a heap buffer that the caller frees; every failure is a fatal
+** stop, with box and trace line in the order each case has always had. One byte more than
+** each query's capacity is allocated so that the value can be terminated in place. */
+static char *ReadProgramFilesDir(void)
+{
+    char *progfiles;
+    char *grown;
+    HKEY key;
+    DWORD size = PROGFILES_SIZE;
+    LONG status;
+
+    progfiles = (char *)malloc(PROGFILES_SIZE + 1);
+    if (progfiles == NULL) {
+        LauncherErrorBox("Memory allocation failed for 'progfiles'");
+        Trace("Malloc for 'progfiles' failed\n");
+        exit(1);
+    }
+    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                           KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS) {
+        LauncherErrorBox("Error reading registry: Open failed on CurrentVersion key");
+        Trace("RegOpenKeyEx() returned: %d\n", (int)status);
+        exit(1);
+    }
+    status = RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, (BYTE *)progfiles, &size);
+    if (status == ERROR_MORE_DATA) {
+        Trace("RegQueryValueEx() returned ERROR_MORE_DATA, required buffer size=%ld\n", (long)size);
+        grown = (char *)realloc(progfiles, (size_t)size + 1);
+        if (grown == NULL) {
+            LauncherErrorBox("Memory reallocation failed for 'progfiles'");
+            Trace("Realloc for 'progfiles' failed\n");
+            exit(1);
+        }
+        progfiles = grown;
+        status = RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, (BYTE *)progfiles, &size);
+        if (status != ERROR_SUCCESS) {
+            Trace("RegQueryValueEx() returned: %d\n", (int)status);
+            LauncherErrorBox(
+                "Error reading registry: Second attempt to read ProgramFilesDir has failed");
+            exit(1);
+        }
+    } else if (status != ERROR_SUCCESS) {
+        Trace("RegQueryValueEx() returned: %d\n", (int)status);
+        LauncherErrorBox("Error reading registry: Failed to read ProgramFilesDir");
+        exit(1);
+    }
+    RegCloseKey(key);
+    progfiles[size] = '\0';
+    return progfiles;
+}
+
+/* Composes ProgramFilesDir + "\Brevane Installation Information\" + GUID + "\" into zmf_loc.
+** Returns 0, zmf_loc empty, when that and the log's name would not fit. */
+static int DirectoryFromProgramFiles(const char *braced_guid, char *zmf_loc)
+{
+    char *progfiles = ReadProgramFilesDir();
+    size_t len = strlen(progfiles) + (sizeof info_folder - 1) + strlen(braced_guid) + 1;
+    int fits = len + sizeof log_name <= ZMF_LOC_SIZE;
+
+    Trace("ProgramFilesDir=%s\n", progfiles);
+    if (fits) {
+        strcpy(zmf_loc, progfiles);
+        strcat(zmf_loc, info_folder);
+        strcat(zmf_loc, braced_guid);
+        strcat(zmf_loc, "\\");
+    } else {
+        zmf_loc[0] = '\0';
+        Trace("Setup log path would not fit in zmf_loc: no setup log\n");
+    }
+    free(progfiles);
+    return fits;
+}
+
+int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
+{
+    long status;
+
+    Trace("Begin: MakeUninstLogFile().\n");
+    zmf_loc[0] = '\0';
+    DirectoryFromUninstallEntry(braced_guid, zmf_loc);
+    if (zmf_loc[0] == '\0' && !DirectoryFromProgramFiles(braced_guid, zmf_loc)) {
+        Trace("End: MakeUninstLogFile().\n");
+        return 0;
+    }
+    strcat(zmf_loc, log_name);
+    Trace("zmf_loc=%s\n", zmf_loc);
+    status = _access(zmf_loc, 0) == 0 ? 0 : -1;
+    Trace("zmf_loc access()=%ld\n", status);
+    Trace("End: MakeUninstLogFile().\n");
+    return status == 0;
+}

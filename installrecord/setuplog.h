@@ -1,0 +1,13 @@
+/* Finding the setup log (setup.zmf) of an earlier installation of the product. */
+#ifndef INSTALLRECORD_SETUPLOG_H
+#define INSTALLRECORD_SETUPLOG_H
+
+#define ZMF_LOC_SIZE 300
+
+/* Composes the setup log path into zmf_loc, from the directory of the product's uninstall
+** command or else from ProgramFilesDir + "\Brevane Installation Information\{GUID}\", and
+** returns 1 when a file or directory exists there. A failure to read ProgramFilesDir is a
+** fatal stop. A path that would not fit leaves zmf_loc empty and returns 0. */
+int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE]);
+
+#endif

@@ -1,0 +1,10 @@
+/* The uninstall information directory named in a product's uninstall command. */
+#ifndef INSTALLRECORD_UNINSTCMD_H
+#define INSTALLRECORD_UNINSTCMD_H
+
+/* Turns the uninstall command in text, in place, into the directory of its setup program:
+** upper-cased, cut from 13 characters after "LAUNCHSETUP" up to "BV_SETUP.EXE" (or else
+** "SETUP.EXE"). Leaves text empty when the command names no such directory. */
+void UninstallCommandDirectory(char *text);
+
+#endif

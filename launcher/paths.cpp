@@ -1,0 +1,131 @@
+#include "paths.h"
+
+#include <string.h>
+#include <windows.h>
+
+static int IsSeparator(unsigned char c)
+{
+    return c == '\\' || c == '/';
+}
+
+void SplitPath(const char *path, char drive[DRIVE_SIZE], char dir[DIR_SIZE])
+{
+    const unsigned char *p = (const unsigned char *)path;
+    const unsigned char *dir_end = NULL; /* one past the last separator */
+    size_t len;
+
+    drive[0] = '\0';
+    dir[0] = '\0';
+    if (p[0] != '\0' && p[1] == ':') {
+        drive[0] = (char)p[0];
+        drive[1] = ':';
+        drive[2] = '\0';
+        p += 2;
+    }
+    const unsigned char *dir_start = p;
+    while (*p != '\0') {
+        if (IsDBCSLeadByte(*p) && p[1] != '\0') {
+            p += 2;
+            continue;
+        }
+        if (IsSeparator(*p))
+            dir_end = p + 1;
+        p++;
+    }
+    if (dir_end == NULL)
+        return;
+    len = (size_t)(dir_end - dir_start);
+    if (len > DIR_SIZE - 1)
+        len = DIR_SIZE - 1;
+    memcpy(dir, dir_start, len);
+    dir[len] = '\0';
+}
+
+/* The last character of a non-empty string, a double-byte character counting as one: returns
+** its trail byte for a double-byte character and 0 then, so it never reads as a separator. */
+static unsigned char LastChar(const char *s)
+{
+    const unsigned char *p = (const unsigned char *)s;
+    unsigned char last = 0;
+    while (*p != '\0') {
+        if (IsDBCSLeadByte(*p) && p[1] != '\0') {
+            last = 0;
+            p += 2;
+            continue;
+        }
+        last = *p++;
+    }
+    return last;
+}
+
+/* Appends src to dest (holding *len characters) when it fits into size bytes. */
+static int Append(char *dest, size_t size, size_t *len, const char *src, size_t n)
+{
+    if (n >= size - *len)
+        return 0;
+    memcpy(dest + *len, src, n);
+    *len += n;
+    dest[*len] = '\0';
+    return 1;
+}
+
+int ComposePath(char *dest, size_t size, const char *drive, const char *dir, const char *name,
+                const char *ext)
+{
+    size_t len = 0;
+    int ok = 1;
+
+    if (size == 0)
+        return 0;
+    dest[0] = '\0';
+    if (drive[0] != '\0') {
+        char d[2] = {drive[0], ':'};
+        ok = ok && Append(dest, size, &len, d, 2);
+    }
+    if (dir[0] != '\0') {
+        ok = ok && Append(dest, size, &len, dir, strlen(dir));
+        if (!IsSeparator(LastChar(dir)))
+            ok = ok && Append(dest, size, &len, "\\", 1);
+    }
+    ok = ok && Append(dest, size, &len, name, strlen(name));
+    if (ext[0] != '\0') {
+        if (ext[0] != '.')
+            ok = ok && Append(dest, size, &len, ".", 1);
+        ok = ok && Append(dest, size, &len, ext, strlen(ext));
+    }
+    if (!ok)
+        dest[0] = '\0';
+    return ok;
+}
+
+int MakeBackupLogPath(char *dest, size_t size, const char *setup_log)
+{
+    size_t len = strlen(setup_log);
+    if (len < 2 || len >= size)
+        return 0;
+    memcpy(dest, setup_log, len + 1);
+    dest[len - 2] = '_';
+    return 1;
+}
+
+int MakeStashRecordPath(char *dest, size_t size, const char *setup_log)
+{
+    static const char log_name[] = "setup.zmf";
+    static const char record_name[] = "uninst.dat";
+    size_t len = strlen(setup_log);
+    size_t dir_len;
+
+    dest[0] = '\0';
+    if (len < sizeof log_name - 1)
+        return 0;
+    dir_len = len - (sizeof log_name - 1);
+    /* The file name at the end is replaced, not the first "setup.zmf" anywhere: a directory
+    ** of that name earlier in the path must not move the record out of the log's folder. */
+    if (strcmp(setup_log + dir_len, log_name) != 0)
+        return 0;
+    if (dir_len + sizeof record_name > size)
+        return 0;
+    memcpy(dest, setup_log, dir_len);
+    memcpy(dest + dir_len, record_name, sizeof record_name);
+    return 1;
+}

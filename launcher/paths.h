@@ -1,0 +1,30 @@
+/* Splitting and composing paths, and the names derived from the setup log path. */
+#ifndef LAUNCHER_PATHS_H
+#define LAUNCHER_PATHS_H
+
+#include <stddef.h>
+
+#define DRIVE_SIZE 4
+#define DIR_SIZE 256
+
+/* Splits path into its drive ("C:" or empty) and its directory (up to and including the last
+** backslash or slash, at most DIR_SIZE - 1 characters, empty without a separator). A
+** double-byte character is never split and its trail byte is never taken as a separator. */
+void SplitPath(const char *path, char drive[DRIVE_SIZE], char dir[DIR_SIZE]);
+
+/* Composes drive + dir + name + "." + ext into dest of size bytes, adding a backslash after a
+** directory that does not end in one and a dot before an extension that lacks it. Returns 0,
+** with dest emptied, when the result would not fit. */
+int ComposePath(char *dest, size_t size, const char *drive, const char *dir, const char *name,
+                const char *ext);
+
+/* Copies setup_log into dest with its second-to-last character replaced by '_'
+** ("setup.zmf" -> "setup.z_f"). Returns 0 when it would not fit or is shorter than 2. */
+int MakeBackupLogPath(char *dest, size_t size, const char *setup_log);
+
+/* Copies setup_log into dest with its trailing file name "setup.zmf" replaced by "uninst.dat".
+** Returns 0, dest emptied, when setup_log does not end in "setup.zmf" or the result does not
+** fit. */
+int MakeStashRecordPath(char *dest, size_t size, const char *setup_log);
+
+#endif

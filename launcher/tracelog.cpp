@@ -1,0 +1,65 @@
+#include "tracelog.h"
+
+#include <stdarg.h>
+#include <string.h>
+#include <windows.h>
+
+#include "errorbox.h"
+
+int log_on = 0;
+FILE *log_fp = NULL;
+
+#define TRACE_PATH_SIZE 300
+static char trace_path[TRACE_PATH_SIZE];
+static const char trace_name[] = "\\launcher.log";
+
+/* Builds %TEMP%\launcher.log into trace_path. Returns 0 when TEMP is unset or the path would
+** not fit: tracing then stays off rather than writing to a cut-short path. */
+static int MakeTracePath(void)
+{
+    DWORD room = (DWORD)(sizeof trace_path - (sizeof trace_name - 1));
+    DWORD len = GetEnvironmentVariableA("TEMP", trace_path, room);
+    if (len == 0 || len >= room)
+        return 0;
+    strcat(trace_path, trace_name);
+    return 1;
+}
+
+void OpenTraceLog(const char *args)
+{
+    log_on = 0;
+    if (strstr(args, "LOG") == NULL)
+        return;
+    if (!MakeTracePath())
+        return;
+    log_fp = fopen(trace_path, "w");
+    if (log_fp != NULL)
+        log_on = 1;
+}
+
+void CloseTraceLog(void)
+{
+    if (log_fp != NULL)
+        fclose(log_fp);
+    log_fp = NULL;
+}
+
+void ReopenTraceLog(void)
+{
+    log_on = 0;
+    log_fp = fopen(trace_path, "a");
+    if (log_fp != NULL)
+        log_on = 1;
+    else
+        LauncherErrorBox("Could not re-open logfile for append - logging terminated");
+}
+
+void Trace(const char *fmt, ...)
+{
+    va_list ap;
+    if (!log_on || log_fp == NULL)
+        return;
+    va_start(ap, fmt);
+    vfprintf(log_fp, fmt, ap);
+    va_end(ap);
+}

@@ -1,0 +1,23 @@
+/* The trace log: launcher.log in %TEMP%, written only when the arguments hold "LOG". */
+#ifndef LAUNCHER_TRACELOG_H
+#define LAUNCHER_TRACELOG_H
+
+#include <stdio.h>
+
+extern int log_on;   /* tracing is on; stays set while the stream is closed for the launch */
+extern FILE *log_fp; /* the open trace log, or NULL */
+
+/* Opens the trace log for writing when args holds "LOG"; log_on tells whether it opened. */
+void OpenTraceLog(const char *args);
+
+/* Closes the stream; log_on is left as it is. */
+void CloseTraceLog(void);
+
+/* Reopens the trace log for append after the engine's run; a failure shows a box and turns
+** tracing off for the rest of the run. Only called while log_on is set. */
+void ReopenTraceLog(void);
+
+/* Writes one formatted line while tracing is on and the stream is open. */
+void Trace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+#endif

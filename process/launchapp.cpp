@@ -1,0 +1,49 @@
+#include "launchapp.h"
+
+#include <string.h>
+#include <windows.h>
+
+/* How often a failing exit-code read is repeated before the code counts as non-zero. */
+#define EXIT_CODE_TRIES 100
+
+/* Reads the exit code of an ended process into *code. Once the wait has reported the end,
+** the code read then is taken even when it is STILL_ACTIVE, since an engine may exit with
+** 259 itself. Returns 0 when no code could be read. */
+static int ReadExitCode(HANDLE process, int ended, DWORD *code)
+{
+    int tries;
+    for (tries = 0; tries < EXIT_CODE_TRIES; tries++) {
+        if (GetExitCodeProcess(process, code) && (*code != STILL_ACTIVE || ended))
+            return 1;
+    }
+    return 0;
+}
+
+int LaunchApp(const char *engine_path, char *cmdline)
+{
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    DWORD code = 1;
+    int ended;
+
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.hStdInput = NULL;
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.wShowWindow = SW_HIDE;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+
+    /* The full engine path goes in as the application name: with a NULL name and blanks in
+    ** the launcher folder, the system would first try "C:\Program.exe" and the like. */
+    if (!CreateProcessA(engine_path, cmdline, NULL, NULL, TRUE,
+                        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, NULL, NULL, &si, &pi))
+        return -1;
+
+    ended = WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0;
+    if (!ReadExitCode(pi.hProcess, ended, &code))
+        code = 1;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code == 0 ? 1 : 0;
+}

@@ -1,0 +1,97 @@
+#include <string.h>
+#include <windows.h>
+
+#include "imagerunning.h"
+
+typedef BOOL(WINAPI *EnumProcessesFn)(DWORD *ids, DWORD size, DWORD *needed);
+typedef BOOL(WINAPI *EnumProcessModulesFn)(HANDLE process, HMODULE *modules, DWORD size,
+                                           DWORD *needed);
+typedef DWORD(WINAPI *GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name,
+                                              DWORD size);
+
+#define MAX_PROCESS_IDS 1024
+#define MAX_MODULES 1024
+#define MODULE_PATH_SIZE 260
+
+/* Static so that a poll every 5 ms costs no heap and no large stack frame; reused by every
+** call, which makes the route non-reentrant. */
+static DWORD process_ids[MAX_PROCESS_IDS];
+static HMODULE module_handles[MAX_MODULES];
+static char module_path[MODULE_PATH_SIZE];
+
+/* Loads psapi.dll from the system directory by its full path: a bare name would find a
+** planted copy in the download folder the launcher usually runs from. */
+static HMODULE LoadSystemPsapi(void)
+{
+    static const char dll_name[] = "\\psapi.dll";
+    char path[MAX_PATH];
+    UINT room = (UINT)(sizeof path - (sizeof dll_name - 1));
+    UINT len = GetSystemDirectoryA(path, room);
+
+    if (len == 0 || len >= room)
+        return NULL;
+    strcat(path, dll_name);
+    return LoadLibraryA(path);
+}
+
+/* 1 when the path of any of the process's modules holds image_name. */
+static int ProcessHasModule(HANDLE process, const char *image_name,
+                            EnumProcessModulesFn enum_modules,
+                            GetModuleFileNameExAFn module_file_name)
+{
+    DWORD needed = 0;
+    DWORD count, i;
+
+    if (!enum_modules(process, module_handles, sizeof module_handles, &needed))
+        return 0;
+    count = needed / sizeof module_handles[0];
+    if (count > MAX_MODULES)
+        count = MAX_MODULES;
+    for (i = 0; i < count; i++) {
+        if (module_file_name(process, module_handles[i], module_path, sizeof module_path) == 0)
+            continue;
+        module_path[sizeof module_path - 1] = '\0';
+        if (strstr(module_path, image_name) != NULL)
+            return 1;
+    }
+    return 0;
+}
+
+int IsImageRunningPsapi(const char *image_name)
+{
+    HMODULE psapi;
+    EnumProcessesFn enum_processes;
+    EnumProcessModulesFn enum_modules;
+    GetModuleFileNameExAFn module_file_name;
+    DWORD needed = 0;
+    DWORD count, i;
+    int found = 0;
+
+    psapi = LoadSystemPsapi();
+    if (psapi == NULL)
+        return 0;
+    enum_processes = (EnumProcessesFn)(void *)GetProcAddress(psapi, "EnumProcesses");
+    enum_modules = (EnumProcessModulesFn)(void *)GetProcAddress(psapi, "EnumProcessModules");
+    module_file_name =
+        (GetModuleFileNameExAFn)(void *)GetProcAddress(psapi, "GetModuleFileNameExA");
+    if (enum_processes == NULL || enum_modules == NULL || module_file_name == NULL)
+        goto done;
+    if (!enum_processes(process_ids, sizeof process_ids, &needed))
+        goto done;
+
+    count = needed / sizeof process_ids[0];
+    if (count > MAX_PROCESS_IDS)
+        count = MAX_PROCESS_IDS;
+    for (i = 0; i < count && !found; i++) {
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_ids[i]);
+        if (process == NULL)
+            continue;
+        found = ProcessHasModule(process, image_name, enum_modules, module_file_name);
+        CloseHandle(process);
+    }
+
+done:
+    FreeLibrary(psapi);
+    return found;
+}

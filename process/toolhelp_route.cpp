@@ -1,0 +1,89 @@
+#include <string.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "imagerunning.h"
+
+typedef HANDLE(WINAPI *CreateSnapshotFn)(DWORD flags, DWORD process_id);
+typedef BOOL(WINAPI *ProcessWalkFn)(HANDLE snapshot, PROCESSENTRY32 *entry);
+
+static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry is 296 bytes");
+
+/* ASCII letters folded, every other byte compared as it is: the default locale's rule. */
+static int FoldAscii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+
+static int NamesEqualFolded(const char *a, const char *b)
+{
+    while (*a != '\0' && FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b)) {
+        a++;
+        b++;
+    }
+    return FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b);
+}
+
+/* The file name part of szExeFile: the consumer family reports the full path there, the NT
+** family the name alone. The field is terminated within its size before it is read. */
+static const char *ExeFileName(PROCESSENTRY32 *entry)
+{
+    const char *name = entry->szExeFile;
+    const unsigned char *p = (const unsigned char *)entry->szExeFile;
+
+    entry->szExeFile[sizeof entry->szExeFile - 1] = '\0';
+    while (*p != '\0') {
+        if (IsDBCSLeadByte(*p) && p[1] != '\0') {
+            p += 2;
+            continue;
+        }
+        if (*p == '\\')
+            name = (const char *)p + 1;
+        p++;
+    }
+    return name;
+}
+
+int IsImageRunningToolhelp(const char *image_name)
+{
+    HMODULE kernel32;
+    CreateSnapshotFn create_snapshot;
+    ProcessWalkFn process_first, process_next;
+    HANDLE snapshot;
+    PROCESSENTRY32 entry;
+    int found = 0;
+
+    kernel32 = LoadLibraryA("kernel32.dll");
+    if (kernel32 == NULL)
+        return 0;
+    create_snapshot =
+        (CreateSnapshotFn)(void *)GetProcAddress(kernel32, "CreateToolhelp32Snapshot");
+    process_first = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32First");
+    process_next = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32Next");
+    /* The module walkers are demanded, as on every platform that has the snapshot, though
+    ** this route reads no module lists. Without Process32Next no answer could be drawn from
+    ** more than one entry, so it is demanded too. */
+    if (create_snapshot == NULL || process_first == NULL || process_next == NULL ||
+        GetProcAddress(kernel32, "Module32First") == NULL ||
+        GetProcAddress(kernel32, "Module32Next") == NULL)
+        goto free_library;
+
+    snapshot = create_snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        goto free_library;
+    memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    if (process_first(snapshot, &entry)) {
+        do {
+            if (NamesEqualFolded(ExeFileName(&entry), image_name)) {
+                found = 1;
+                break;
+            }
+        } while (process_next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+
+free_library:
+    FreeLibrary(kernel32);
+    return found;
+}
