@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Every test of both builds: the host build under the sanitizers, then the real launcher.exe
+# under Wine. Exits non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+cmake --preset host
+cmake --build --preset host -j"$(nproc)"
+ctest --preset host -j"$(nproc)"
+
+cmake --preset win32
+cmake --build --preset win32 -j"$(nproc)"
+ctest --preset win32

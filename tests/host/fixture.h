@@ -1,0 +1,99 @@
+/* A package on the simulated machine: C:\Setup Package\ with launcher.exe, data.tag and the
+** engine, TEMP at C:\Temp, and helpers to read what the run traced and showed. */
+#ifndef TESTS_HOST_FIXTURE_H
+#define TESTS_HOST_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hostwin.h"
+
+extern "C++" {
+#include "installrecord/uninststash.h"
+#include "launcher/tracelog.h"
+#include "process/platform.h"
+}
+
+static const char kPackageDir[] = "C:\\Setup Package\\";
+static const char kLauncher[] = "C:\\Setup Package\\launcher.exe";
+static const char kTraceLog[] = "C:\\Temp\\launcher.log";
+static const char kGuid[] = "1234-ABCD";
+static const char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
+
+class LauncherTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        hw::Reset(std::string("/tmp/launcher-host-tests/") + info->test_suite_name() + "." +
+                  info->name());
+        /* The product's process-wide state starts afresh with every simulated run. */
+        log_on = 0;
+        log_fp = nullptr;
+        uninst_fp = nullptr;
+        memset(saved_uninst, 0, sizeof saved_uninst);
+        saved_uninst_taken = 0;
+        saved_uninst_size = 0;
+        platform_record = PlatformRecord{0, 0, 0};
+        hw::SetModulePath(kLauncher);
+        hw::WriteFile(std::string(kPackageDir) + "data.tag",
+                      std::string("[TagInfo]\r\nProjectGUID=") + kGuid + "\r\n");
+        hw::WriteFile(std::string(kPackageDir) + "bv_setup.exe", "MZ");
+        hw::SetEnv("TEMP", "C:\\Temp");
+        hw::MakeDir("C:\\Temp");
+    }
+
+    int Run(const std::string &args)
+    {
+        return hw::RunLauncher(("\"" + std::string(kLauncher) + "\" " + args).c_str());
+    }
+
+    /* The trace log split into lines, CR LF removed; fails the test on a bare LF. */
+    std::vector<std::string> TraceLines()
+    {
+        std::string bytes = hw::ReadFile(kTraceLog);
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t i = 0; i < bytes.size(); i++) {
+            if (bytes[i] != '\n')
+                continue;
+            EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "line feed without carriage return";
+            lines.push_back(bytes.substr(start, i - 1 - start));
+            start = i + 1;
+        }
+        EXPECT_EQ(start, bytes.size()) << "trace log ends inside a line";
+        return lines;
+    }
+
+    std::vector<std::string> BoxTexts()
+    {
+        std::vector<std::string> texts;
+        for (const hw::Event &e : hw::Events())
+            if (e.kind == hw::Event::Box)
+                texts.push_back(e.text);
+        return texts;
+    }
+
+    /* Boxes and trace writes in order, as "box:<text>" and "trace:<line>". */
+    std::vector<std::string> Timeline()
+    {
+        std::vector<std::string> out;
+        for (const hw::Event &e : hw::Events()) {
+            if (e.kind == hw::Event::Box)
+                out.push_back("box:" + e.text);
+            else if (e.file == kTraceLog)
+                out.push_back("trace:" + e.text);
+        }
+        return out;
+    }
+
+    static bool Contains(const std::vector<std::string> &v, const std::string &s)
+    {
+        return std::find(v.begin(), v.end(), s) != v.end();
+    }
+};
+
+#endif

@@ -1,0 +1,165 @@
+#include <algorithm>
+
+#include "fixture.h"
+
+TEST_F(LauncherTest, TracedRunWithoutInstallationWritesEveryStepInOrder)
+{
+    ASSERT_EQ(0, Run("LOG"));
+    std::vector<std::string> expected = {
+        "Begin: WinMain().",
+        "GetModuleFileName returned 29",
+        "Launcher path=C:\\Setup Package\\launcher.exe",
+        "Data.tag path/name=C:\\Setup Package\\data.tag",
+        "GUID={1234-ABCD}",
+        "Begin: MakeUninstLogFile().",
+        "Couldn't open Uninstall key: RegOpenKeyEx() returned: 2",
+        "ProgramFilesDir=C:\\Program Files",
+        "zmf_loc=C:\\Program Files\\Brevane Installation Information\\{1234-ABCD}\\setup.zmf",
+        "zmf_loc access()=-1",
+        "End: MakeUninstLogFile().",
+        "Log file (setup.zmf) NOT found",
+        "Setup.exe, path and filename: C:\\Setup Package\\bv_setup.exe",
+        "Command line args:  SAS LOG",
+        "Launch of BV setup: return from LaunchApp(): 1",
+        "Waiting for bv_setup.exe to terminate: 5 seconds elapsed",
+        "End: WinMain().",
+    };
+    EXPECT_EQ(expected, TraceLines());
+    EXPECT_TRUE(BoxTexts().empty());
+    EXPECT_EQ(0, hw::OpenStreamCount());
+}
+
+TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndArgumentText)
+{
+    ASSERT_EQ(0, Run(""));
+    ASSERT_EQ(1u, hw::Launches().size());
+    EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS ", hw::Launches()[0].command_line);
+    /* The full path as application name keeps "C:\Setup.exe" from being tried first. */
+    EXPECT_EQ("C:\\Setup Package\\bv_setup.exe", hw::Launches()[0].application);
+    EXPECT_FALSE(hw::Exists(kTraceLog));
+
+    ASSERT_EQ(0, Run("/q  \"a b\" x"));
+    EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS /q  \"a b\" x",
+              hw::Launches()[1].command_line);
+}
+
+TEST_F(LauncherTest, LogInsideAWordTurnsTracingOnButLowerCaseDoesNot)
+{
+    Run("CATALOG");
+    EXPECT_TRUE(hw::Exists(kTraceLog));
+    hw::WriteFile(kTraceLog, "old");
+    Run("/logfile");
+    EXPECT_EQ("old", hw::ReadFile(kTraceLog)) << "a run without LOG must not touch the log";
+    Run("/LOGFILE");
+    EXPECT_EQ("Begin: WinMain().", TraceLines().front()) << "the old log is truncated";
+}
+
+TEST_F(LauncherTest, LogInTheQuotedLauncherPathIsNoArgument)
+{
+    hw::SetModulePath("C:\\My Setup\\LOG\\launcher.exe");
+    hw::WriteFile("C:\\My Setup\\LOG\\data.tag", "[TagInfo]\nProjectGUID=X\n");
+    EXPECT_EQ(0, hw::RunLauncher("\"C:\\My Setup\\LOG\\launcher.exe\""));
+    EXPECT_FALSE(hw::Exists(kTraceLog));
+    /* Unquoted, everything after the first blank is argument text. */
+    EXPECT_EQ(0, hw::RunLauncher("C:\\My Setup\\LOG\\launcher.exe"));
+    EXPECT_TRUE(hw::Exists(kTraceLog));
+}
+
+TEST_F(LauncherTest, MissingDataTagBoxesFirstThenTracesAndExitsOne)
+{
+    std::remove(hw::HostPath(std::string(kPackageDir) + "data.tag").c_str());
+    EXPECT_EQ(1, Run("LOG"));
+    std::vector<std::string> t = Timeline();
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ("box:Cannot find DATA.TAG", t[t.size() - 2]);
+    EXPECT_EQ("trace:Cannot find DATA.TAG - aborting\n", t.back());
+    EXPECT_EQ("Cannot find DATA.TAG - aborting", TraceLines().back());
+    EXPECT_TRUE(hw::Launches().empty());
+    for (const hw::Event &e : hw::Events())
+        if (e.kind == hw::Event::Box) {
+            EXPECT_EQ("Launcher Error", e.caption);
+            EXPECT_EQ(0x10u, e.flags);
+            EXPECT_FALSE(e.has_owner);
+        }
+}
+
+TEST_F(LauncherTest, GuidMissingEmptyOrTooLongWithBracesIsTheGuidStop)
+{
+    const std::string tag = std::string(kPackageDir) + "data.tag";
+    for (const std::string &content :
+         {std::string("[Other]\nProjectGUID=X\n"), std::string("[TagInfo]\nName=X\n"),
+          std::string("[TagInfo]\nProjectGUID=\n"),
+          "[TagInfo]\nProjectGUID=" + std::string(98, 'G') + "\n"}) {
+        hw::WriteFile(tag, content);
+        EXPECT_EQ(1, Run("")) << content;
+        EXPECT_EQ("Error reading GUID from DATA.TAG", BoxTexts().back()) << content;
+    }
+    EXPECT_TRUE(hw::Launches().empty());
+    /* 97 characters still fit with their braces. */
+    hw::WriteFile(tag, "[TagInfo]\nProjectGUID=" + std::string(97, 'G') + "\n");
+    EXPECT_EQ(0, Run("LOG"));
+    EXPECT_TRUE(Contains(TraceLines(), "GUID={" + std::string(97, 'G') + "}"));
+}
+
+TEST_F(LauncherTest, ModulePathThatDoesNotFitIsTheDataTagStop)
+{
+    hw::SetModulePath("C:\\" + std::string(300, 'd') + "\\launcher.exe");
+    EXPECT_EQ(1, Run(""));
+    EXPECT_EQ("Cannot find DATA.TAG", BoxTexts().back());
+    hw::FailCall("GetModuleFileNameA");
+    EXPECT_EQ(1, Run(""));
+    EXPECT_EQ(2u, BoxTexts().size());
+}
+
+TEST_F(LauncherTest, EngineThatCannotStartIsBoxedAndTheRunGoesOn)
+{
+    std::remove(hw::HostPath(std::string(kPackageDir) + "bv_setup.exe").c_str());
+    EXPECT_EQ(0, Run("LOG"));
+    EXPECT_EQ(std::vector<std::string>{"Could not run BV_SETUP.EXE"}, BoxTexts());
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_TRUE(Contains(lines, "Launch of BV setup: return from LaunchApp(): -1"));
+    EXPECT_EQ(1, hw::SleepCount()) << "the wait loop still polls once";
+    EXPECT_EQ("End: WinMain().", lines.back());
+}
+
+TEST_F(LauncherTest, FailedReopenOfTheTraceLogBoxesAndStopsTracing)
+{
+    hw::FailCall("fopen", 0, 1, 1); /* the first open works, the reopen fails */
+    EXPECT_EQ(0, Run("LOG"));
+    EXPECT_EQ(std::vector<std::string>{"Could not re-open logfile for append - logging terminated"},
+              BoxTexts());
+    EXPECT_EQ("Command line args:  SAS LOG", TraceLines().back());
+}
+
+TEST_F(LauncherTest, TempUnsetOrTooLongLeavesTracingOff)
+{
+    hw::UnsetEnv("TEMP");
+    EXPECT_EQ(0, Run("LOG"));
+    std::string long_temp = "C:";
+    while (long_temp.size() < 290)
+        long_temp += "\\" + std::string(50, 't');
+    hw::SetEnv("TEMP", long_temp);
+    hw::MakeDir(long_temp);
+    EXPECT_EQ(0, Run("LOG"));
+    EXPECT_EQ(0, hw::CallCount("fopen"));
+    EXPECT_EQ(2u, hw::Launches().size());
+}
+
+TEST_F(LauncherTest, TempWithTrailingBackslashGivesTwoBackslashes)
+{
+    hw::SetEnv("TEMP", "C:\\Temp\\");
+    EXPECT_EQ(0, Run("LOG"));
+    EXPECT_EQ("Begin: WinMain().", TraceLines().front());
+}
+
+TEST_F(LauncherTest, CommandLineTooLongForWindowsIsNeverCut)
+{
+    std::string args = "LOG" + std::string(32760, 'a');
+    EXPECT_EQ(0, Run(args));
+    EXPECT_TRUE(hw::Launches().empty());
+    EXPECT_EQ(std::vector<std::string>{"Could not run BV_SETUP.EXE"}, BoxTexts());
+    std::string shorter = std::string(32000, 'a');
+    EXPECT_EQ(0, Run(shorter));
+    ASSERT_EQ(1u, hw::Launches().size());
+    EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS " + shorter, hw::Launches()[0].command_line);
+}
