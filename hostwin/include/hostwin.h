@@ -29,6 +29,8 @@ int CallCount(const std::string &call);
 /* Runs WinMain with the given process command line; returns the exit code, whether WinMain
 ** returned or the launcher called exit. Streams left open are closed as at process end. */
 int RunLauncher(const char *command_line);
+/* Heap blocks the last run left allocated when it ended (then reclaimed, as at process end). */
+int HeapBlocksAtEnd();
 
 /* What the user and the trace log saw, in order: boxes and every write to a stream. */
 struct Event {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show);
 
@@ -16,6 +17,8 @@ static Machine machine;
 static jmp_buf exit_jump;
 static bool exit_armed = false;
 static int exit_code = 0;
+static std::set<void *> heap_blocks; /* what the program allocated and has not freed */
+static int blocks_at_end = 0;
 
 Machine &M()
 {
@@ -104,6 +107,11 @@ void DropObject(const void *handle)
     machine.objects.erase((uintptr_t)handle);
 }
 
+int HeapBlocksAtEnd()
+{
+    return blocks_at_end;
+}
+
 int RunLauncher(const char *command_line)
 {
     static char cmdline_copy[40000];
@@ -119,6 +127,11 @@ int RunLauncher(const char *command_line)
         code = exit_code;
     exit_armed = false;
     CloseAllStreams();
+    /* The process end reclaims the heap; what was left is counted first. */
+    blocks_at_end = (int)heap_blocks.size();
+    for (void *p : heap_blocks)
+        free(p);
+    heap_blocks.clear();
     return code;
 }
 
@@ -138,18 +151,26 @@ void *hw_malloc(size_t size)
 {
     if (hw::Failing("malloc"))
         return nullptr;
-    return malloc(size);
+    void *p = malloc(size);
+    hw::heap_blocks.insert(p);
+    return p;
 }
 
 void *hw_realloc(void *p, size_t size)
 {
     if (hw::Failing("realloc"))
         return nullptr;
-    return realloc(p, size);
+    void *grown = realloc(p, size);
+    if (grown != nullptr) {
+        hw::heap_blocks.erase(p);
+        hw::heap_blocks.insert(grown);
+    }
+    return grown;
 }
 
 void hw_free(void *p)
 {
     hw::Failing("free");
+    hw::heap_blocks.erase(p);
     free(p);
 }

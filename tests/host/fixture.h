@@ -23,7 +23,8 @@ static const char kGuid[] = "1234-ABCD";
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
 
-class LauncherTest : public ::testing::Test {
+class LauncherTest : public ::testing::Test
+{
   protected:
     void SetUp() override
     {

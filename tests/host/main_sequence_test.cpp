@@ -39,8 +39,7 @@ TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndArgumentText)
     EXPECT_FALSE(hw::Exists(kTraceLog));
 
     ASSERT_EQ(0, Run("/q  \"a b\" x"));
-    EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS /q  \"a b\" x",
-              hw::Launches()[1].command_line);
+    EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS /q  \"a b\" x", hw::Launches()[1].command_line);
 }
 
 TEST_F(LauncherTest, LogInsideAWordTurnsTracingOnButLowerCaseDoesNot)
