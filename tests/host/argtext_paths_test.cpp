@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "hostwin.h"
+#include "installrecord/uninstcmd.h"
+#include "launcher/argtext.h"
+#include "launcher/paths.h"
+
+TEST(ArgumentText, SkipsTheFirstTokenAndTheBlanksAfterIt)
+{
+    hw::Reset("/tmp/launcher-host-tests/argtext");
+    EXPECT_STREQ("", ArgumentText(nullptr));
+    EXPECT_STREQ("a b", ArgumentText("\"C:\\x y\\l.exe\"  \t a b"));
+    EXPECT_STREQ("tail x", ArgumentText("\"C:\\l.exe\"tail x")) << "right after the quote";
+    EXPECT_STREQ("", ArgumentText("\"C:\\unclosed"));
+    EXPECT_STREQ("Dir\\l.exe LOG", ArgumentText("C:\\LOG Dir\\l.exe LOG"));
+    EXPECT_STREQ("x", ArgumentText(" x")) << "a leading blank is an empty first token";
+}
+
+TEST(ArgumentText, StepsOverDoubleByteCharactersInAQuotedToken)
+{
+    hw::Reset("/tmp/launcher-host-tests/argtext-dbcs");
+    hw::SetCodePage(932);
+    /* 0x83 0x22: a lead byte whose trail byte is a quote must not close the token. */
+    EXPECT_STREQ("LOG", ArgumentText("\"C:\\\x83\"\\l.exe\" LOG"));
+    EXPECT_STREQ("", ArgumentText("\"C:\\\x83")) << "a lead byte at the end is not overrun";
+}
+
+TEST(Paths, SplitKeepsDriveAndDirectoryAndNeverSplitsADoubleByteCharacter)
+{
+    char drive[DRIVE_SIZE], dir[DIR_SIZE];
+    hw::Reset("/tmp/launcher-host-tests/split");
+    SplitPath("C:\\a b/c\\l.exe", drive, dir);
+    EXPECT_STREQ("C:", drive);
+    EXPECT_STREQ("\\a b/c\\", dir);
+    SplitPath("l.exe", drive, dir);
+    EXPECT_STREQ("", drive);
+    EXPECT_STREQ("", dir);
+    hw::SetCodePage(932);
+    SplitPath("C:\\\x95\\l.exe", drive, dir); /* 0x95 0x5C is one character */
+    EXPECT_STREQ("\\", dir);
+}
+
+TEST(Paths, ComposeAddsSeparatorsAndRefusesWhatDoesNotFit)
+{
+    char out[32];
+    hw::Reset("/tmp/launcher-host-tests/compose");
+    ASSERT_TRUE(ComposePath(out, sizeof out, "C:", "\\pkg", "data", "tag"));
+    EXPECT_STREQ("C:\\pkg\\data.tag", out);
+    ASSERT_TRUE(ComposePath(out, sizeof out, "", "\\pkg/", "bv_setup", ".exe"));
+    EXPECT_STREQ("\\pkg/bv_setup.exe", out);
+    EXPECT_FALSE(ComposePath(out, sizeof out, "C:", "\\a-long-directory-name\\", "data", "tag"));
+    EXPECT_STREQ("", out);
+    hw::SetCodePage(932);
+    ASSERT_TRUE(ComposePath(out, sizeof out, "", "\\\x95\\", "n", ""));
+    EXPECT_STREQ("\\\x95\\\\n", out) << "a trail byte is not a separator";
+}
+
+TEST(Paths, BackupAndStashRecordNamesStayInTheLogsFolder)
+{
+    char out[300];
+    ASSERT_TRUE(MakeBackupLogPath(out, sizeof out, "C:\\d\\setup.zmf"));
+    EXPECT_STREQ("C:\\d\\setup.z_f", out);
+    ASSERT_TRUE(MakeStashRecordPath(out, sizeof out, "C:\\setup.zmf\\setup.zmf"));
+    EXPECT_STREQ("C:\\setup.zmf\\uninst.dat", out);
+    std::string longest(299 - 9, 'p');
+    EXPECT_FALSE(MakeStashRecordPath(out, sizeof out, (longest + "setup.zmf").c_str()));
+    EXPECT_TRUE(MakeStashRecordPath(out, sizeof out, (longest.substr(1) + "setup.zmf").c_str()));
+}
+
+TEST(UninstallCommand, DirectoryIsCutAfterTheKeywordAndBeforeTheSetupProgram)
+{
+    const struct {
+        const char *command;
+        const char *directory;
+    } cases[] = {
+        {"C:\\x\\LaunchSetup \"C:\\Inst\\{G}\\bv_setup.exe\" /u", "C:\\INST\\{G}\\"},
+        {"LAUNCHSETUP C:\\Inst\\setup.exe", ":\\INST\\"}, /* one blank: the C is lost */
+        {"C:\\bv_setup.exe LAUNCHSETUP \"C:\\dir\\", ""}, /* name only before the keyword */
+        {"LAUNCHSETUP \"C:\\dir\\other.exe", ""},
+        {"LAUNCHSETUP", ""},
+        {"LAUNCHSETUPx", ""},
+        {"launchsetup \"\xe9t\\setup.exe", "\xe9T\\"},
+    };
+    for (auto c : cases) {
+        char text[300];
+        snprintf(text, sizeof text, "%s", c.command);
+        UninstallCommandDirectory(text);
+        EXPECT_STREQ(c.directory, text) << c.command;
+    }
+}
