@@ -11,6 +11,7 @@ DWORD saved_uninst_type = REG_SZ;
 DWORD saved_uninst_size = 0;
 int saved_uninst_taken = 0;
 
+static const char journal_name[] = "LauncherSavedUninstallString";
 static const char record_prefix[] = "UninstallString=";
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
 
@@ -83,6 +84,22 @@ static int ReadUninstallString(HKEY key, DWORD *size)
     return 1;
 }
 
+/* Copies the value just read to LauncherSavedUninstallString, where a later run finds it
+** when this one never gets to put the value back. Returns 0, and the value must then stay,
+** when the copy could not be written. */
+static int WriteJournal(HKEY key, DWORD size)
+{
+    LONG status =
+        RegSetValueExA(key, journal_name, 0, saved_uninst_type, (const BYTE *)saved_uninst, size);
+    Trace("Save UninstallString to %s: return from ReqSetValueEx(): %d\n", journal_name,
+          (int)status);
+    if (status != ERROR_SUCCESS) {
+        Trace("UninstallString not saved: not deleted\n");
+        return 0;
+    }
+    return 1;
+}
+
 void RemoveUninstallString(const char *braced_guid)
 {
     HKEY key;
@@ -100,15 +117,19 @@ void RemoveUninstallString(const char *braced_guid)
         Trace("End: RemoveUninstallString().\n");
         return;
     }
-    if (ReadUninstallString(key, &size)) {
+    if (!ReadUninstallString(key, &size)) {
+        Trace("UninstallString not read: not deleted\n");
+    } else if (WriteJournal(key, size)) {
         status = RegDeleteValueA(key, "UninstallString");
         Trace("Delete UninstallString: return from ReqDeleteValue(): %d\n", (int)status);
         if (status == ERROR_SUCCESS) {
             saved_uninst_size = size;
             saved_uninst_taken = 1;
+        } else {
+            /* The value stays, so its copy must not outlive the run. */
+            status = RegDeleteValueA(key, journal_name);
+            Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
         }
-    } else {
-        Trace("UninstallString not read: not deleted\n");
     }
     RegCloseKey(key);
     WriteStashRecord(size);
@@ -136,6 +157,11 @@ void RestoreUninstallString(const char *braced_guid)
         Trace("Set UninstallString: return from ReqSetValueEx(): %d\n", (int)status);
     } else {
         Trace("UninstallString was not taken away: nothing to set\n");
+    }
+    /* The journal goes once the value is back; a failed write back keeps it for a later run. */
+    if (saved_uninst_taken && status == ERROR_SUCCESS) {
+        status = RegDeleteValueA(key, journal_name);
+        Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
     }
     RegCloseKey(key);
     Trace("End: RestoreUninstallString().\n");

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../installrecord/recovery.h"
 #include "../installrecord/setuplog.h"
 #include "../installrecord/uninststash.h"
 #include "../process/imagerunning.h"
@@ -59,10 +60,10 @@ static int SetInstallationAside(const char *braced_guid, const char *zmf_loc,
     int rc = -1;
 
     Trace("Log file (setup.zmf) found at:%s\n", zmf_loc);
-    if (MakeBackupLogPath(backup_path, LOG_PATH_SIZE, zmf_loc)) {
-        remove(backup_path);
+    /* A backup log still here is one the recovery could not move back: the only copy of the
+    ** original log. It is not removed; the rename then fails and nothing is set aside. */
+    if (MakeBackupLogPath(backup_path, LOG_PATH_SIZE, zmf_loc))
         rc = rename(zmf_loc, backup_path);
-    }
     Trace("Rename of log file to %s returned: %d\n", backup_path, rc);
 
     uninst_fp = NULL;
@@ -177,7 +178,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     ReadBracedGuid(launcher_path, braced_guid);
     Trace("GUID=%s\n", braced_guid);
 
-    found = MakeUninstLogFile(braced_guid, zmf_loc);
+    found = RecoverInterruptedRun(braced_guid, zmf_loc);
     if (found)
         moved_aside = SetInstallationAside(braced_guid, zmf_loc, backup_path);
     else

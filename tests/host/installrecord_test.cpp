@@ -103,10 +103,11 @@ TEST_F(InstallationTest, NothingTakenAwayMeansNothingWrittenBack)
     EXPECT_FALSE(hw::RegGet(kUninstallKey, "UninstallString", nullptr));
 
     hw::RegSetString(kUninstallKey, "UninstallString", "keep");
-    hw::FailCall("RegDeleteValueA", 5);
+    hw::FailCall("RegDeleteValueA", 5, 1);
     ASSERT_EQ(0, Run(""));
     EXPECT_EQ(std::string("keep\0", 5), Value().bytes);
-    EXPECT_EQ(0, hw::CallCount("RegSetValueExA"));
+    EXPECT_FALSE(hw::RegGet(kUninstallKey, "LauncherSavedUninstallString", nullptr));
+    EXPECT_EQ(1, hw::CallCount("RegSetValueExA")) << "only the journal copy was written";
 }
 
 TEST_F(InstallationTest, ValueTooLongForTheStashStaysInPlace)

@@ -11,12 +11,14 @@ TEST_F(LauncherTest, TracedRunWithoutInstallationWritesEveryStepInOrder)
         "Launcher path=C:\\Setup Package\\launcher.exe",
         "Data.tag path/name=C:\\Setup Package\\data.tag",
         "GUID={1234-ABCD}",
+        "Begin: RecoverInterruptedRun().",
         "Begin: MakeUninstLogFile().",
         "Couldn't open Uninstall key: RegOpenKeyEx() returned: 2",
         "ProgramFilesDir=C:\\Program Files",
         "zmf_loc=C:\\Program Files\\Brevane Installation Information\\{1234-ABCD}\\setup.zmf",
         "zmf_loc access()=-1",
         "End: MakeUninstLogFile().",
+        "End: RecoverInterruptedRun().",
         "Log file (setup.zmf) NOT found",
         "Setup.exe, path and filename: C:\\Setup Package\\bv_setup.exe",
         "Command line args:  SAS LOG",
@@ -123,7 +125,8 @@ TEST_F(LauncherTest, EngineThatCannotStartIsBoxedAndTheRunGoesOn)
 
 TEST_F(LauncherTest, FailedReopenOfTheTraceLogBoxesAndStopsTracing)
 {
-    hw::FailCall("fopen", 0, 1, 1); /* the first open works, the reopen fails */
+    /* The trace log opens, the look for a leftover backup log opens nothing, the reopen fails. */
+    hw::FailCall("fopen", 0, 1, 2);
     EXPECT_EQ(0, Run("LOG"));
     EXPECT_EQ(std::vector<std::string>{"Could not re-open logfile for append - logging terminated"},
               BoxTexts());
@@ -140,7 +143,8 @@ TEST_F(LauncherTest, TempUnsetOrTooLongLeavesTracingOff)
     hw::SetEnv("TEMP", long_temp);
     hw::MakeDir(long_temp);
     EXPECT_EQ(0, Run("LOG"));
-    EXPECT_EQ(0, hw::CallCount("fopen"));
+    EXPECT_FALSE(hw::Exists(long_temp + "\\launcher.log"));
+    EXPECT_FALSE(hw::Exists(kTraceLog));
     EXPECT_EQ(2u, hw::Launches().size());
 }
 
