@@ -17,6 +17,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
 fi
+# Wine takes TEMP from the prefix's user environment, not from the Unix one.
+wine reg add 'HKCU\Environment' /v TEMP /d 'C:\temp' /f >/dev/null 2>&1
+wineserver -w
 
 package="$WINEPREFIX/drive_c/Sample Package"
 mkdir -p "$package" "$WINEPREFIX/drive_c/temp"
@@ -25,7 +28,7 @@ cp sample/data.tag "$package/"
 rm -f "$WINEPREFIX/drive_c/temp/launcher.log" "$WINEPREFIX/drive_c/temp/engine.txt"
 
 set +e
-TEMP='C:\temp' BV_TEST_RECORD='C:\temp\engine.txt' \
+BV_TEST_RECORD='C:\temp\engine.txt' \
     wine 'C:\Sample Package\launcher.exe' LOG /silent
 code=$?
 set -e
