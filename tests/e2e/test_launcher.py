@@ -25,10 +25,11 @@ def wine_env(relay=False):
     return env
 
 
-def wine(*args, env=None, check=True):
+def wine(*args, env=None, check=True, wait_all=True):
     result = subprocess.run(["wine", *args], env=env or wine_env(), capture_output=True,
                             text=True, errors="replace", timeout=120)
-    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
+    if wait_all:  # until every process of the prefix has ended, the engine's copies too
+        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
     if check and result.returncode != 0:
         raise AssertionError(f"wine {args} failed: {result.stderr[-500:]}")
     return result
@@ -69,11 +70,12 @@ class LauncherRun(unittest.TestCase):
         with open(host(PACKAGE_WIN + "\\data.tag"), "w", newline="") as f:
             f.write(text)
 
-    def run_launcher(self, *args, **engine_env):
+    def run_launcher(self, *args, wait_all=True, **engine_env):
         env = wine_env(relay=True)
         env["BV_TEST_RECORD"] = "C:\\temp\\engine.txt"
         env.update(engine_env)
-        result = wine(PACKAGE_WIN + "\\launcher.exe", *args, env=env, check=False)
+        result = wine(PACKAGE_WIN + "\\launcher.exe", *args, env=env, check=False,
+                      wait_all=wait_all)
         boxes = [(m.group(3), m.group(2), int(m.group(4), 16), m.group(1))
                  for m in BOX.finditer(result.stderr)]
         return result.returncode, boxes
@@ -143,6 +145,22 @@ class LauncherRun(unittest.TestCase):
         waits = [l for l in self.trace() if l.startswith("Waiting for bv_setup.exe")]
         self.assertGreater(len(waits), 10, "the launcher polled while the copy lived")
         self.assertGreaterEqual(time.monotonic() - start, 2.0)
+
+    def test_guard_refuses_while_an_engine_runs(self):
+        env = dict(wine_env(), BV_TEST_SLEEP_MS="6000", BV_TEST_RECORD="C:\\temp\\first.txt")
+        first = subprocess.Popen(["wine", PACKAGE_WIN + "\\bv_setup.exe"], env=env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(host("C:\\temp\\first.txt")) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        code, boxes = self.run_launcher("LOG", wait_all=False)
+        self.assertEqual(1, code)
+        self.assertEqual([("Launcher Error", "An instance of this Setup is already running.  "
+                           "Please close all Setups before running this one.", 0x10,
+                           "00000000")], boxes)
+        self.assertIsNone(first.poll(), "the running engine is undisturbed")
+        self.assertEqual(["Begin: WinMain()."], self.trace())
+        self.assertEqual(0, first.wait(timeout=60))
 
     def test_earlier_installation_survives(self):
         info = INFO_ROOT + "\\{E2E-GUID}"
