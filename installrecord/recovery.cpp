@@ -10,8 +10,8 @@
 #include "uninstallkey.h"
 #include "uninststash.h"
 
-static const char journal_name[] = "LauncherSavedUninstallString";
-static const char record_prefix[] = "UninstallString=";
+static const char journal_name[] = JOURNAL_VALUE_NAME;
+static const char record_prefix[] = STASH_RECORD_PREFIX;
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
 
 /* Writes type/bytes as UninstallString when that value is absent; a present one wins. */

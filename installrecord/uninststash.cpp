@@ -11,8 +11,8 @@ DWORD saved_uninst_type = REG_SZ;
 DWORD saved_uninst_size = 0;
 int saved_uninst_taken = 0;
 
-static const char journal_name[] = "LauncherSavedUninstallString";
-static const char record_prefix[] = "UninstallString=";
+static const char journal_name[] = JOURNAL_VALUE_NAME;
+static const char record_prefix[] = STASH_RECORD_PREFIX;
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
 
 /* The largest value that is taken away: the record buffer must hold the prefix and every

@@ -8,6 +8,10 @@
 #define SAVED_UNINST_SIZE 500
 #define STASH_RECORD_SIZE 300
 
+/* The copy of UninstallString that outlives an interrupted run, and the stash record's head. */
+#define JOURNAL_VALUE_NAME "LauncherSavedUninstallString"
+#define STASH_RECORD_PREFIX "UninstallString="
+
 extern FILE *uninst_fp;                      /* the stash record file uninst.dat, or NULL */
 extern char saved_uninst[SAVED_UNINST_SIZE]; /* the value as read, terminated */
 extern DWORD saved_uninst_type;              /* its registry type */
