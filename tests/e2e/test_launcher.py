@@ -113,9 +113,19 @@ class LauncherRun(unittest.TestCase):
         self.assertEqual("show=0", record[2])
         self.assertFalse(os.path.exists(host("C:\\temp\\launcher.log")))
 
+    def test_quoted_argument_text_passes_verbatim(self):
+        self.run_launcher('say "x"', "log")
+        record = self.engine_record()
+        self.assertEqual('cmdline=C:\\Setup Package\\bv_setup.exe SAS "say \\"x\\"" log',
+                         record[0])
+        self.assertFalse(os.path.exists(host("C:\\temp\\launcher.log")),
+                         "lower-case log does not trace")
+
     def test_log_inside_a_word_traces(self):
         self.run_launcher("CATALOG")
-        self.assertEqual("End: WinMain().", self.trace()[-1])
+        lines = self.trace()
+        self.assertIn("Command line args:  SAS CATALOG", lines)
+        self.assertEqual("End: WinMain().", lines[-1])
 
     def test_launch_results_and_boxes(self):
         self.run_launcher("LOG", BV_TEST_EXIT_CODE="3")
@@ -140,11 +150,15 @@ class LauncherRun(unittest.TestCase):
 
     def test_wait_covers_the_engines_copy(self):
         start = time.monotonic()
-        code, _ = self.run_launcher("LOG", BV_TEST_SPAWN_COPY_MS="2000")
+        code, _ = self.run_launcher("LOG", wait_all=False, BV_TEST_SPAWN_COPY_MS="1500",
+                                    BV_TEST_WRITE_FILE="C:\\temp\\copy_done.txt")
+        self.assertTrue(os.path.exists(host("C:\\temp\\copy_done.txt")),
+                        "the copy had ended when the launcher returned")
+        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120)
         self.assertEqual(0, code)
         waits = [l for l in self.trace() if l.startswith("Waiting for bv_setup.exe")]
-        self.assertGreater(len(waits), 10, "the launcher polled while the copy lived")
-        self.assertGreaterEqual(time.monotonic() - start, 2.0)
+        self.assertGreater(len(waits), 5, "the launcher polled while the copy lived")
+        self.assertGreaterEqual(time.monotonic() - start, 1.5)
 
     def test_guard_refuses_while_an_engine_runs(self):
         env = dict(wine_env(), BV_TEST_SLEEP_MS="6000", BV_TEST_RECORD="C:\\temp\\first.txt")

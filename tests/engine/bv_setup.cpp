@@ -1,7 +1,8 @@
 /* Test engine: stands in for bv_setup.exe. Appends what it received to %BV_TEST_RECORD%
 ** ("cmdline=", "cwd=", "show=" lines), then does what the inherited environment asks:
-** BV_TEST_SPAWN_COPY_MS starts a copy of itself that sleeps that long, BV_TEST_SLEEP_MS
-** sleeps, BV_TEST_EXIT_CODE is the exit code (default 0). */
+** BV_TEST_SPAWN_COPY_MS starts a copy of itself that sleeps that long and exits at once,
+** otherwise BV_TEST_SLEEP_MS sleeps and then BV_TEST_WRITE_FILE (a path) is written, so the
+** copy writes it when it ends. BV_TEST_EXIT_CODE is the exit code (default 0). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -60,7 +61,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     Record();
     if (copy_ms > 0)
         SpawnCopy(copy_ms);
-    else
+    else {
+        char marker[MAX_PATH];
+        DWORD len = GetEnvironmentVariableA("BV_TEST_WRITE_FILE", marker, sizeof marker);
         Sleep(EnvNumber("BV_TEST_SLEEP_MS", 0));
+        if (len > 0 && len < sizeof marker) {
+            FILE *fp = fopen(marker, "w");
+            if (fp != NULL) {
+                fputs("done\n", fp);
+                fclose(fp);
+            }
+        }
+    }
     return (int)exit_code;
 }
