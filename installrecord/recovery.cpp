@@ -56,8 +56,7 @@ static int RecoverFromJournal(const char *braced_guid)
     Trace("Query %s: return from ReqQueryValueEx(): %d\n", journal_name, (int)status);
     if (status == ERROR_SUCCESS)
         SetUninstallStringIfAbsent(key, type, value, size);
-    status = RegDeleteValueA(key, journal_name);
-    Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
+    DeleteUninstallJournal(key);
     RegCloseKey(key);
     return 1;
 }
@@ -105,12 +104,10 @@ static void RecoverFromStashRecord(const char *braced_guid, const char *record_p
         return;
     n = fread(record, 1, sizeof record, fp);
     fclose(fp);
-    if (n <= RECORD_PREFIX_LEN || n >= sizeof record ||
-        memcmp(record, record_prefix, RECORD_PREFIX_LEN) != 0) {
-        Trace("Stash record holds no value to recover\n");
-        return;
-    }
-    len = strnlen(record + RECORD_PREFIX_LEN, n - RECORD_PREFIX_LEN);
+    len = 0;
+    if (n > RECORD_PREFIX_LEN && n < sizeof record &&
+        memcmp(record, record_prefix, RECORD_PREFIX_LEN) == 0)
+        len = strnlen(record + RECORD_PREFIX_LEN, n - RECORD_PREFIX_LEN);
     if (len == 0 || len >= SAVED_UNINST_SIZE) {
         Trace("Stash record holds no value to recover\n");
         return;
@@ -128,11 +125,11 @@ static void RecoverFromStashRecord(const char *braced_guid, const char *record_p
 int RecoverInterruptedRun(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
 {
     char record_path[ZMF_LOC_SIZE];
-    int journal_found, found;
+    int journal_found, found = 0;
 
     Trace("Begin: RecoverInterruptedRun().\n");
     journal_found = RecoverFromJournal(braced_guid);
-    found = MakeUninstLogFile(braced_guid, zmf_loc);
+    MakeUninstLogFile(braced_guid, zmf_loc); /* its answer may be stale after the moves below */
     if (zmf_loc[0] != '\0') {
         RecoverBackupLog(zmf_loc);
         if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc) &&

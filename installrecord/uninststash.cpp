@@ -100,6 +100,12 @@ static int WriteJournal(HKEY key, DWORD size)
     return 1;
 }
 
+void DeleteUninstallJournal(HKEY key)
+{
+    LONG status = RegDeleteValueA(key, journal_name);
+    Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
+}
+
 void RemoveUninstallString(const char *braced_guid)
 {
     HKEY key;
@@ -127,8 +133,7 @@ void RemoveUninstallString(const char *braced_guid)
             saved_uninst_taken = 1;
         } else {
             /* The value stays, so its copy must not outlive the run. */
-            status = RegDeleteValueA(key, journal_name);
-            Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
+            DeleteUninstallJournal(key);
         }
     }
     RegCloseKey(key);
@@ -159,10 +164,8 @@ void RestoreUninstallString(const char *braced_guid)
         Trace("UninstallString was not taken away: nothing to set\n");
     }
     /* The journal goes once the value is back; a failed write back keeps it for a later run. */
-    if (saved_uninst_taken && status == ERROR_SUCCESS) {
-        status = RegDeleteValueA(key, journal_name);
-        Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
-    }
+    if (saved_uninst_taken && status == ERROR_SUCCESS)
+        DeleteUninstallJournal(key);
     RegCloseKey(key);
     Trace("End: RestoreUninstallString().\n");
 }

@@ -26,6 +26,9 @@ HKEY OpenUninstallString(const char *braced_guid);
 ** and closes it. A value too long for the stash, or one that could not be read, stays. */
 void RemoveUninstallString(const char *braced_guid);
 
+/* Deletes the journal copy LauncherSavedUninstallString from the open product key, traced. */
+void DeleteUninstallJournal(HKEY key);
+
 /* Writes the value taken away by RemoveUninstallString back, with its type and bytes, when
 ** UninstallString is absent now; a value written meanwhile wins. */
 void RestoreUninstallString(const char *braced_guid);

@@ -10,11 +10,9 @@
 
 #include "hostwin.h"
 
-extern "C++" {
 #include "installrecord/uninststash.h"
 #include "launcher/tracelog.h"
 #include "process/platform.h"
-}
 
 static const char kPackageDir[] = "C:\\Setup Package\\";
 static const char kLauncher[] = "C:\\Setup Package\\launcher.exe";
