@@ -11,4 +11,4 @@ ctest --preset host -j"$(nproc)"
 
 cmake --preset win32
 cmake --build --preset win32 -j"$(nproc)"
-ctest --preset win32
+ctest --preset win32 -j"$(nproc)"
