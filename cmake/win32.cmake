@@ -1,5 +1,6 @@
 # The product: launcher.exe for 32-bit Windows, GUI subsystem, small, importing only from
-# kernel32, user32, advapi32 and msvcrt. Also the test engine and the end-to-end tests.
+# kernel32, advapi32 and msvcrt (user32 is loaded when a box is shown). Also the test engine
+# and the end-to-end tests.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 set(PRODUCT_FLAGS -Os -D__USE_MINGW_ANSI_STDIO=0 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
@@ -10,7 +11,7 @@ set(PRODUCT_LINK -mwindows -s -static-libgcc -static-libstdc++ -Wl,--gc-sections
 add_executable(launcher WIN32 ${PRODUCT_SOURCES})
 target_compile_options(launcher PRIVATE ${WARNINGS} ${PRODUCT_FLAGS})
 target_link_options(launcher PRIVATE ${PRODUCT_LINK})
-target_link_libraries(launcher PRIVATE kernel32 user32 advapi32)
+target_link_libraries(launcher PRIVATE kernel32 advapi32)
 
 add_subdirectory(tests/engine)
 add_subdirectory(tests/e2e)

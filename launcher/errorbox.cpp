@@ -2,7 +2,21 @@
 
 #include <windows.h>
 
+typedef int(WINAPI *MessageBoxAFn)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+/* user32 is loaded only when a box is about to be shown: boxes belong to the error paths, and
+** loading user32 at start costs more than all the rest of a run. It is a library the system
+** itself keeps loaded, so loading it by name cannot pick up a copy planted beside the launcher.
+** When it cannot be had, no box is shown; the run goes on as it would after the box. */
 void LauncherErrorBox(const char *text)
 {
-    MessageBoxA(NULL, text, "Launcher Error", MB_ICONHAND | MB_OK);
+    HMODULE user32 = LoadLibraryA("user32.dll");
+    MessageBoxAFn message_box;
+
+    if (user32 == NULL)
+        return;
+    message_box = (MessageBoxAFn)(void *)GetProcAddress(user32, "MessageBoxA");
+    if (message_box != NULL)
+        message_box(NULL, text, "Launcher Error", MB_ICONHAND | MB_OK);
+    FreeLibrary(user32);
 }

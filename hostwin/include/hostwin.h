@@ -16,8 +16,8 @@ namespace hw
 
 /* Wipes the machine: drives mapped under sandbox_dir (created empty), empty registry but for
 ** HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion with ProgramFilesDir "C:\Program Files",
-** no processes, kernel32.dll and the system psapi.dll loadable with all their entry points,
-** GetVersion of Windows XP, no code page with lead bytes, TEMP unset, no faults. */
+** no processes, kernel32.dll, user32.dll and the system psapi.dll loadable with all their
+** entry points, GetVersion of Windows XP, no code page with lead bytes, TEMP unset, no faults. */
 void Reset(const std::string &sandbox_dir);
 
 /* Every stand-in call can be made to fail: after `skip` successful calls, the next `times`

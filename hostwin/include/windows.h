@@ -123,6 +123,5 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegCloseKey(HKEY key);
 
 /* user32 */
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 #endif

@@ -93,6 +93,8 @@ void DropObject(const void *handle);
 
 std::string Lower(std::string s);
 void CloseAllStreams(); /* as at process end: flushed and closed */
+/* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
+int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 } // namespace hw
 

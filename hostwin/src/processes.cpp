@@ -214,6 +214,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"EnumProcesses", (FARPROC)(void *)SimEnumProcesses},
         {"EnumProcessModules", (FARPROC)(void *)SimEnumProcessModules},
         {"GetModuleFileNameExA", (FARPROC)(void *)SimGetModuleFileNameExA},
+        {"MessageBoxA", (FARPROC)(void *)hw::SimMessageBoxA},
     };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)

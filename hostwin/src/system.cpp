@@ -176,7 +176,7 @@ HANDLE GetStdHandle(DWORD which)
     return nullptr;
 }
 
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+int hw::SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     long error = 0;
     M().events.push_back({hw::Event::Box, "", text, caption, type, owner != nullptr});

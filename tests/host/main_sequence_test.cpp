@@ -84,6 +84,32 @@ TEST_F(LauncherTest, MissingDataTagBoxesFirstThenTracesAndExitsOne)
         }
 }
 
+static int Count(const std::vector<std::string> &names, const std::string &name)
+{
+    return (int)std::count(names.begin(), names.end(), name);
+}
+
+TEST_F(LauncherTest, User32IsLoadedOnlyToShowABoxAndAStopWithoutItStillExitsOne)
+{
+    ASSERT_EQ(0, Run("LOG"));
+    EXPECT_EQ(0, Count(hw::LoadedLibraryNames(), "user32.dll")) << "a run without a box";
+
+    std::remove(hw::HostPath(std::string(kPackageDir) + "data.tag").c_str());
+    EXPECT_EQ(1, Run(""));
+    EXPECT_EQ(std::vector<std::string>{"Cannot find DATA.TAG"}, BoxTexts());
+    EXPECT_EQ(1, Count(hw::LoadedLibraryNames(), "user32.dll"));
+    EXPECT_EQ(0, hw::LoadedLibraryCount()) << "freed after the box";
+
+    /* No user32, or no MessageBoxA in it: no box, the same stop, nothing left loaded. */
+    hw::SetLibrary("user32.dll", true, {});
+    EXPECT_EQ(1, Run("LOG"));
+    EXPECT_EQ(0, hw::LoadedLibraryCount());
+    hw::SetLibrary("user32.dll", false, {});
+    EXPECT_EQ(1, Run("LOG"));
+    EXPECT_EQ(1u, BoxTexts().size());
+    EXPECT_EQ("Cannot find DATA.TAG - aborting", TraceLines().back());
+}
+
 TEST_F(LauncherTest, GuidMissingEmptyOrTooLongWithBracesIsTheGuidStop)
 {
     const std::string tag = std::string(kPackageDir) + "data.tag";
