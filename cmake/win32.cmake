@@ -5,13 +5,28 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 set(PRODUCT_FLAGS -Os -D__USE_MINGW_ANSI_STDIO=0 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections)
-set(PRODUCT_LINK -mwindows -s -static-libgcc -static-libstdc++ -Wl,--gc-sections
+# LauncherStartup stands in for the runtime's start-up code (see launcher/win32/startup.cpp).
+set(PRODUCT_LINK -mwindows -nostartfiles -Wl,-e,_LauncherStartup -s -static-libgcc
+    -static-libstdc++ -Wl,--gc-sections
     -Wl,-Map=${CMAKE_BINARY_DIR}/launcher.map)
 
-add_executable(launcher WIN32 ${PRODUCT_SOURCES})
+add_executable(launcher WIN32 ${PRODUCT_SOURCES} ${CMAKE_SOURCE_DIR}/launcher/win32/startup.cpp)
 target_compile_options(launcher PRIVATE ${WARNINGS} ${PRODUCT_FLAGS})
 target_link_options(launcher PRIVATE ${PRODUCT_LINK})
 target_link_libraries(launcher PRIVATE kernel32 advapi32)
 
+# Version information and application manifest (launcher/launcher.rc). Compiled as a target of
+# its own, because launcher's compile options are the C++ compiler's and windres takes none of
+# them. The project's version reaches the resource script as defines, dotted and in parts.
+enable_language(RC)
+add_library(launcher_resources OBJECT ${CMAKE_SOURCE_DIR}/launcher/launcher.rc)
+target_compile_definitions(launcher_resources PRIVATE LAUNCHER_VERSION=${PROJECT_VERSION}
+    LAUNCHER_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} LAUNCHER_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+    LAUNCHER_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/launcher/launcher.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/launcher/launcher.manifest)
+target_link_libraries(launcher PRIVATE launcher_resources)
+
 add_subdirectory(tests/engine)
 add_subdirectory(tests/e2e)
+add_subdirectory(tests/resources)

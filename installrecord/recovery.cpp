@@ -106,13 +106,14 @@ static void RecoverFromStashRecord(const char *braced_guid, const char *record_p
     fclose(fp);
     len = 0;
     if (n > RECORD_PREFIX_LEN && n < sizeof record &&
-        memcmp(record, record_prefix, RECORD_PREFIX_LEN) == 0)
-        len = strnlen(record + RECORD_PREFIX_LEN, n - RECORD_PREFIX_LEN);
+        memcmp(record, record_prefix, RECORD_PREFIX_LEN) == 0) {
+        record[n] = '\0'; /* the text ends at its own zero byte, or at the end of the file */
+        len = strlen(record + RECORD_PREFIX_LEN);
+    }
     if (len == 0 || len >= SAVED_UNINST_SIZE) {
         Trace("Stash record holds no value to recover\n");
         return;
     }
-    record[RECORD_PREFIX_LEN + len] = '\0';
     key = OpenProductKeyQuietly(braced_guid);
     if (key == NULL) {
         Trace("Stash record: product uninstall key not opened\n");

@@ -7,7 +7,7 @@
 
 FILE *uninst_fp = NULL;
 char saved_uninst[SAVED_UNINST_SIZE];
-DWORD saved_uninst_type = REG_SZ;
+DWORD saved_uninst_type; /* set by the read that fills saved_uninst */
 DWORD saved_uninst_size = 0;
 int saved_uninst_taken = 0;
 

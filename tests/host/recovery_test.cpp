@@ -61,6 +61,32 @@ TEST_F(RecoveryTest, StashRecordIsTheOnlyRecordWithoutAJournal)
     ExpectNothingLost(REG_SZ);
 }
 
+TEST_F(RecoveryTest, StashRecordTextEndsAtItsZeroOrAtTheEndOfTheFile)
+{
+    const std::string longest(499, 'c'); /* with its terminator it just fits the stash */
+    const struct {
+        std::string record, restored;
+    } cases[] = {
+        {"UninstallString=" + Terminated("C:\\u.exe") + "junk", Terminated("C:\\u.exe")},
+        {"UninstallString=C:\\u.exe", Terminated("C:\\u.exe")},
+        {"UninstallString=" + Terminated(longest), Terminated(longest)},
+        {"UninstallString=" + longest + "c", ""},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        hw::RegCreateKey(kUninstallKey);
+        hw::WriteFile(kDir + "setup.z_f", "original log");
+        hw::WriteFile(kDir + "uninst.dat", c.record);
+        ASSERT_EQ(0, Run(""));
+        hw::RegValue v;
+        EXPECT_EQ(!c.restored.empty(), hw::RegGet(kUninstallKey, "UninstallString", &v));
+        if (!c.restored.empty()) {
+            EXPECT_EQ(c.restored, v.bytes);
+        }
+        EXPECT_FALSE(hw::Exists(kDir + "uninst.dat"));
+    }
+}
+
 TEST_F(RecoveryTest, ValueWrittenMeanwhileIsKept)
 {
     LeaveInterruptedRun(true, false);
