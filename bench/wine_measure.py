@@ -319,7 +319,7 @@ def main():
     wl, wm = wait_l["window_cpu_ns"], wait_m["window_cpu_ns"]
     rows.append(("Launcher CPU while the engine runs 5 s",
                  f"{ms(wl):.3f} ms in {wait_l['window_s']:.1f} s of the engine's run (minimal "
-                 f"launcher: {ms(wm):.3f} ms)", "≈ 0", verdict(ms(wl) < 1.0)))
+                 f"launcher: {ms(wm):.3f} ms)", "≈ 0 (under 1 ms)", verdict(ms(wl) < 1.0)))
     rows.append(("Launcher CPU per drain poll",
                  f"{ms(cpu_per_poll):.3f} ms per poll ({ms(long_drain_cpu):.0f} ms over a "
                  f"{long_drain_s:.1f} s run of {long_polls:.0f} polls; {ms(cpu_per_poll) * 1e3 / ms(period):.0f}"
