@@ -18,10 +18,13 @@ for tool in hyperfine wine wineserver wineboot i686-w64-mingw32-g++ cmake python
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "bench: missing ${missing[*]}." >&2
-    case " ${missing[*]} " in
-    *" hyperfine "*) echo "bench: hyperfine times the runs; install it: apt-get install hyperfine" >&2 ;;
-    esac
-    echo "bench: scripts/install-deps.sh installs the rest." >&2
+    for tool in "${missing[@]}"; do
+        if [ "$tool" = hyperfine ]; then
+            echo "bench: hyperfine times the runs; install it: apt-get install hyperfine" >&2
+        else
+            echo "bench: $tool comes with scripts/install-deps.sh" >&2
+        fi
+    done
     exit 2
 fi
 
