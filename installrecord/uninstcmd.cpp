@@ -1,13 +1,21 @@
 #include "uninstcmd.h"
 
 #include <string.h>
+#include <windows.h>
 
-/* Only a to z are upper-cased; bytes from 0x80 up stay as they are (the default locale). */
+/* Only a to z are upper-cased; bytes from 0x80 up stay as they are (the default locale), and
+** so does the second byte of a double-byte character: in code pages such as 932 it may lie in
+** a to z, and changing it would name another folder. */
 static void UpperCaseAscii(char *text)
 {
     for (; *text != '\0'; text++) {
-        if (*text >= 'a' && *text <= 'z')
+        if (IsDBCSLeadByte((BYTE)*text)) {
+            if (text[1] == '\0')
+                break;
+            text++;
+        } else if (*text >= 'a' && *text <= 'z') {
             *text = (char)(*text - ('a' - 'A'));
+        }
     }
 }
 

@@ -88,3 +88,19 @@ TEST(UninstallCommand, DirectoryIsCutAfterTheKeywordAndBeforeTheSetupProgram)
         EXPECT_STREQ(c.directory, text) << c.command;
     }
 }
+
+TEST(UninstallCommandDirectory, SecondBytesOfDoubleByteCharactersKeepTheirCase)
+{
+    hw::Reset("/tmp/launcher-host-tests/UninstallCommandDirectory.Dbcs");
+    hw::SetCodePage(932);
+    /* 0x83 0x61 and 0x83 0x7A: lead bytes followed by the bytes of 'a' and 'z'. */
+    char text[] = "launchsetup \"C:\\\x83\x61"
+                  "d\x83z\\bv_setup.exe\" /u";
+    UninstallCommandDirectory(text);
+    EXPECT_STREQ("C:\\\x83\x61"
+                 "D\x83z\\",
+                 text);
+    char lead_at_end[] = "launchsetup \"C:\\d\\setup.exe\x83";
+    UninstallCommandDirectory(lead_at_end);
+    EXPECT_STREQ("C:\\D\\", lead_at_end);
+}
