@@ -115,6 +115,8 @@ int MakeStashRecordPath(char *dest, size_t size, const char *setup_log)
     size_t len = strlen(setup_log);
     size_t dir_len;
 
+    if (size == 0) /* no room even for the empty answer */
+        return 0;
     dest[0] = '\0';
     if (len < sizeof log_name - 1)
         return 0;

@@ -8,6 +8,7 @@ scripts/install-deps.sh
 cmake --preset host
 cmake --build --preset host -j"$(nproc)"
 ctest --preset host -j"$(nproc)"
+scripts/fuzz.sh
 
 cmake --preset win32
 cmake --build --preset win32 -j"$(nproc)"

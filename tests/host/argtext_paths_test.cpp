@@ -104,3 +104,10 @@ TEST(UninstallCommandDirectory, SecondBytesOfDoubleByteCharactersKeepTheirCase)
     UninstallCommandDirectory(lead_at_end);
     EXPECT_STREQ("C:\\D\\", lead_at_end);
 }
+
+TEST(MakeStashRecordPath, ZeroSizedDestinationIsNeverWritten)
+{
+    char dest[1] = {'x'};
+    EXPECT_EQ(0, MakeStashRecordPath(dest, 0, "C:\\d\\setup.zmf"));
+    EXPECT_EQ('x', dest[0]);
+}
