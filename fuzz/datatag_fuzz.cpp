@@ -11,9 +11,7 @@
 ** as it was before the run. */
 #include "fuzz_common.h"
 
-#include "installrecord/uninststash.h"
-#include "launcher/tracelog.h"
-#include "process/platform.h"
+#include "tests/host/product_state.h"
 
 static const char kPackageDir[] = "C:\\Setup Package\\";
 static const char kInfoFolder[] = "C:\\Program Files\\Brevane Installation Information\\";
@@ -31,13 +29,7 @@ static bool UpperAsciiContains(std::string s, const char *word)
 static void FreshMachine()
 {
     hw::Reset(FuzzSandbox("datatag"));
-    log_on = 0;
-    log_fp = nullptr;
-    uninst_fp = nullptr;
-    memset(saved_uninst, 0, sizeof saved_uninst);
-    saved_uninst_taken = 0;
-    saved_uninst_size = 0;
-    platform_record = PlatformRecord{0, 0, 0};
+    ResetProductState();
     hw::SetModulePath(std::string(kPackageDir) + "launcher.exe");
     hw::WriteFile(std::string(kPackageDir) + "bv_setup.exe", "MZ");
     hw::SetEnv("TEMP", "C:\\Temp");

@@ -10,9 +10,7 @@
 
 #include "hostwin.h"
 
-#include "installrecord/uninststash.h"
-#include "launcher/tracelog.h"
-#include "process/platform.h"
+#include "product_state.h"
 
 static const char kPackageDir[] = "C:\\Setup Package\\";
 static const char kLauncher[] = "C:\\Setup Package\\launcher.exe";
@@ -29,14 +27,7 @@ class LauncherTest : public ::testing::Test
         const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
         hw::Reset(std::string("/tmp/launcher-host-tests/") + info->test_suite_name() + "." +
                   info->name());
-        /* The product's process-wide state starts afresh with every simulated run. */
-        log_on = 0;
-        log_fp = nullptr;
-        uninst_fp = nullptr;
-        memset(saved_uninst, 0, sizeof saved_uninst);
-        saved_uninst_taken = 0;
-        saved_uninst_size = 0;
-        platform_record = PlatformRecord{0, 0, 0};
+        ResetProductState();
         hw::SetModulePath(kLauncher);
         hw::WriteFile(std::string(kPackageDir) + "data.tag",
                       std::string("[TagInfo]\r\nProjectGUID=") + kGuid + "\r\n");
