@@ -122,6 +122,4 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegCloseKey(HKEY key);
 
-/* user32 */
-
 #endif
