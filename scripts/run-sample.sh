@@ -8,7 +8,7 @@ scripts/install-deps.sh
 cmake --preset win32
 cmake --build --preset win32 -j"$(nproc)"
 
-export WINEPREFIX="$PWD/build/sample-prefix"
+export WINEPREFIX="$PWD/build/sample-prefix" WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY

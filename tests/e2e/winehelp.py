@@ -20,7 +20,7 @@ UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 
 
 def wine_env(relay=False):
-    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDLLOVERRIDES="mscoree,mshtml=",
+    env = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win32", WINEDLLOVERRIDES="mscoree,mshtml=",
                WINEDEBUG="+relay" if relay else "-all")
     env.pop("DISPLAY", None)
     return env

@@ -1,13 +1,11 @@
-#include <gtest/gtest.h>
-
-#include "hostwin.h"
+#include "fixture.h"
 #include "installrecord/uninstcmd.h"
 #include "launcher/argtext.h"
 #include "launcher/paths.h"
 
 TEST(ArgumentText, SkipsTheFirstTokenAndTheBlanksAfterIt)
 {
-    hw::Reset("/tmp/launcher-host-tests/argtext");
+    hw::Reset(SandboxDir("argtext"));
     EXPECT_STREQ("", ArgumentText(nullptr));
     EXPECT_STREQ("a b", ArgumentText("\"C:\\x y\\l.exe\"  \t a b"));
     EXPECT_STREQ("tail x", ArgumentText("\"C:\\l.exe\"tail x")) << "right after the quote";
@@ -18,7 +16,7 @@ TEST(ArgumentText, SkipsTheFirstTokenAndTheBlanksAfterIt)
 
 TEST(ArgumentText, StepsOverDoubleByteCharactersInAQuotedToken)
 {
-    hw::Reset("/tmp/launcher-host-tests/argtext-dbcs");
+    hw::Reset(SandboxDir("argtext-dbcs"));
     hw::SetCodePage(932);
     /* 0x83 0x22: a lead byte whose trail byte is a quote must not close the token. */
     EXPECT_STREQ("LOG", ArgumentText("\"C:\\\x83\"\\l.exe\" LOG"));
@@ -28,7 +26,7 @@ TEST(ArgumentText, StepsOverDoubleByteCharactersInAQuotedToken)
 TEST(Paths, SplitKeepsDriveAndDirectoryAndNeverSplitsADoubleByteCharacter)
 {
     char drive[DRIVE_SIZE], dir[DIR_SIZE];
-    hw::Reset("/tmp/launcher-host-tests/split");
+    hw::Reset(SandboxDir("split"));
     SplitPath("C:\\a b/c\\l.exe", drive, dir);
     EXPECT_STREQ("C:", drive);
     EXPECT_STREQ("\\a b/c\\", dir);
@@ -43,7 +41,7 @@ TEST(Paths, SplitKeepsDriveAndDirectoryAndNeverSplitsADoubleByteCharacter)
 TEST(Paths, ComposeAddsSeparatorsAndRefusesWhatDoesNotFit)
 {
     char out[32];
-    hw::Reset("/tmp/launcher-host-tests/compose");
+    hw::Reset(SandboxDir("compose"));
     ASSERT_TRUE(ComposePath(out, sizeof out, "C:", "\\pkg", "data", "tag"));
     EXPECT_STREQ("C:\\pkg\\data.tag", out);
     ASSERT_TRUE(ComposePath(out, sizeof out, "", "\\pkg/", "bv_setup", ".exe"));
@@ -91,7 +89,7 @@ TEST(UninstallCommand, DirectoryIsCutAfterTheKeywordAndBeforeTheSetupProgram)
 
 TEST(UninstallCommandDirectory, SecondBytesOfDoubleByteCharactersKeepTheirCase)
 {
-    hw::Reset("/tmp/launcher-host-tests/UninstallCommandDirectory.Dbcs");
+    hw::Reset(SandboxDir("UninstallCommandDirectory.Dbcs"));
     hw::SetCodePage(932);
     /* 0x83 0x61 and 0x83 0x7A: lead bytes followed by the bytes of 'a' and 'z'. */
     char text[] = "launchsetup \"C:\\\x83\x61"

@@ -4,6 +4,7 @@
 #define TESTS_HOST_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -19,14 +20,20 @@ static const char kGuid[] = "1234-ABCD";
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
 
+/* A sandbox folder of this test process's own, so that test binaries of several work trees
+** may run side by side. */
+inline std::string SandboxDir(const std::string &name)
+{
+    return "/tmp/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
+}
+
 class LauncherTest : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
         const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        hw::Reset(std::string("/tmp/launcher-host-tests/") + info->test_suite_name() + "." +
-                  info->name());
+        hw::Reset(SandboxDir(std::string(info->test_suite_name()) + "." + info->name()));
         ResetProductState();
         hw::SetModulePath(kLauncher);
         hw::WriteFile(std::string(kPackageDir) + "data.tag",
