@@ -1,147 +1,134 @@
 #include "recovery.h"
 
-#include <io.h>
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
 #include "../launcher/paths.h"
 #include "../launcher/tracelog.h"
+#include "setuplog.h"
 #include "uninstallkey.h"
 #include "uninststash.h"
 
-static const char journal_name[] = JOURNAL_VALUE_NAME;
-static const char record_prefix[] = STASH_RECORD_PREFIX;
-#define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
-
-/* Writes type/bytes as UninstallString when that value is absent; a present one wins. */
-static void SetUninstallStringIfAbsent(HKEY key, DWORD type, const char *bytes, DWORD size)
-{
-    LONG status = RegQueryValueExA(key, "UninstallString", NULL, NULL, NULL, NULL);
-    if (status == ERROR_SUCCESS) {
-        Trace("UninstallString present: left as it is\n");
-        return;
-    }
-    status = RegSetValueExA(key, "UninstallString", 0, type, (const BYTE *)bytes, size);
-    Trace("Recover UninstallString: return from ReqSetValueEx(): %d\n", (int)status);
-}
-
-static HKEY OpenProductKeyQuietly(const char *braced_guid)
-{
-    char uninstkey[UNINSTALL_KEY_SIZE];
-    HKEY key;
-    if (!MakeUninstallKeyPath(uninstkey, sizeof uninstkey, braced_guid))
-        return NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return NULL;
-    return key;
-}
-
-/* Puts the journal copy back as UninstallString and deletes it. Returns 1 when there was one. */
-static int RecoverFromJournal(const char *braced_guid)
+/* Puts the journal's copy of UninstallString back where the value is absent. Returns 1 when
+** nothing more is owed for the value; *had_copy tells whether the journal held one. */
+static int RecoverValue(HKEY journal, const char *braced_guid, int *had_copy)
 {
     char value[SAVED_UNINST_SIZE];
     DWORD size = sizeof value;
     DWORD type = REG_SZ;
-    LONG status;
-    HKEY key = OpenProductKeyQuietly(braced_guid);
+    LONG status = RegQueryValueExA(journal, UNINSTALL_STRING, NULL, &type, (BYTE *)value, &size);
 
-    if (key == NULL)
+    *had_copy = status != ERROR_FILE_NOT_FOUND;
+    if (status == ERROR_FILE_NOT_FOUND)
+        return 1;
+    Trace("Query journal UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
+    if (status != ERROR_SUCCESS)
         return 0;
-    status = RegQueryValueExA(key, journal_name, NULL, &type, (BYTE *)value, &size);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        RegCloseKey(key);
-        return 0;
-    }
-    Trace("Query %s: return from ReqQueryValueEx(): %d\n", journal_name, (int)status);
-    if (status == ERROR_SUCCESS)
-        SetUninstallStringIfAbsent(key, type, value, size);
-    DeleteUninstallJournal(key);
-    RegCloseKey(key);
-    return 1;
+    return PutUninstallStringBack(braced_guid, type, value, size);
 }
 
-/* A file, not a folder, exists at path: only a file can be a setup log set aside. */
-static int FileExists(const char *path)
+/* Reads the path of the setup log that the run set aside. Returns 1 with a path that ends in
+** the log's name, 0 when the journal names none, -1 when it cannot be read. */
+static int ReadJournalSetupLog(HKEY journal, char setup_log[ZMF_LOC_SIZE])
 {
-    FILE *fp = fopen(path, "rb");
-    if (fp == NULL)
+    char backup[ZMF_LOC_SIZE];
+    DWORD size = ZMF_LOC_SIZE - 1;
+    LONG status =
+        RegQueryValueExA(journal, JOURNAL_SETUP_LOG, NULL, NULL, (BYTE *)setup_log, &size);
+    if (status == ERROR_FILE_NOT_FOUND)
         return 0;
-    fclose(fp);
-    return 1;
+    if (status != ERROR_SUCCESS) {
+        Trace("Query journal setup log: return from ReqQueryValueEx(): %d\n", (int)status);
+        return -1;
+    }
+    setup_log[size] = '\0'; /* the registry may hand back a value without a terminator */
+    Trace("Journal setup log=%s\n", setup_log);
+    /* Only a path this launcher could have written is acted on. */
+    return MakeStashRecordPath(backup, sizeof backup, setup_log) ? 1 : 0;
 }
 
-/* Moves a backup log left by an interrupted run back to the setup log path, after removing
-** the new log that run's engine wrote there. A log that cannot be removed keeps both. */
-static void RecoverBackupLog(const char *zmf_loc)
+/* Moves the backup log back to the setup log path, after removing the log that the cut-short
+** run's engine wrote there. Returns 0 when the backup is still aside or cannot be looked at. */
+static int RecoverBackupLog(const char *setup_log)
 {
     char backup_path[ZMF_LOC_SIZE];
-    int rc;
+    int exists, rc;
 
-    if (!MakeBackupLogPath(backup_path, sizeof backup_path, zmf_loc) || !FileExists(backup_path))
-        return;
+    MakeBackupLogPath(backup_path, sizeof backup_path, setup_log);
+    exists = PathExists(backup_path);
+    if (exists <= 0)
+        return exists == 0;
     Trace("Backup log left by an interrupted run=%s\n", backup_path);
-    if (_access(zmf_loc, 0) == 0) {
-        rc = remove(zmf_loc);
+    exists = PathExists(setup_log);
+    if (exists < 0)
+        return 0;
+    if (exists) {
+        rc = remove(setup_log);
         Trace("Deleting interrupted run's log file: return from remove(): %d\n", rc);
         if (rc != 0)
-            return;
+            return 0;
     }
-    Trace("Renaming backup log back: return from rename(): %d\n", rename(backup_path, zmf_loc));
+    rc = rename(backup_path, setup_log);
+    Trace("Renaming backup log back: return from rename(): %d\n", rc);
+    return rc == 0;
 }
 
-/* Restores UninstallString from a stash record, the only record left when no journal was:
-** "UninstallString=" and a text that fits the stash, written back as REG_SZ with its
-** terminator. Anything else restores nothing. */
-static void RecoverFromStashRecord(const char *braced_guid, const char *record_path)
-{
-    char record[RECORD_PREFIX_LEN + SAVED_UNINST_SIZE + 1];
-    size_t n, len;
-    FILE *fp = fopen(record_path, "r");
-    HKEY key;
-
-    if (fp == NULL)
-        return;
-    n = fread(record, 1, sizeof record, fp);
-    fclose(fp);
-    len = 0;
-    if (n > RECORD_PREFIX_LEN && n < sizeof record &&
-        memcmp(record, record_prefix, RECORD_PREFIX_LEN) == 0) {
-        record[n] = '\0'; /* the text ends at its own zero byte, or at the end of the file */
-        len = strlen(record + RECORD_PREFIX_LEN);
-    }
-    if (len == 0 || len >= SAVED_UNINST_SIZE) {
-        Trace("Stash record holds no value to recover\n");
-        return;
-    }
-    key = OpenProductKeyQuietly(braced_guid);
-    if (key == NULL) {
-        Trace("Stash record: product uninstall key not opened\n");
-        return;
-    }
-    SetUninstallStringIfAbsent(key, REG_SZ, record + RECORD_PREFIX_LEN, (DWORD)len + 1);
-    RegCloseKey(key);
-}
-
-int RecoverInterruptedRun(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
+/* Deletes the stash record beside setup_log once the value it records is back; where the
+** journal held no copy of the value, the record is the copy to put back. Returns 0 when the
+** value is still owed. */
+static int RecoverStashRecord(const char *braced_guid, const char *setup_log, int had_copy,
+                              int value_back)
 {
     char record_path[ZMF_LOC_SIZE];
-    int journal_found, found = 0;
+    char text[SAVED_UNINST_SIZE];
+    int exists, len, rc;
+
+    MakeStashRecordPath(record_path, sizeof record_path, setup_log);
+    exists = PathExists(record_path);
+    if (exists <= 0)
+        return value_back && exists == 0;
+    Trace("Stash record left by an interrupted run=%s\n", record_path);
+    if (!had_copy) {
+        len = ReadStashRecord(record_path, text);
+        if (len == 0)
+            Trace("Stash record holds no value to recover\n");
+        else
+            value_back = len > 0 && PutUninstallStringBack(braced_guid, REG_SZ, text, len + 1);
+    }
+    if (!value_back)
+        return 0;
+    rc = remove(record_path);
+    Trace("Deleting stash record: return from remove(): %d\n", rc);
+    return rc == 0;
+}
+
+int RecoverInterruptedRun(const char *braced_guid)
+{
+    char setup_log[ZMF_LOC_SIZE];
+    HKEY journal;
+    LONG status;
+    int had_copy = 0, back = 0, named;
 
     Trace("Begin: RecoverInterruptedRun().\n");
-    journal_found = RecoverFromJournal(braced_guid);
-    MakeUninstLogFile(braced_guid, zmf_loc); /* its answer may be stale after the moves below */
-    if (zmf_loc[0] != '\0') {
-        RecoverBackupLog(zmf_loc);
-        if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc) &&
-            _access(record_path, 0) == 0) {
-            Trace("Stash record left by an interrupted run=%s\n", record_path);
-            if (!journal_found)
-                RecoverFromStashRecord(braced_guid, record_path);
-            Trace("Deleting stash record: return from remove(): %d\n", remove(record_path));
-        }
-        found = _access(zmf_loc, 0) == 0;
+    status = OpenJournal(braced_guid, &journal);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        Trace("End: RecoverInterruptedRun().\n");
+        return 1;
+    }
+    Trace("Journal of an interrupted run: RegOpenKeyEx() returned: %d\n", (int)status);
+    if (status == ERROR_SUCCESS) {
+        back = RecoverValue(journal, braced_guid, &had_copy);
+        named = ReadJournalSetupLog(journal, setup_log);
+        if (named < 0)
+            back = 0;
+        else if (named > 0)
+            back = RecoverBackupLog(setup_log) &&
+                   RecoverStashRecord(braced_guid, setup_log, had_copy, back);
+        RegCloseKey(journal);
+        if (back)
+            DeleteJournal(braced_guid);
     }
     Trace("End: RecoverInterruptedRun().\n");
-    return found;
+    return back;
 }

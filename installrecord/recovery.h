@@ -1,14 +1,11 @@
-/* Putting back what an interrupted earlier run left aside: the journal copy of
-** UninstallString, the backup setup log and the stash record. */
+/* Putting back what a run that was cut short had set aside, as its journal records it: the
+** copy of UninstallString, the backup setup log and the stash record. */
 #ifndef INSTALLRECORD_RECOVERY_H
 #define INSTALLRECORD_RECOVERY_H
 
-#include "setuplog.h"
-
-/* Restores UninstallString from its journal copy, locates the setup log with
-** MakeUninstLogFile, moves a leftover backup log back and restores from a leftover stash
-** record when no journal was found. Returns whether the setup log exists afterwards. Shows
-** no box and stops nothing but what MakeUninstLogFile stops. */
-int RecoverInterruptedRun(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE]);
+/* Returns 1 when nothing is left aside (the journal is then deleted), 0 when something could
+** not be put back or could not be looked at: the journal, and every record it points to, then
+** stay for a later run. Shows no box. */
+int RecoverInterruptedRun(const char *braced_guid);
 
 #endif

@@ -1,11 +1,11 @@
 #include "setuplog.h"
 
-#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
 #include "../launcher/errorbox.h"
+#include "../launcher/paths.h"
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 #include "uninstcmd.h"
@@ -17,32 +17,33 @@ static const char log_name[] = "setup.zmf";
 static const char info_folder[] = "\\Brevane Installation Information\\";
 
 /* Reads the product's UninstallString into zmf_loc and cuts its directory out of it; leaves
-** zmf_loc empty when the key, the value or the directory is not there. */
-static void DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
+** zmf_loc empty when the key, the value or the directory is not there, or the value is too long.
+** Returns 0 when the key or the value is there but cannot be read: where the setup log lies is
+** then unknown. */
+static int DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
 {
     char uninstkey[UNINSTALL_KEY_SIZE];
     HKEY key;
     DWORD size = UNINSTALL_STRING_SIZE;
     LONG status;
 
-    if (!MakeUninstallKeyPath(uninstkey, sizeof uninstkey, braced_guid))
-        return;
-    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstkey, 0, KEY_ALL_ACCESS, &key);
+    status = OpenProductKey(braced_guid, uninstkey, &key);
     if (status != ERROR_SUCCESS) {
         Trace("Couldn't open Uninstall key: RegOpenKeyEx() returned: %d\n", (int)status);
-        return;
+        return status == ERROR_FILE_NOT_FOUND;
     }
-    status = RegQueryValueExA(key, "UninstallString", NULL, NULL, (BYTE *)zmf_loc, &size);
+    status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, (BYTE *)zmf_loc, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         zmf_loc[0] = '\0';
         Trace("Uninstall key not found: RegQueryValueEx() returned: %d\n", (int)status);
-        return;
+        return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
     }
     /* The registry may hand back a value without a terminator; size is at most 260 here. */
     zmf_loc[size] = '\0';
     UninstallCommandDirectory(zmf_loc);
     Trace("zmf_loc=%s\n", zmf_loc);
+    return 1;
 }
 
 /* Reads ProgramFilesDir into a heap buffer that the caller frees; every failure is a fatal
@@ -120,19 +121,22 @@ static int DirectoryFromProgramFiles(const char *braced_guid, char *zmf_loc)
 
 int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
 {
-    long status;
+    int exists = -1;
 
     Trace("Begin: MakeUninstLogFile().\n");
     zmf_loc[0] = '\0';
-    DirectoryFromUninstallEntry(braced_guid, zmf_loc);
+    if (!DirectoryFromUninstallEntry(braced_guid, zmf_loc)) {
+        Trace("End: MakeUninstLogFile().\n");
+        return -1;
+    }
     if (zmf_loc[0] == '\0' && !DirectoryFromProgramFiles(braced_guid, zmf_loc)) {
         Trace("End: MakeUninstLogFile().\n");
         return 0;
     }
     strcat(zmf_loc, log_name);
     Trace("zmf_loc=%s\n", zmf_loc);
-    status = _access(zmf_loc, 0) == 0 ? 0 : -1;
-    Trace("zmf_loc access()=%ld\n", status);
+    exists = PathExists(zmf_loc);
+    Trace("zmf_loc access()=%ld\n", exists == 1 ? 0L : -1L);
     Trace("End: MakeUninstLogFile().\n");
-    return status == 0;
+    return exists;
 }

@@ -2,15 +2,70 @@
 
 #include <string.h>
 
-int MakeUninstallKeyPath(char *dest, size_t size, const char *braced_guid)
+#include "../launcher/tracelog.h"
+
+static const char product_prefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+/* The journal lives apart from the product's key: an engine that removes the product deletes
+** that key, and a later run must still find which setup log a killed run moved aside. */
+static const char journal_prefix[] = "SOFTWARE\\Brevane\\Setup Launcher\\";
+
+/* prefix + braced GUID into dest of UNINSTALL_KEY_SIZE bytes; 0, dest emptied, when too long. */
+static int MakeKeyPath(char dest[UNINSTALL_KEY_SIZE], const char *prefix, const char *braced_guid)
 {
-    static const char prefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-    size_t guid_len = strlen(braced_guid);
+    size_t prefix_len = strlen(prefix), guid_len = strlen(braced_guid);
 
     dest[0] = '\0';
-    if (sizeof prefix + guid_len > size)
+    if (prefix_len + guid_len >= UNINSTALL_KEY_SIZE)
         return 0;
-    memcpy(dest, prefix, sizeof prefix - 1);
-    memcpy(dest + sizeof prefix - 1, braced_guid, guid_len + 1);
+    memcpy(dest, prefix, prefix_len);
+    memcpy(dest + prefix_len, braced_guid, guid_len + 1);
     return 1;
+}
+
+static LONG OpenKey(const char *prefix, const char *braced_guid, char path[UNINSTALL_KEY_SIZE],
+                    HKEY *key)
+{
+    *key = NULL;
+    if (!MakeKeyPath(path, prefix, braced_guid))
+        return ERROR_INVALID_PARAMETER;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key);
+}
+
+LONG OpenProductKey(const char *braced_guid, char uninstkey[UNINSTALL_KEY_SIZE], HKEY *key)
+{
+    return OpenKey(product_prefix, braced_guid, uninstkey, key);
+}
+
+LONG OpenJournal(const char *braced_guid, HKEY *key)
+{
+    char path[UNINSTALL_KEY_SIZE];
+    return OpenKey(journal_prefix, braced_guid, path, key);
+}
+
+int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const void *bytes,
+                  DWORD size)
+{
+    char path[UNINSTALL_KEY_SIZE];
+    HKEY key = NULL;
+    LONG status = ERROR_INVALID_PARAMETER;
+
+    if (MakeKeyPath(path, journal_prefix, braced_guid))
+        status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, NULL, &key, NULL);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExA(key, name, 0, type, (const BYTE *)bytes, size);
+        RegCloseKey(key);
+    }
+    Trace("Save %s to journal: return from ReqSetValueEx(): %d\n", name, (int)status);
+    return status == ERROR_SUCCESS;
+}
+
+void DeleteJournal(const char *braced_guid)
+{
+    char path[UNINSTALL_KEY_SIZE];
+    LONG status = ERROR_INVALID_PARAMETER;
+
+    if (MakeKeyPath(path, journal_prefix, braced_guid))
+        status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+    Trace("Delete journal: return from RegDeleteKey(): %d\n", (int)status);
 }

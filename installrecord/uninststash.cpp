@@ -1,18 +1,17 @@
 #include "uninststash.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 
-FILE *uninst_fp = NULL;
 char saved_uninst[SAVED_UNINST_SIZE];
 DWORD saved_uninst_type; /* set by the read that fills saved_uninst */
 DWORD saved_uninst_size = 0;
-int saved_uninst_taken = 0;
+int saved_uninst_read = 0;
 
-static const char journal_name[] = JOURNAL_VALUE_NAME;
-static const char record_prefix[] = STASH_RECORD_PREFIX;
+static const char record_prefix[] = "UninstallString=";
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
 
 /* The largest value that is taken away: the record buffer must hold the prefix and every
@@ -20,152 +19,154 @@ static const char record_prefix[] = STASH_RECORD_PREFIX;
 #define STASH_LIMIT (STASH_RECORD_SIZE - RECORD_PREFIX_LEN)
 static_assert(STASH_LIMIT < SAVED_UNINST_SIZE, "saved_uninst holds a value and a terminator");
 
-HKEY OpenUninstallString(const char *braced_guid)
+HKEY OpenUninstallString(const char *braced_guid, LONG *status)
 {
     char uninstkey[UNINSTALL_KEY_SIZE];
-    HKEY key = NULL;
-    LONG status;
+    HKEY key;
 
     Trace("Begin: OpenUninstallString().\n");
-    MakeUninstallKeyPath(uninstkey, sizeof uninstkey, braced_guid);
+    *status = OpenProductKey(braced_guid, uninstkey, &key);
     Trace("Uninstall key: uninstkey:\"%s\"\n", uninstkey);
-    if (uninstkey[0] == '\0')
-        status = ERROR_INVALID_PARAMETER;
-    else
-        status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstkey, 0, KEY_ALL_ACCESS, &key);
-    if (status != ERROR_SUCCESS) {
-        Trace("RegOpenKeyEx() returned: %d\n", (int)status);
+    if (*status != ERROR_SUCCESS) {
+        Trace("RegOpenKeyEx() returned: %d\n", (int)*status);
         return NULL;
     }
     Trace("End: OpenUninstallString().\n");
     return key;
 }
 
-/* Writes "UninstallString=" and the first value_size bytes of saved_uninst to uninst_fp in one
-** write, then closes it. A NULL stream (the record file could not be created) is skipped. */
-static void WriteStashRecord(DWORD value_size)
+/* The stash record, written and read side by side: "UninstallString=" and the value's bytes as
+** the registry delivered them, through a text stream, in one write. */
+static void WriteStashRecord(const char *record_path, DWORD value_size)
 {
     char record[STASH_RECORD_SIZE];
+    FILE *fp;
 
-    if (uninst_fp == NULL)
+    if (record_path[0] == '\0')
         return;
+    fp = fopen(record_path, "w");
+    if (fp == NULL) {
+        Trace("Stash record not created: %s\n", record_path);
+        return;
+    }
     memcpy(record, record_prefix, RECORD_PREFIX_LEN);
     memcpy(record + RECORD_PREFIX_LEN, saved_uninst, value_size);
-    fwrite(record, RECORD_PREFIX_LEN + value_size, 1, uninst_fp);
-    fclose(uninst_fp);
-    uninst_fp = NULL;
+    fwrite(record, RECORD_PREFIX_LEN + value_size, 1, fp);
+    fclose(fp);
 }
 
-/* Reads UninstallString into saved_uninst; returns the delivered byte count through *size and
-** 1 when the value was read whole. A value longer than the stash is not read. */
-static int ReadUninstallString(HKEY key, DWORD *size)
+int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE])
+{
+    char record[RECORD_PREFIX_LEN + SAVED_UNINST_SIZE + 1];
+    size_t n, len;
+    FILE *fp = fopen(record_path, "r");
+
+    text[0] = '\0';
+    if (fp == NULL)
+        return -1;
+    n = fread(record, 1, sizeof record, fp);
+    fclose(fp);
+    if (n <= RECORD_PREFIX_LEN || n == sizeof record ||
+        memcmp(record, record_prefix, RECORD_PREFIX_LEN) != 0)
+        return 0;
+    record[n] = '\0'; /* the text ends at its own zero byte, or at the end of the file */
+    len = strlen(record + RECORD_PREFIX_LEN);
+    if (len >= SAVED_UNINST_SIZE)
+        return 0;
+    memcpy(text, record + RECORD_PREFIX_LEN, len + 1);
+    return (int)len;
+}
+
+/* Reads UninstallString into saved_uninst. Returns ERROR_SUCCESS when it was read whole,
+** ERROR_FILE_NOT_FOUND when there is none, ERROR_MORE_DATA when it is too long for the stash,
+** or the failing query's status; *size gets the byte count read, 0 when none was. */
+static LONG ReadUninstallString(HKEY key, DWORD *size)
 {
     LONG status;
 
     *size = 0;
-    status = RegQueryValueExA(key, "UninstallString", NULL, NULL, NULL, size);
+    status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, NULL, size);
     Trace("Query UninstallString for size: return from ReqQueryValueEx(): %d\n", (int)status);
-    if (status != ERROR_SUCCESS)
-        *size = 0;
-    if (*size > STASH_LIMIT) {
+    if (status == ERROR_SUCCESS && *size > STASH_LIMIT) {
         Trace("UninstallString of %ld bytes does not fit the stash: left in place\n", (long)*size);
-        *size = 0;
-        return 0;
+        status = ERROR_MORE_DATA;
     }
-    status = RegQueryValueExA(key, "UninstallString", NULL, &saved_uninst_type,
-                              (BYTE *)saved_uninst, size);
-    Trace("Query UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
-    if (status != ERROR_SUCCESS || *size > STASH_LIMIT) {
+    if (status == ERROR_SUCCESS) {
+        status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, &saved_uninst_type,
+                                  (BYTE *)saved_uninst, size);
+        Trace("Query UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
+    }
+    if (status != ERROR_SUCCESS) {
         *size = 0;
-        saved_uninst[0] = '\0';
-        return 0;
+        return status;
     }
     saved_uninst[*size] = '\0';
-    return 1;
+    saved_uninst_size = *size;
+    saved_uninst_read = 1;
+    return ERROR_SUCCESS;
 }
 
-/* Copies the value just read to LauncherSavedUninstallString, where a later run finds it
-** when this one never gets to put the value back. Returns 0, and the value must then stay,
-** when the copy could not be written. */
-static int WriteJournal(HKEY key, DWORD size)
-{
-    LONG status =
-        RegSetValueExA(key, journal_name, 0, saved_uninst_type, (const BYTE *)saved_uninst, size);
-    Trace("Save UninstallString to %s: return from ReqSetValueEx(): %d\n", journal_name,
-          (int)status);
-    if (status != ERROR_SUCCESS) {
-        Trace("UninstallString not saved: not deleted\n");
-        return 0;
-    }
-    return 1;
-}
-
-void DeleteUninstallJournal(HKEY key)
-{
-    LONG status = RegDeleteValueA(key, journal_name);
-    Trace("Delete %s: return from ReqDeleteValue(): %d\n", journal_name, (int)status);
-}
-
-void RemoveUninstallString(const char *braced_guid)
+int RemoveUninstallString(const char *braced_guid, const char *record_path)
 {
     HKEY key;
     DWORD size;
     LONG status;
 
     Trace("Begin: RemoveUninstallString().\n");
-    key = OpenUninstallString(braced_guid);
+    key = OpenUninstallString(braced_guid, &status);
     if (key == NULL) {
         Trace("OpenUninstallStringKey failed.\n");
-        /* Nobody else writes the record: close it so that the empty file can be removed. */
-        if (uninst_fp != NULL)
-            fclose(uninst_fp);
-        uninst_fp = NULL;
         Trace("End: RemoveUninstallString().\n");
-        return;
+        return status == ERROR_FILE_NOT_FOUND; /* no key, no value to take away */
     }
-    if (!ReadUninstallString(key, &size)) {
+    status = ReadUninstallString(key, &size);
+    if (status != ERROR_SUCCESS) {
         Trace("UninstallString not read: not deleted\n");
-    } else if (WriteJournal(key, size)) {
-        status = RegDeleteValueA(key, "UninstallString");
-        Trace("Delete UninstallString: return from ReqDeleteValue(): %d\n", (int)status);
-        if (status == ERROR_SUCCESS) {
-            saved_uninst_size = size;
-            saved_uninst_taken = 1;
-        } else {
-            /* The value stays, so its copy must not outlive the run. */
-            DeleteUninstallJournal(key);
-        }
+    } else if (!SaveToJournal(braced_guid, UNINSTALL_STRING, saved_uninst_type, saved_uninst,
+                              size)) {
+        Trace("UninstallString not saved: not deleted\n");
+    } else {
+        LONG deleted = RegDeleteValueA(key, UNINSTALL_STRING);
+        Trace("Delete UninstallString: return from ReqDeleteValue(): %d\n", (int)deleted);
     }
     RegCloseKey(key);
-    WriteStashRecord(size);
+    WriteStashRecord(record_path, size);
     Trace("End: RemoveUninstallString().\n");
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
 }
 
-void RestoreUninstallString(const char *braced_guid)
+int PutUninstallStringBack(const char *braced_guid, DWORD type, const char *bytes, DWORD size)
 {
-    HKEY key;
     LONG status;
+    HKEY key = OpenUninstallString(braced_guid, &status);
 
-    Trace("Begin: RestoreUninstallString().\n");
-    key = OpenUninstallString(braced_guid);
     if (key == NULL) {
         Trace("OpenUninstallStringKey failed.\n");
-        Trace("End: RestoreUninstallString().\n");
-        return;
+        /* An engine that removed the product deleted its key; it is not made anew. */
+        return status == ERROR_FILE_NOT_FOUND;
     }
-    status = RegQueryValueExA(key, "UninstallString", NULL, NULL, NULL, NULL);
-    if (status == ERROR_SUCCESS) {
-        Trace("Query UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
-    } else if (saved_uninst_taken) {
-        status = RegSetValueExA(key, "UninstallString", 0, saved_uninst_type,
-                                (const BYTE *)saved_uninst, saved_uninst_size);
+    status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, NULL, NULL);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        status = RegSetValueExA(key, UNINSTALL_STRING, 0, type, (const BYTE *)bytes, size);
         Trace("Set UninstallString: return from ReqSetValueEx(): %d\n", (int)status);
     } else {
-        Trace("UninstallString was not taken away: nothing to set\n");
+        /* Present, or a failure that does not say it is absent: nothing is written over it. */
+        Trace("Query UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
     }
-    /* The journal goes once the value is back; a failed write back keeps it for a later run. */
-    if (saved_uninst_taken && status == ERROR_SUCCESS)
-        DeleteUninstallJournal(key);
     RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+int RestoreUninstallString(const char *braced_guid)
+{
+    int back = 1;
+
+    Trace("Begin: RestoreUninstallString().\n");
+    if (saved_uninst_read)
+        back =
+            PutUninstallStringBack(braced_guid, saved_uninst_type, saved_uninst, saved_uninst_size);
+    else
+        Trace("UninstallString was not read: nothing to set\n");
     Trace("End: RestoreUninstallString().\n");
+    return back;
 }

@@ -1,36 +1,38 @@
-/* Taking the product's UninstallString away for the engine's run and putting it back. */
+/* Taking the product's UninstallString away for the engine's run and putting it back, and the
+** stash record uninst.dat that keeps it beside the setup log meanwhile. */
 #ifndef INSTALLRECORD_UNINSTSTASH_H
 #define INSTALLRECORD_UNINSTSTASH_H
 
-#include <stdio.h>
 #include <windows.h>
 
 #define SAVED_UNINST_SIZE 500
 #define STASH_RECORD_SIZE 300
 
-/* The copy of UninstallString that outlives an interrupted run, and the stash record's head. */
-#define JOURNAL_VALUE_NAME "LauncherSavedUninstallString"
-#define STASH_RECORD_PREFIX "UninstallString="
-
-extern FILE *uninst_fp;                      /* the stash record file uninst.dat, or NULL */
 extern char saved_uninst[SAVED_UNINST_SIZE]; /* the value as read, terminated */
 extern DWORD saved_uninst_type;              /* its registry type */
 extern DWORD saved_uninst_size;              /* the byte count the registry delivered */
-extern int saved_uninst_taken;               /* this run deleted the value from the registry */
+extern int saved_uninst_read;                /* saved_uninst holds the value of this run */
 
-/* Opens the product uninstall key with KEY_ALL_ACCESS; returns NULL on failure. The caller
-** closes the key. */
-HKEY OpenUninstallString(const char *braced_guid);
+/* Opens the product uninstall key, tracing the open; NULL on failure, with the registry's
+** status in *status. The caller closes the key. */
+HKEY OpenUninstallString(const char *braced_guid, LONG *status);
 
-/* Reads UninstallString into saved_uninst, deletes it, writes the stash record to uninst_fp
-** and closes it. A value too long for the stash, or one that could not be read, stays. */
-void RemoveUninstallString(const char *braced_guid);
+/* Reads UninstallString into saved_uninst, copies it to the journal, deletes it and writes
+** the stash record at record_path ("" for none). A value that could not be copied to the
+** journal, or is too long for the stash, stays in place. Returns 0 when the value could not
+** be read although it may be there: the run cannot know what it would leave to the engine. */
+int RemoveUninstallString(const char *braced_guid, const char *record_path);
 
-/* Deletes the journal copy LauncherSavedUninstallString from the open product key, traced. */
-void DeleteUninstallJournal(HKEY key);
+/* Writes the value read by RemoveUninstallString back, with its type and bytes, where
+** UninstallString is absent now; a value written meanwhile wins. Returns 1 when nothing more
+** is owed: the value is there, the product's key is gone, or none was read. */
+int RestoreUninstallString(const char *braced_guid);
 
-/* Writes the value taken away by RemoveUninstallString back, with its type and bytes, when
-** UninstallString is absent now; a value written meanwhile wins. */
-void RestoreUninstallString(const char *braced_guid);
+/* Writes type/bytes as UninstallString where that value is absent; 1 as above. */
+int PutUninstallStringBack(const char *braced_guid, DWORD type, const char *bytes, DWORD size);
+
+/* Reads the text of the stash record at record_path into text (terminated). Returns its
+** length, 0 when the record holds no text that fits, -1 when the file cannot be read. */
+int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE]);
 
 #endif

@@ -131,3 +131,15 @@ int MakeStashRecordPath(char *dest, size_t size, const char *setup_log)
     memcpy(dest + dir_len, record_name, sizeof record_name);
     return 1;
 }
+
+int PathExists(const char *path)
+{
+    DWORD error;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return 1;
+    error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_INVALID_NAME)
+        return 0;
+    return -1;
+}

@@ -27,4 +27,8 @@ int MakeBackupLogPath(char *dest, size_t size, const char *setup_log);
 ** fit. */
 int MakeStashRecordPath(char *dest, size_t size, const char *setup_log);
 
+/* 1 when a file or folder exists at path, 0 when nothing does, -1 when the system cannot
+** tell (a failure other than a name that is not there). */
+int PathExists(const char *path);
+
 #endif

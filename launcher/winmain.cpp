@@ -1,6 +1,5 @@
 /* The launcher's whole run: guard, data tag, set the earlier installation aside, run the
 ** engine, wait for every engine process, put the earlier installation back. */
-#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,31 +7,41 @@
 
 #include "../installrecord/recovery.h"
 #include "../installrecord/setuplog.h"
+#include "../installrecord/uninstallkey.h"
 #include "../installrecord/uninststash.h"
 #include "../process/imagerunning.h"
 #include "../process/launchapp.h"
 #include "argtext.h"
 #include "errorbox.h"
 #include "paths.h"
+#include "runlock.h"
 #include "tracelog.h"
 
 #define LAUNCHER_PATH_SIZE 260
 #define GUID_SIZE 100
-#define LOG_PATH_SIZE 300
 /* The longest command line Windows accepts, and its terminator: neither the argument tail nor
 ** the engine command line is ever cut. */
 #define CMDLINE_SIZE 32768
 
 static const char engine_image[] = "bv_setup.exe";
 
-/* Box, trace line when tracing, trace log closed, exit code 1: the stops of the data tag. */
-static void DataTagStop(const char *text)
+/* Box, trace line when tracing, trace log closed, exit code 1. */
+static void FatalStop(const char *text)
 {
     LauncherErrorBox(text);
     if (log_on) {
         Trace("%s - aborting\n", text);
         CloseTraceLog();
     }
+    exit(1);
+}
+
+/* Another launcher or an engine runs: a box, and no trace line, so that a trace log of the
+** run that is going on is not disturbed. */
+static void AlreadyRunningStop(void)
+{
+    LauncherErrorBox("An instance of this Setup is already running.  Please close all Setups "
+                     "before running this one.");
     exit(1);
 }
 
@@ -44,52 +53,67 @@ static void ReadBracedGuid(const char *data_tag_path, char braced_guid[GUID_SIZE
     DWORD len =
         GetPrivateProfileStringA("TagInfo", "ProjectGUID", "", value, sizeof value, data_tag_path);
     if (len < 1 || len > GUID_SIZE - 3)
-        DataTagStop("Error reading GUID from DATA.TAG");
+        FatalStop("Error reading GUID from DATA.TAG");
     braced_guid[0] = '{';
     memcpy(braced_guid + 1, value, len);
     braced_guid[len + 1] = '}';
     braced_guid[len + 2] = '\0';
 }
 
-/* Moves the setup log to its backup name and takes UninstallString away. Returns 1 when the
-** setup log now lies under the backup name, the only case in which it may be moved back. */
-static int SetInstallationAside(const char *braced_guid, const char *zmf_loc,
-                                char backup_path[LOG_PATH_SIZE])
+/* Sets the earlier installation aside for the engine's run. The journal comes first, so that
+** a later run knows what this one moved even if it is killed at any point; then the setup log
+** goes to its backup name, then UninstallString is taken away. Returns 0 when that could not
+** be done safely; *moved_aside tells whether the setup log went aside. */
+static int SetInstallationAside(const char *braced_guid, const char *zmf_loc, int *moved_aside)
 {
-    char record_path[LOG_PATH_SIZE];
-    int rc = -1;
+    char backup_path[ZMF_LOC_SIZE];
+    char record_path[ZMF_LOC_SIZE];
+    int rc;
 
+    *moved_aside = 0;
     Trace("Log file (setup.zmf) found at:%s\n", zmf_loc);
-    /* A backup log still here is one the recovery could not move back: the only copy of the
-    ** original log. It is not removed; the rename then fails and nothing is set aside. */
-    if (MakeBackupLogPath(backup_path, LOG_PATH_SIZE, zmf_loc))
-        rc = rename(zmf_loc, backup_path);
+    MakeBackupLogPath(backup_path, sizeof backup_path, zmf_loc);
+    /* The recovery has put back every backup log that a journal names: one still here is a
+    ** stale leftover of no run, and it must not stand in the way of the rename. */
+    remove(backup_path);
+    if (PathExists(backup_path) != 0)
+        return 0;
+    if (!SaveToJournal(braced_guid, JOURNAL_SETUP_LOG, REG_SZ, zmf_loc, strlen(zmf_loc) + 1))
+        return 0;
+    rc = rename(zmf_loc, backup_path);
     Trace("Rename of log file to %s returned: %d\n", backup_path, rc);
-
-    uninst_fp = NULL;
-    if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc))
-        uninst_fp = fopen(record_path, "w");
-    RemoveUninstallString(braced_guid);
-    return rc == 0;
+    if (rc != 0)
+        return 0;
+    *moved_aside = 1;
+    MakeStashRecordPath(record_path, sizeof record_path, zmf_loc); /* "" when it does not fit */
+    return RemoveUninstallString(braced_guid, record_path);
 }
 
 /* Deletes the engine's new setup log, moves the backup back, puts UninstallString back and
-** deletes the stash record. When the setup log never went aside, the file at its path is the
-** installation's own log and is left where it is. */
-static void PutInstallationBack(const char *braced_guid, const char *zmf_loc,
-                                const char *backup_path, int moved_aside)
+** deletes the stash record; the journal goes once everything is back, and stays for a later
+** run otherwise. */
+static void PutInstallationBack(const char *braced_guid, const char *zmf_loc, int moved_aside)
 {
-    char record_path[LOG_PATH_SIZE];
+    char backup_path[ZMF_LOC_SIZE];
+    char record_path[ZMF_LOC_SIZE];
+    int log_back = 1, rc;
 
+    MakeBackupLogPath(backup_path, sizeof backup_path, zmf_loc);
     if (moved_aside) {
         Trace("Deleting log file: return from remove(): %d\n", remove(zmf_loc));
-        Trace("Renaming log file: return from rename(): %d\n", rename(backup_path, zmf_loc));
-    } else {
-        Trace("Log file was not renamed: %s and %s left as they are\n", zmf_loc, backup_path);
+        rc = rename(backup_path, zmf_loc);
+        Trace("Renaming log file: return from rename(): %d\n", rc);
+        log_back = rc == 0;
     }
-    RestoreUninstallString(braced_guid);
-    if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc))
-        remove(record_path);
+    if (!RestoreUninstallString(braced_guid))
+        return;
+    /* A stash record that stays keeps its journal, the only way to its folder once the
+    ** engine has deleted the product's key. */
+    if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc) && remove(record_path) != 0 &&
+        PathExists(record_path) != 0)
+        return;
+    if (log_back)
+        DeleteJournal(braced_guid);
 }
 
 /* Composes the engine path into engine_path and engine path + " SAS " + args into cmdline,
@@ -135,14 +159,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
 {
     static char cmdline[CMDLINE_SIZE];
     char launcher_path[LAUNCHER_PATH_SIZE];
+    char engine_path[LAUNCHER_PATH_SIZE];
     char drive[DRIVE_SIZE];
     char dir[DIR_SIZE];
     char braced_guid[GUID_SIZE];
     char zmf_loc[ZMF_LOC_SIZE];
-    char backup_path[LOG_PATH_SIZE] = "";
     const char *args;
-    DWORD len;
-    int found, moved_aside = 0, rc;
+    DWORD len, lock_error;
+    int lock, found, moved_aside = 0, rc;
 
     (void)instance;
     (void)prev_instance;
@@ -150,21 +174,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     (void)show;
 
     args = ArgumentText(GetCommandLineA());
+    /* Before the trace log is opened: a second launcher must not truncate the first's. */
+    lock = TakeRunLock(&lock_error);
+    if (lock == RUN_LOCK_HELD)
+        AlreadyRunningStop();
     OpenTraceLog(args);
     Trace("Begin: WinMain().\n");
+    /* Without the lock the run goes on as before it existed, guarded by the engine test only. */
+    if (lock == RUN_LOCK_NONE)
+        Trace("Run lock not taken: CreateMutex() failed: %d\n", (int)lock_error);
 
-    if (IsImageRunning(engine_image)) {
-        LauncherErrorBox("An instance of this Setup is already running.  Please close all "
-                         "Setups before running this one.");
-        exit(1);
-    }
+    if (IsImageRunning(engine_image))
+        AlreadyRunningStop();
 
     len = GetModuleFileNameA(NULL, launcher_path, sizeof launcher_path);
+    if (len == 0)
+        launcher_path[0] = '\0'; /* nothing was written */
     launcher_path[sizeof launcher_path - 1] = '\0';
     Trace("GetModuleFileName returned %d\n", (int)len);
     Trace("Launcher path=%s\n", launcher_path);
     /* A failed or cut-short query gives no directory to look in. */
-    if (len == 0 || len >= sizeof launcher_path)
+    if (len >= sizeof launcher_path)
         launcher_path[0] = '\0';
 
     SplitPath(launcher_path, drive, dir);
@@ -172,21 +202,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         !ComposePath(launcher_path, sizeof launcher_path, drive, dir, "data", "tag"))
         launcher_path[0] = '\0';
     Trace("Data.tag path/name=%s\n", launcher_path);
-    if (launcher_path[0] == '\0' || _access(launcher_path, 0) != 0)
-        DataTagStop("Cannot find DATA.TAG");
+    if (launcher_path[0] == '\0' || PathExists(launcher_path) != 1)
+        FatalStop("Cannot find DATA.TAG");
 
     ReadBracedGuid(launcher_path, braced_guid);
     Trace("GUID=%s\n", braced_guid);
 
-    found = RecoverInterruptedRun(braced_guid, zmf_loc);
-    if (found)
-        moved_aside = SetInstallationAside(braced_guid, zmf_loc, backup_path);
-    else
+    if (!RecoverInterruptedRun(braced_guid))
+        FatalStop("Could not put back what an interrupted Setup set aside");
+    found = MakeUninstLogFile(braced_guid, zmf_loc);
+    if (found < 0)
+        FatalStop("Could not set the earlier installation aside");
+    if (found && !SetInstallationAside(braced_guid, zmf_loc, &moved_aside)) {
+        PutInstallationBack(braced_guid, zmf_loc, moved_aside);
+        FatalStop("Could not set the earlier installation aside");
+    }
+    if (!found)
         Trace("Log file (setup.zmf) NOT found\n");
 
-    if (ComposeEngineCommand(drive, dir, args, launcher_path, cmdline)) {
+    if (ComposeEngineCommand(drive, dir, args, engine_path, cmdline)) {
         CloseTraceLog();
-        rc = LaunchApp(launcher_path, cmdline);
+        rc = LaunchApp(engine_path, cmdline);
     } else {
         CloseTraceLog();
         rc = -1; /* too long for Windows to start: never cut */
@@ -201,7 +237,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     WaitForEngines();
 
     if (found)
-        PutInstallationBack(braced_guid, zmf_loc, backup_path, moved_aside);
+        PutInstallationBack(braced_guid, zmf_loc, 1);
 
     Trace("End: WinMain().\n");
     CloseTraceLog();

@@ -6,14 +6,13 @@
 /* How often a failing exit-code read is repeated before the code counts as non-zero. */
 #define EXIT_CODE_TRIES 100
 
-/* Reads the exit code of an ended process into *code. Once the wait has reported the end,
-** the code read then is taken even when it is STILL_ACTIVE, since an engine may exit with
-** 259 itself. Returns 0 when no code could be read. */
-static int ReadExitCode(HANDLE process, int ended, DWORD *code)
+/* Reads the exit code of a process into *code, repeating a read that fails. Returns 0 when no
+** code could be read. */
+static int ReadExitCode(HANDLE process, DWORD *code)
 {
     int tries;
     for (tries = 0; tries < EXIT_CODE_TRIES; tries++) {
-        if (GetExitCodeProcess(process, code) && (*code != STILL_ACTIVE || ended))
+        if (GetExitCodeProcess(process, code))
             return 1;
     }
     return 0;
@@ -40,9 +39,15 @@ int LaunchApp(const char *engine_path, char *cmdline)
                         CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, NULL, NULL, &si, &pi))
         return -1;
 
-    ended = WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0;
-    if (!ReadExitCode(pi.hProcess, ended, &code))
-        code = 1;
+    /* STILL_ACTIVE after a wait that did not report the end means the engine still runs: wait
+    ** again. After the end is reported it is the engine's own exit code, 259, and is taken. */
+    do {
+        ended = WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0;
+        if (!ReadExitCode(pi.hProcess, &code)) {
+            code = 1;
+            break;
+        }
+    } while (code == STILL_ACTIVE && !ended);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return code == 0 ? 1 : 0;

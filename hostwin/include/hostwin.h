@@ -27,8 +27,17 @@ void FailCall(const std::string &call, long error = 0, int times = -1, int skip 
 int CallCount(const std::string &call);
 
 /* Runs WinMain with the given process command line; returns the exit code, whether WinMain
-** returned or the launcher called exit. Streams left open are closed as at process end. */
+** returned or the launcher called exit. Streams left open are closed as at process end, and
+** the named mutexes the run created are gone with it. */
 int RunLauncher(const char *command_line);
+
+/* The next run is killed from outside just before its n-th platform call (counted from 1):
+** RunLauncher then answers kKilled, streams lose what their buffers held, nothing is closed
+** or released by the program, and an engine it had started still does its work. */
+const int kKilled = -9;
+void KillBeforeCall(int n);
+/* Every platform call of the last run (or since Reset), by name, in order. */
+const std::vector<std::string> &CallLog();
 /* Heap blocks the last run left allocated when it ended (then reclaimed, as at process end). */
 int HeapBlocksAtEnd();
 
@@ -44,6 +53,11 @@ struct Event {
 const std::vector<Event> &Events();
 
 /* --- system services ------------------------------------------------------------------- */
+
+/* Another process holds a named mutex of this name (names are case-sensitive). */
+void HoldMutex(const std::string &name);
+/* The names the last run asked CreateMutexA for, in order. */
+const std::vector<std::string> &MutexRequests();
 
 void SetModulePath(const std::string &path);
 void SetEnv(const std::string &name, const std::string &value);

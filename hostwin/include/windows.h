@@ -51,15 +51,25 @@ typedef intptr_t (*FARPROC)(void);
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_KEY_DELETED 1018L
 
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_ALL_ACCESS 0xF003Fu
+#define REG_OPTION_NON_VOLATILE 0u
+#define REG_CREATED_NEW_KEY 1u
+#define REG_OPENED_EXISTING_KEY 2u
 #define REG_NONE 0u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
@@ -113,6 +123,10 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
 HANDLE GetStdHandle(DWORD which);
 BOOL CloseHandle(HANDLE handle);
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name);
+DWORD GetFileAttributesA(LPCSTR path);
 
 /* advapi32 */
 LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result);
@@ -121,5 +135,8 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
                     DWORD size);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegCloseKey(HKEY key);
+LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
+                     REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition);
+LONG RegDeleteKeyA(HKEY root, LPCSTR subkey);
 
 #endif

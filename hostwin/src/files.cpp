@@ -2,7 +2,9 @@
 ** <sandbox>/C/a/b, names match without regard to letter case, text-mode streams write CR LF,
 ** rename never replaces, remove fails on a directory or an open file. */
 #include <dirent.h>
+#include <string.h>
 #include <stdarg.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +20,9 @@ namespace hw
 /* Finds the entry of dir whose name equals name without regard to ASCII case. */
 static std::string MatchEntry(const std::string &dir, const std::string &name)
 {
+    struct stat st;
+    if (stat((dir + "/" + name).c_str(), &st) == 0) /* a folder holds no two names of one case */
+        return name;
     std::string want = Lower(name);
     DIR *d = opendir(dir.c_str());
     std::string found = name;
@@ -99,6 +104,15 @@ void CloseAllStreams()
     M().streams.clear();
 }
 
+void DiscardAllStreams()
+{
+    for (auto &s : M().streams) {
+        __fpurge(s.first);
+        ::fclose(s.first);
+    }
+    M().streams.clear();
+}
+
 static bool IsOpen(const std::string &host_path)
 {
     for (auto &s : M().streams)
@@ -118,6 +132,28 @@ int _access(const char *path, int mode)
     if (hw::Failing("_access"))
         return -1;
     return stat(hw::HostPath(path).c_str(), &st) == 0 ? 0 : -1;
+}
+
+/* Names with wildcards are invalid; a missing file in an existing folder is not found, one in a
+** missing folder is a path not found. */
+DWORD GetFileAttributesA(LPCSTR path)
+{
+    long error = 0;
+    struct stat st;
+    if (hw::Failing("GetFileAttributesA", &error)) {
+        SetLastError((DWORD)error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string host = hw::HostPath(path);
+    if (strpbrk(path, "?*") != nullptr) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (stat(host.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    std::string parent = std::filesystem::path(host).parent_path();
+    SetLastError(stat(parent.c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
 }
 
 /* The runtime's full buffer: lines reach the file by 4096 bytes, at close and at exit. */

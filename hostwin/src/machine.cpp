@@ -1,6 +1,5 @@
 #include "machine.h"
 
-#include <setjmp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -14,9 +13,12 @@ namespace hw
 {
 
 static Machine machine;
-static jmp_buf exit_jump;
 static bool exit_armed = false;
-static int exit_code = 0;
+
+/* The launcher called exit(): thrown through its frames back to RunLauncher. */
+struct ExitCalled {
+    int code;
+};
 static std::set<void *> heap_blocks; /* what the program allocated and has not freed */
 static int blocks_at_end = 0;
 
@@ -62,9 +64,24 @@ int CallCount(const std::string &call)
     return it == machine.calls.end() ? 0 : it->second;
 }
 
+void KillBeforeCall(int n)
+{
+    machine.kill_at = n;
+}
+
+const std::vector<std::string> &CallLog()
+{
+    return machine.call_log;
+}
+
 bool Failing(const char *call, long *error)
 {
     machine.calls[call]++;
+    machine.call_log.push_back(call);
+    if (machine.kill_at > 0 && (int)machine.call_log.size() == machine.kill_at) {
+        machine.kill_at = 0;
+        throw Killed{};
+    }
     auto it = machine.faults.find(call);
     if (it == machine.faults.end())
         return false;
@@ -121,13 +138,27 @@ int RunLauncher(const char *command_line)
     machine.command_line_null = command_line == nullptr;
     machine.command_line = command_line == nullptr ? "" : command_line;
     snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
+    machine.call_log.clear();
+    machine.mutex_requests.clear();
+    machine.engine_pending = false;
     exit_armed = true;
-    if (setjmp(exit_jump) == 0)
+    try {
         code = WinMain(nullptr, nullptr, cmdline_copy, 1);
-    else
-        code = exit_code;
+        CloseAllStreams();
+    } catch (const ExitCalled &e) {
+        code = e.code;
+        CloseAllStreams();
+    } catch (const Killed &) {
+        code = kKilled;
+        DiscardAllStreams();
+        RunPendingEngine(); /* the engine is a process of its own: the kill does not stop it */
+    }
     exit_armed = false;
-    CloseAllStreams();
+    machine.kill_at = 0;
+    /* The run lock dies with the process. Other handles left open stay countable by tests. */
+    machine.run_mutexes.clear();
+    for (auto it = machine.objects.begin(); it != machine.objects.end();)
+        it = it->second.kind == Object::Mutex ? machine.objects.erase(it) : std::next(it);
     /* The process end reclaims the heap; what was left is counted first. */
     blocks_at_end = (int)heap_blocks.size();
     for (void *p : heap_blocks)
@@ -141,11 +172,9 @@ int RunLauncher(const char *command_line)
 [[noreturn]] void hw_exit(int code)
 {
     hw::Failing("exit");
-    hw::CloseAllStreams();
     if (!hw::exit_armed)
         _Exit(code);
-    hw::exit_code = code;
-    longjmp(hw::exit_jump, 1);
+    throw hw::ExitCalled{code};
 }
 
 void *hw_malloc(size_t size)

@@ -39,7 +39,7 @@ struct Library {
 
 /* A kernel object behind a HANDLE, HKEY or HMODULE of the stand-in. */
 struct Object {
-    enum Kind { Process, Thread, Snapshot, Key, Module } kind;
+    enum Kind { Process, Thread, Snapshot, Key, Module, Mutex } kind;
     std::string name;              /* Key: lower-case path; Module: library name */
     std::vector<hw::Process> snap; /* Snapshot: the table when it was taken */
     size_t next = 0;               /* Snapshot: the entry Process32Next delivers */
@@ -52,6 +52,12 @@ struct Machine {
     std::string sandbox;
     std::map<std::string, Fault> faults;
     std::map<std::string, int> calls;
+    std::vector<std::string> call_log; /* this run's calls, in order */
+    int kill_at = 0;                   /* kill the run before this call of call_log; 0: never */
+    DWORD last_error = 0;
+    std::set<std::string> held_mutexes; /* by other processes */
+    std::set<std::string> run_mutexes;  /* created by the running launcher */
+    std::vector<std::string> mutex_requests;
     std::vector<Event> events;
 
     std::string module_path;
@@ -76,6 +82,7 @@ struct Machine {
     std::vector<DWORD> process_masks;
     Engine next_engine;
     Engine running_engine;
+    bool engine_pending = false; /* started, and its work not yet done */
     std::vector<Launch> launches;
 
     std::map<uintptr_t, Object> objects;
@@ -84,7 +91,10 @@ struct Machine {
 
 Machine &M();
 
-/* Counts the call and answers whether it is to fail now; *error gets the fault's status. */
+/* Counts the call and answers whether it is to fail now; *error gets the fault's status.
+** Where the run is to be killed before this call, throws Killed instead. */
+struct Killed {
+};
 bool Failing(const char *call, long *error = nullptr);
 
 uintptr_t NewObject(const Object &object);
@@ -92,7 +102,9 @@ Object *FindObject(const void *handle, Object::Kind kind);
 void DropObject(const void *handle);
 
 std::string Lower(std::string s);
-void CloseAllStreams(); /* as at process end: flushed and closed */
+void CloseAllStreams();   /* as at process end: flushed and closed */
+void DiscardAllStreams(); /* as at a kill: what the buffers held is lost */
+void RunPendingEngine();  /* the started engine does its work */
 /* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
 int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 

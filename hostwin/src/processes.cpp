@@ -86,6 +86,23 @@ static std::vector<Process> Scan()
     return seen;
 }
 
+void RunPendingEngine()
+{
+    Engine &engine = M().running_engine;
+    if (!M().engine_pending)
+        return;
+    M().engine_pending = false;
+    if (engine.on_run)
+        engine.on_run();
+    if (engine.copy_scans > 0) {
+        Process copy;
+        copy.pid = 4300;
+        copy.exe_file = "bv_setup.exe";
+        copy.scans = engine.copy_scans;
+        AddProcess(copy);
+    }
+}
+
 } // namespace hw
 
 using hw::M;
@@ -281,6 +298,7 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *proc
         return FALSE;
 
     M().running_engine = M().next_engine;
+    M().engine_pending = true;
     Object proc{};
     proc.kind = Object::Process;
     proc.engine = true;
@@ -301,16 +319,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
         return WAIT_FAILED;
     if (o->engine && !o->ended) {
         o->ended = true;
-        hw::Engine &engine = M().running_engine;
-        if (engine.on_run)
-            engine.on_run();
-        if (engine.copy_scans > 0) {
-            hw::Process copy;
-            copy.pid = 4300;
-            copy.exe_file = "bv_setup.exe";
-            copy.scans = engine.copy_scans;
-            hw::AddProcess(copy);
-        }
+        hw::RunPendingEngine();
     }
     return M().running_engine.wait_result;
 }

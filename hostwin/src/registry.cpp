@@ -204,3 +204,50 @@ LONG RegCloseKey(HKEY key)
     hw::DropObject(key);
     return ERROR_SUCCESS;
 }
+
+LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
+                     REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition)
+{
+    long error = 0;
+    (void)reserved;
+    (void)key_class;
+    (void)options;
+    (void)attrs;
+    *result = nullptr;
+    M().open_masks.push_back(sam);
+    if (hw::Failing("RegCreateKeyExA", &error))
+        return (LONG)error;
+    if (root != HKEY_LOCAL_MACHINE)
+        return ERROR_INVALID_HANDLE;
+    std::string name = hw::KeyName(subkey);
+    bool existed = M().keys.count(name) != 0;
+    if (existed && M().keys[name].deny_open)
+        return ERROR_ACCESS_DENIED;
+    M().keys[name];
+    if (disposition != nullptr)
+        *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    hw::Object o{};
+    o.kind = hw::Object::Key;
+    o.name = name;
+    *result = (HKEY)hw::NewObject(o);
+    return ERROR_SUCCESS;
+}
+
+/* Deletes a key with its values; a key that has subkeys is refused, as on the NT family. */
+LONG RegDeleteKeyA(HKEY root, LPCSTR subkey)
+{
+    long error = 0;
+    if (hw::Failing("RegDeleteKeyA", &error))
+        return (LONG)error;
+    if (root != HKEY_LOCAL_MACHINE)
+        return ERROR_INVALID_HANDLE;
+    std::string name = hw::KeyName(subkey);
+    auto k = M().keys.find(name);
+    if (k == M().keys.end())
+        return ERROR_FILE_NOT_FOUND;
+    for (auto &other : M().keys)
+        if (other.first.rfind(name + "\\", 0) == 0)
+            return ERROR_ACCESS_DENIED;
+    M().keys.erase(k);
+    return ERROR_SUCCESS;
+}

@@ -33,6 +33,14 @@ void SetVersion(DWORD version)
 {
     M().version = version;
 }
+void HoldMutex(const std::string &name)
+{
+    M().held_mutexes.insert(name);
+}
+const std::vector<std::string> &MutexRequests()
+{
+    return M().mutex_requests;
+}
 int SleepCount()
 {
     return M().sleeps;
@@ -174,6 +182,37 @@ HANDLE GetStdHandle(DWORD which)
     if (which == STD_ERROR_HANDLE)
         return (HANDLE)(uintptr_t)0x52;
     return nullptr;
+}
+
+DWORD GetLastError(void)
+{
+    return M().last_error;
+}
+
+void SetLastError(DWORD error)
+{
+    M().last_error = error;
+}
+
+/* A name that another process holds, or this one made already, answers a handle and
+** ERROR_ALREADY_EXISTS; a failure answers NULL with the fault's error. */
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name)
+{
+    long error = 0;
+    (void)attrs;
+    (void)initial_owner;
+    M().mutex_requests.push_back(name == nullptr ? "" : name);
+    if (hw::Failing("CreateMutexA", &error)) {
+        SetLastError((DWORD)error);
+        return nullptr;
+    }
+    bool exists = name != nullptr && (M().held_mutexes.count(name) || M().run_mutexes.count(name));
+    if (name != nullptr)
+        M().run_mutexes.insert(name);
+    hw::Object o{};
+    o.kind = hw::Object::Mutex;
+    SetLastError(exists ? ERROR_ALREADY_EXISTS : 0);
+    return (HANDLE)hw::NewObject(o);
 }
 
 int hw::SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)

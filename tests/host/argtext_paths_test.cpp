@@ -67,6 +67,7 @@ TEST(Paths, BackupAndStashRecordNamesStayInTheLogsFolder)
 
 TEST(UninstallCommand, DirectoryIsCutAfterTheKeywordAndBeforeTheSetupProgram)
 {
+    hw::Reset(SandboxDir("uninstcmd"));
     const struct {
         const char *command;
         const char *directory;

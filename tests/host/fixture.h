@@ -19,18 +19,25 @@ static const char kTraceLog[] = "C:\\Temp\\launcher.log";
 static const char kGuid[] = "1234-ABCD";
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
+static const char kJournalKey[] = "SOFTWARE\\Brevane\\Setup Launcher\\{1234-ABCD}";
 
 /* A sandbox folder of this test process's own, so that test binaries of several work trees
 ** may run side by side. */
 inline std::string SandboxDir(const std::string &name)
 {
-    return "/tmp/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
+    return "/dev/shm/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
 }
 
 class LauncherTest : public ::testing::Test
 {
   protected:
     void SetUp() override
+    {
+        NewMachine();
+    }
+
+    /* A fresh simulated machine with the package on it, for each case of a table too. */
+    void NewMachine()
     {
         const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
         hw::Reset(SandboxDir(std::string(info->test_suite_name()) + "." + info->name()));
@@ -43,9 +50,16 @@ class LauncherTest : public ::testing::Test
         hw::MakeDir("C:\\Temp");
     }
 
+    /* One launcher process: the product's process-wide state starts afresh, as in a new one. */
+    static int RunProcess(const std::string &command_line)
+    {
+        ResetProductState();
+        return hw::RunLauncher(command_line.c_str());
+    }
+
     int Run(const std::string &args)
     {
-        return hw::RunLauncher(("\"" + std::string(kLauncher) + "\" " + args).c_str());
+        return RunProcess("\"" + std::string(kLauncher) + "\" " + args);
     }
 
     /* The trace log split into lines, CR LF removed; fails the test on a bare LF. */

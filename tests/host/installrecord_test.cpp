@@ -106,8 +106,7 @@ TEST_F(InstallationTest, NothingTakenAwayMeansNothingWrittenBack)
     hw::FailCall("RegDeleteValueA", 5, 1);
     ASSERT_EQ(0, Run(""));
     EXPECT_EQ(std::string("keep\0", 5), Value().bytes);
-    EXPECT_FALSE(hw::RegGet(kUninstallKey, "LauncherSavedUninstallString", nullptr));
-    EXPECT_EQ(1, hw::CallCount("RegSetValueExA")) << "only the journal copy was written";
+    EXPECT_FALSE(hw::RegKeyExists(kJournalKey));
 }
 
 TEST_F(InstallationTest, ValueTooLongForTheStashStaysInPlace)
@@ -127,17 +126,18 @@ TEST_F(InstallationTest, ValueTooLongForTheStashStaysInPlace)
     EXPECT_EQ(big + '\0', Value().bytes);
 }
 
-TEST_F(InstallationTest, FailedRenameAsideLeavesTheInstallationsLogAlone)
+TEST_F(InstallationTest, LogThatCannotGoAsideStopsTheRunWithEverythingInPlace)
 {
     hw::WriteFile(Log(), "original");
+    hw::RegSetString(kUninstallKey, "UninstallString", "keep");
     hw::MakeDir(Backup()); /* a folder of the backup name: neither removed nor renamed onto */
-    hw::NextEngine().on_run = [&] { hw::WriteFile(Log(), "engine's"); };
-    ASSERT_EQ(0, Run("LOG"));
-    EXPECT_TRUE(hw::Exists(Backup()));
-    std::vector<std::string> lines = TraceLines();
-    EXPECT_TRUE(Contains(lines, "Rename of log file to " + Backup() + " returned: -1"));
-    EXPECT_FALSE(Contains(lines, "Deleting log file: return from remove(): 0"));
-    EXPECT_EQ("engine's", hw::ReadFile(Log())) << "the file at the log path is not deleted";
+    EXPECT_EQ(1, Run("LOG"));
+    EXPECT_EQ(std::vector<std::string>{"Could not set the earlier installation aside"}, BoxTexts());
+    EXPECT_EQ("Could not set the earlier installation aside - aborting", TraceLines().back());
+    EXPECT_TRUE(hw::Launches().empty());
+    EXPECT_EQ("original", hw::ReadFile(Log()));
+    EXPECT_EQ(std::string("keep\0", 5), Value().bytes);
+    EXPECT_FALSE(hw::RegKeyExists(kJournalKey));
 }
 
 TEST_F(InstallationTest, ProgramFilesFailuresAreFatalWithBoxAndTraceInTheirOrder)

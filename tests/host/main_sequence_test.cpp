@@ -12,13 +12,13 @@ TEST_F(LauncherTest, TracedRunWithoutInstallationWritesEveryStepInOrder)
         "Data.tag path/name=C:\\Setup Package\\data.tag",
         "GUID={1234-ABCD}",
         "Begin: RecoverInterruptedRun().",
+        "End: RecoverInterruptedRun().",
         "Begin: MakeUninstLogFile().",
         "Couldn't open Uninstall key: RegOpenKeyEx() returned: 2",
         "ProgramFilesDir=C:\\Program Files",
         "zmf_loc=C:\\Program Files\\Brevane Installation Information\\{1234-ABCD}\\setup.zmf",
         "zmf_loc access()=-1",
         "End: MakeUninstLogFile().",
-        "End: RecoverInterruptedRun().",
         "Log file (setup.zmf) NOT found",
         "Setup.exe, path and filename: C:\\Setup Package\\bv_setup.exe",
         "Command line args:  SAS LOG",
@@ -59,10 +59,10 @@ TEST_F(LauncherTest, LogInTheQuotedLauncherPathIsNoArgument)
 {
     hw::SetModulePath("C:\\My Setup\\LOG\\launcher.exe");
     hw::WriteFile("C:\\My Setup\\LOG\\data.tag", "[TagInfo]\nProjectGUID=X\n");
-    EXPECT_EQ(0, hw::RunLauncher("\"C:\\My Setup\\LOG\\launcher.exe\""));
+    EXPECT_EQ(0, RunProcess("\"C:\\My Setup\\LOG\\launcher.exe\""));
     EXPECT_FALSE(hw::Exists(kTraceLog));
     /* Unquoted, everything after the first blank is argument text. */
-    EXPECT_EQ(0, hw::RunLauncher("C:\\My Setup\\LOG\\launcher.exe"));
+    EXPECT_EQ(0, RunProcess("C:\\My Setup\\LOG\\launcher.exe"));
     EXPECT_TRUE(hw::Exists(kTraceLog));
 }
 
@@ -151,8 +151,8 @@ TEST_F(LauncherTest, EngineThatCannotStartIsBoxedAndTheRunGoesOn)
 
 TEST_F(LauncherTest, FailedReopenOfTheTraceLogBoxesAndStopsTracing)
 {
-    /* The trace log opens, the look for a leftover backup log opens nothing, the reopen fails. */
-    hw::FailCall("fopen", 0, 1, 2);
+    /* The trace log opens, the reopen fails. */
+    hw::FailCall("fopen", 0, 1, 1);
     EXPECT_EQ(0, Run("LOG"));
     EXPECT_EQ(std::vector<std::string>{"Could not re-open logfile for append - logging terminated"},
               BoxTexts());

@@ -152,7 +152,7 @@ TEST_F(ProcessTest, EveryFailureAnswersNoAndReleasesWhatItTook)
         {true, "EnumProcesses", nullptr},
     };
     for (const Case &c : cases) {
-        SetUp();
+        NewMachine();
         AddExe(1, "bv_setup.exe", {"C:\\bv_setup.exe"});
         if (c.nt4)
             UseNt4();

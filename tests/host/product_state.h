@@ -13,9 +13,9 @@ inline void ResetProductState()
 {
     log_on = 0;
     log_fp = nullptr;
-    uninst_fp = nullptr;
     memset(saved_uninst, 0, sizeof saved_uninst);
-    saved_uninst_taken = 0;
+    saved_uninst_read = 0;
+    saved_uninst_type = 0;
     saved_uninst_size = 0;
     platform_record = PlatformRecord{0, 0, 0};
 }
