@@ -128,14 +128,67 @@ TEST_F(LauncherTest, GuidMissingEmptyOrTooLongWithBracesIsTheGuidStop)
     EXPECT_TRUE(Contains(TraceLines(), "GUID={" + std::string(97, 'G') + "}"));
 }
 
-TEST_F(LauncherTest, ModulePathThatDoesNotFitIsTheDataTagStop)
+TEST_F(LauncherTest, ModulePathThatFailsOrDoesNotFitIsTheDataTagStop)
 {
-    hw::SetModulePath("C:\\" + std::string(300, 'd') + "\\launcher.exe");
-    EXPECT_EQ(1, Run(""));
-    EXPECT_EQ("Cannot find DATA.TAG", BoxTexts().back());
-    hw::FailCall("GetModuleFileNameA");
-    EXPECT_EQ(1, Run(""));
-    EXPECT_EQ(2u, BoxTexts().size());
+    const std::string cut = "C:\\" + std::string(300, 'd') + "\\launcher.exe";
+    const struct {
+        bool fails;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {false, {"GetModuleFileName returned 260", "Launcher path=" + cut.substr(0, 259)}},
+        {true, {"GetModuleFileName returned 0", "Launcher path="}}, /* nothing to trace */
+    };
+    for (auto &c : cases) {
+        NewMachine();
+        hw::SetModulePath(c.fails ? kLauncher : cut);
+        if (c.fails)
+            hw::FailCall("GetModuleFileNameA");
+        EXPECT_EQ(1, Run("LOG"));
+        EXPECT_EQ(std::vector<std::string>{"Cannot find DATA.TAG"}, BoxTexts());
+        std::vector<std::string> lines = TraceLines();
+        ASSERT_EQ(5u, lines.size());
+        EXPECT_EQ(c.lines, std::vector<std::string>(lines.begin() + 1, lines.begin() + 3));
+        EXPECT_EQ("Data.tag path/name=", lines[3]);
+    }
+}
+
+TEST_F(LauncherTest, RunLockIsMachineWideWhereThePlatformHasTheGlobalNamespace)
+{
+    const struct {
+        DWORD version;
+        const char *name;
+    } platforms[] = {
+        {0x0A280105, "Global\\Brevane.SetupLauncher.RunLock"}, /* XP */
+        {0x05650004, "Brevane.SetupLauncher.RunLock"},         /* NT 4 */
+        {0xC0000A04, "Brevane.SetupLauncher.RunLock"},         /* 98 */
+    };
+    for (auto &p : platforms) {
+        NewMachine();
+        hw::SetVersion(p.version);
+        EXPECT_EQ(0, Run(""));
+        EXPECT_EQ(std::vector<std::string>{p.name}, hw::MutexRequests());
+        /* Held by a launcher that runs: refused before the trace log is touched. */
+        hw::HoldMutex(p.name);
+        hw::WriteFile(kTraceLog, "first launcher's trace");
+        EXPECT_EQ(1, Run("LOG"));
+        EXPECT_EQ(std::vector<std::string>{"An instance of this Setup is already running.  Please "
+                                           "close all Setups before running this one."},
+                  BoxTexts());
+        EXPECT_EQ("first launcher's trace", hw::ReadFile(kTraceLog));
+        EXPECT_EQ(1u, hw::Launches().size());
+    }
+}
+
+TEST_F(LauncherTest, RunLockMadeByAnotherUserRefusesAndOneThatCannotBeMadeIsTraced)
+{
+    hw::FailCall("CreateMutexA", ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(1, Run("LOG"));
+    EXPECT_TRUE(hw::Launches().empty());
+    hw::FailCall("CreateMutexA", ERROR_NOT_ENOUGH_MEMORY, 1);
+    EXPECT_EQ(0, Run("LOG"));
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_EQ("Run lock not taken: CreateMutex() failed: 8", lines[1]);
+    EXPECT_EQ(1u, hw::Launches().size());
 }
 
 TEST_F(LauncherTest, EngineThatCannotStartIsBoxedAndTheRunGoesOn)

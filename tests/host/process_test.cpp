@@ -56,6 +56,19 @@ TEST_F(ProcessTest, ExitCodeReadsThatKeepFailingEndAsANonZeroCode)
     EXPECT_EQ(0, hw::OpenHandleCount());
 }
 
+TEST_F(ProcessTest, WaitThatDidNotSeeTheEndIsRepeatedWhileTheEngineRuns)
+{
+    char cmdline[] = "x";
+    hw::NextEngine().wait_result = WAIT_FAILED;
+    hw::NextEngine().still_active_reads = 150;
+    EXPECT_EQ(1, Launch(cmdline)) << "the engine's own exit code 0, once it has ended";
+    EXPECT_EQ(151, hw::CallCount("WaitForSingleObject"));
+    hw::NextEngine().wait_result = WAIT_OBJECT_0;
+    hw::NextEngine().still_active_reads = 1;
+    EXPECT_EQ(0, Launch(cmdline)) << "after a reported end, 259 is the engine's own code";
+    EXPECT_EQ(152, hw::CallCount("WaitForSingleObject"));
+}
+
 TEST_F(ProcessTest, MissingEngineIsMinusOneWithoutAWait)
 {
     char cmdline[] = "x";
