@@ -8,6 +8,8 @@ scripts/install-deps.sh
 cmake --preset host
 cmake --build --preset host -j"$(nproc)"
 ctest --preset host -j"$(nproc)"
+build/host/host_tests --gtest_brief=1 # whole, once: no test may lean on another's state
+ctest --preset host-sweep -j"$(nproc)"
 scripts/fuzz.sh
 
 cmake --preset win32
