@@ -192,3 +192,39 @@ TEST_F(LauncherTest, CommandLineTooLongForWindowsIsNeverCut)
     ASSERT_EQ(1u, hw::Launches().size());
     EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS " + shorter, hw::Launches()[0].command_line);
 }
+
+TEST_F(LauncherTest, GuidThatClimbsOutOfItsFolderIsTheGuidStopAndNearMissesRun)
+{
+    /* Where the climbing value would lead on the Program Files route. */
+    const std::string outside = "C:\\escape\\{}\\setup.zmf";
+    const struct {
+        std::string value;
+        bool refused;
+    } cases[] = {
+        {"x}\\..\\..\\..\\escape\\{", true},
+        {"..", true},
+        {"1234..ABCD", true},
+        {"x/y", true},
+        {"C:x", true},
+        {"x\\y", true},
+        {"1234 ABCD", false},
+        {"1234-abcd", false},
+        {"1234.ABCD", false},
+        {std::string(97, 'G'), false},
+        {"{1234-ABCD}", false},
+    };
+    hw::WriteFile(outside, "not the launcher's");
+    for (const auto &c : cases) {
+        hw::WriteFile(std::string(kPackageDir) + "data.tag",
+                      "[TagInfo]\nProjectGUID=" + c.value + "\n");
+        size_t launches = hw::Launches().size();
+        EXPECT_EQ(c.refused ? 1 : 0, Run("LOG")) << c.value;
+        if (c.refused) {
+            EXPECT_EQ("Error reading GUID from DATA.TAG", BoxTexts().back()) << c.value;
+            EXPECT_EQ(launches, hw::Launches().size()) << c.value;
+        } else {
+            EXPECT_TRUE(Contains(TraceLines(), "GUID={" + c.value + "}")) << c.value;
+        }
+    }
+    EXPECT_EQ("not the launcher's", hw::ReadFile(outside));
+}
