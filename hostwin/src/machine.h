@@ -77,6 +77,7 @@ struct Machine {
     Engine next_engine;
     Engine running_engine;
     std::vector<Launch> launches;
+    std::vector<std::string> dll_search_calls;
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;

@@ -59,6 +59,11 @@ std::vector<DWORD> OpenProcessMasks()
     return M().process_masks;
 }
 
+std::vector<std::string> DllSearchCalls()
+{
+    return M().dll_search_calls;
+}
+
 Engine &NextEngine()
 {
     return M().next_engine;
@@ -186,6 +191,21 @@ static DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPST
 
 /* --- libraries ---------------------------------------------------------------------------- */
 
+static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
+{
+    char call[48];
+    snprintf(call, sizeof call, "SetDefaultDllDirectories(0x%x)", (unsigned)flags);
+    M().dll_search_calls.push_back(call);
+    return !hw::Failing("SetDefaultDllDirectories");
+}
+
+static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
+{
+    M().dll_search_calls.push_back(std::string("SetDllDirectoryA(\"") +
+                                   (path == nullptr ? "(null)" : path) + "\")");
+    return !hw::Failing("SetDllDirectoryA");
+}
+
 HMODULE LoadLibraryA(LPCSTR name)
 {
     M().loaded_names.push_back(name);
@@ -215,6 +235,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"EnumProcessModules", (FARPROC)(void *)SimEnumProcessModules},
         {"GetModuleFileNameExA", (FARPROC)(void *)SimGetModuleFileNameExA},
         {"MessageBoxA", (FARPROC)(void *)hw::SimMessageBoxA},
+        {"SetDefaultDllDirectories", (FARPROC)(void *)SimSetDefaultDllDirectories},
+        {"SetDllDirectoryA", (FARPROC)(void *)SimSetDllDirectoryA},
     };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)
