@@ -63,6 +63,12 @@ void MakeDir(const std::string &windows_path);
 bool Exists(const std::string &windows_path);
 std::string ReadFile(const std::string &windows_path); /* "" when missing */
 int OpenStreamCount();
+/* Make a second name for a file, or a symbolic link, as a user could plant them. */
+void HardLink(const std::string &target, const std::string &link_path);
+void SymLink(const std::string &target, const std::string &link_path);
+/* File handles of CreateFileA, and descriptors of _open_osfhandle, not closed (streams are
+** counted by OpenStreamCount). */
+int OpenFileCount();
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
 

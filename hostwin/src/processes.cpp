@@ -2,6 +2,7 @@
 ** table that the Toolhelp snapshot and the psapi calls enumerate, and loadable libraries. */
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <tlhelp32.h>
 
@@ -361,6 +362,11 @@ BOOL CloseHandle(HANDLE handle)
 {
     if (hw::Failing("CloseHandle"))
         return FALSE;
+    if (Object *file = hw::FindObject(handle, Object::File)) {
+        ::close(file->fd);
+        hw::DropObject(handle);
+        return TRUE;
+    }
     if (hw::FindObject(handle, Object::Process) == nullptr &&
         hw::FindObject(handle, Object::Thread) == nullptr &&
         hw::FindObject(handle, Object::Snapshot) == nullptr)

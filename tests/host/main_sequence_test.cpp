@@ -152,8 +152,8 @@ TEST_F(LauncherTest, EngineThatCannotStartIsBoxedAndTheRunGoesOn)
 
 TEST_F(LauncherTest, FailedReopenOfTheTraceLogBoxesAndStopsTracing)
 {
-    /* The trace log opens, the look for a leftover backup log opens nothing, the reopen fails. */
-    hw::FailCall("fopen", 0, 1, 2);
+    /* The trace log is created, the reopen fails. */
+    hw::FailCall("CreateFileA", 0, 1, 1);
     EXPECT_EQ(0, Run("LOG"));
     EXPECT_EQ(std::vector<std::string>{"Could not re-open logfile for append - logging terminated"},
               BoxTexts());
