@@ -9,11 +9,11 @@ typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
 typedef BOOL(WINAPI *SetDllDirectoryAFn)(LPCSTR path);
 
 /* Both calls are looked up at run time: an import of either would keep the launcher from
-** starting on every system that lacks it. kernel32 is loaded in every process, so its bare
-** name cannot find a planted copy. */
+** starting on every system that lacks it. kernel32 is mapped into every process: asking for
+** its handle searches no folder and takes no reference to give back. */
 void RestrictDllSearch(void)
 {
-    HMODULE kernel32 = LoadLibraryA("kernel32.dll");
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     SetDefaultDllDirectoriesFn set_default_dirs;
     SetDllDirectoryAFn set_dll_dir;
 
@@ -21,12 +21,11 @@ void RestrictDllSearch(void)
         return;
     set_default_dirs =
         (SetDefaultDllDirectoriesFn)(void *)GetProcAddress(kernel32, "SetDefaultDllDirectories");
-    if (set_default_dirs == NULL || !set_default_dirs(SEARCH_SYSTEM32)) {
-        set_dll_dir = (SetDllDirectoryAFn)(void *)GetProcAddress(kernel32, "SetDllDirectoryA");
-        if (set_dll_dir != NULL)
-            set_dll_dir("");
-    }
-    FreeLibrary(kernel32);
+    if (set_default_dirs != NULL && set_default_dirs(SEARCH_SYSTEM32))
+        return;
+    set_dll_dir = (SetDllDirectoryAFn)(void *)GetProcAddress(kernel32, "SetDllDirectoryA");
+    if (set_dll_dir != NULL)
+        set_dll_dir("");
 }
 
 HMODULE LoadSystemLibrary(const char *name)

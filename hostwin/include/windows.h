@@ -157,4 +157,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
 BOOL DeleteFileA(LPCSTR path);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 
+/* A library loaded in every process, such as kernel32.dll: no reference taken. */
+HMODULE GetModuleHandleA(LPCSTR name);
+
 #endif

@@ -46,8 +46,9 @@ struct Object {
     hw::Process proc;              /* Process opened by OpenProcess */
     bool engine = false;           /* Process started by CreateProcessA */
     bool ended = false;
-    int fd = -1;          /* File: the host descriptor */
-    DWORD attributes = 0; /* File: what GetFileInformationByHandle reports besides links */
+    int fd = -1;           /* File: the host descriptor */
+    DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
+    bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
 };
 
 struct Machine {

@@ -47,7 +47,10 @@ static int CountObjects(Object::Kind a, Object::Kind b, Object::Kind c)
 
 int LoadedLibraryCount()
 {
-    return CountObjects(Object::Module, Object::Module, Object::Module);
+    int n = 0;
+    for (auto &o : M().objects)
+        n += o.second.kind == Object::Module && !o.second.resident;
+    return n;
 }
 
 int OpenHandleCount()
@@ -249,6 +252,23 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         if (strcmp(k.name, name) == 0)
             return k.fn;
     return nullptr;
+}
+
+HMODULE GetModuleHandleA(LPCSTR name)
+{
+    if (hw::Failing("GetModuleHandleA"))
+        return nullptr;
+    auto it = M().libraries.find(hw::Lower(name));
+    if (it == M().libraries.end() || !it->second.loadable)
+        return nullptr;
+    for (auto &o : M().objects)
+        if (o.second.kind == Object::Module && o.second.resident && o.second.name == it->first)
+            return (HMODULE)o.first;
+    Object o{};
+    o.kind = Object::Module;
+    o.name = it->first;
+    o.resident = true;
+    return (HMODULE)hw::NewObject(o);
 }
 
 BOOL FreeLibrary(HMODULE module)
