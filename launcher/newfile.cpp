@@ -45,10 +45,10 @@ FILE *CreateNewTextStream(const char *path)
 
 /* The checks are made on the open handle, so nothing can be swapped in between. A symbolic
 ** link or junction is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT) and refused by its
-** attribute; NT 4 and the consumer family know no reparse points, and NT 4 would reject the
-** flag, so it is asked for from Windows 2000 on. A link count of 0 is accepted: it is what file
-** systems without links (FAT on the consumer family, some network redirectors) report, and
-** such a file has no second name either. */
+** attribute. NT 4 and the consumer family know no reparse points, and their CreateFile
+** predates the flag, so it is asked for from Windows 2000 on. A link count of 0 is accepted:
+** file systems without links (FAT on the consumer family, some network redirectors) report
+** it, and such a file has no second name either. */
 FILE *ReopenPlainFileForAppend(const char *path)
 {
     const struct PlatformRecord *platform = GetPlatformVersion();

@@ -69,6 +69,7 @@ void SymLink(const std::string &target, const std::string &link_path);
 /* File handles of CreateFileA, and descriptors of _open_osfhandle, not closed (streams are
 ** counted by OpenStreamCount). */
 int OpenFileCount();
+std::vector<DWORD> CreateFileFlags(); /* the flags and attributes of every CreateFileA */
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
 

@@ -264,6 +264,11 @@ void SymLink(const std::string &target, const std::string &link_path)
     ::symlink(HostPath(target).c_str(), host.c_str());
 }
 
+std::vector<DWORD> CreateFileFlags()
+{
+    return M().create_file_flags;
+}
+
 int OpenFileCount()
 {
     int n = (int)M().osf_fds.size();
@@ -285,6 +290,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     (void)share;
     (void)attrs;
     (void)template_file;
+    M().create_file_flags.push_back(flags);
     if (hw::Failing("CreateFileA") || access != GENERIC_WRITE)
         return INVALID_HANDLE_VALUE;
     std::string host = hw::HostPath(path);

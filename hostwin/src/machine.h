@@ -82,6 +82,7 @@ struct Machine {
     std::vector<Launch> launches;
     std::vector<std::string> dll_search_calls;
     std::map<int, std::string> osf_fds; /* descriptors of _open_osfhandle: Windows path */
+    std::vector<DWORD> create_file_flags;
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;

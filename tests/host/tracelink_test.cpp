@@ -68,3 +68,27 @@ TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALink)
         }
     }
 }
+
+TEST_F(LauncherTest, ReopenOpensALinkAsItselfWhereTheSystemKnowsReparsePoints)
+{
+    const struct {
+        DWORD version;
+        bool reparse_flag;
+    } cases[] = {
+        {0x0A280105, true},  /* XP */
+        {0x08930005, true},  /* 2000 */
+        {0x05650004, false}, /* NT 4 */
+        {0xC0000A04, false}, /* 98 */
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        hw::SetVersion(c.version);
+        EXPECT_EQ(0, Run("LOG")) << std::hex << c.version;
+        EXPECT_EQ("End: WinMain().", TraceLines().back()) << std::hex << c.version;
+        std::vector<DWORD> flags = hw::CreateFileFlags();
+        ASSERT_EQ(2u, flags.size()) << "created, reopened";
+        EXPECT_EQ(0u, flags[0] & FILE_FLAG_OPEN_REPARSE_POINT) << "CREATE_NEW never follows";
+        EXPECT_EQ(c.reparse_flag, (flags[1] & FILE_FLAG_OPEN_REPARSE_POINT) != 0)
+            << std::hex << c.version;
+    }
+}
