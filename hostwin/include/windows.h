@@ -122,8 +122,8 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegCloseKey(HKEY key);
 
-/* Files by handle: the trace log and the stash record are created and reopened through
-** these, never through a link. */
+/* Files by handle: what the launcher writes in folders that others may write to is created
+** and reopened through these, never through a link. */
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
 #define CREATE_NEW 1u

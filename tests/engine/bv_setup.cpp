@@ -225,7 +225,7 @@ static void WriteNewFile(void)
 
 /* The installation record scenarios: see, then act, in the order of the header comment. */
 static const char *const scenario_vars[] = {
-    "BV_TEST_SEE_FILES",  "BV_TEST_SEE_VALUES", "BV_TEST_DELETE_KEY",   "BV_TEST_DELETE_VALUES",
+    "BV_TEST_SEE_FILES",  "BV_TEST_SEE_VALUES", "BV_TEST_DELETE_KEY", "BV_TEST_DELETE_VALUES",
     "BV_TEST_SET_VALUES", "BV_TEST_NEW_FILE",   "BV_TEST_NEW_FILE_HEX",
 };
 
