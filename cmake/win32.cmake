@@ -6,8 +6,11 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(PRODUCT_FLAGS -Os -D__USE_MINGW_ANSI_STDIO=0 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections)
 # LauncherStartup stands in for the runtime's start-up code (see launcher/win32/startup.cpp).
+# --no-seh: the launcher has no SEH handlers, so the loader may refuse any handler an exploit
+# plants. --tsaware: no compatibility shims on a terminal server. --no-insert-timestamp: the
+# same sources give the same bytes in any build folder, checksum included.
 set(PRODUCT_LINK -mwindows -nostartfiles -Wl,-e,_LauncherStartup -s -static-libgcc
-    -static-libstdc++ -Wl,--gc-sections
+    -static-libstdc++ -Wl,--gc-sections -Wl,--no-seh -Wl,--tsaware -Wl,--no-insert-timestamp
     -Wl,-Map=${CMAKE_BINARY_DIR}/launcher.map)
 
 add_executable(launcher WIN32 ${PRODUCT_SOURCES} ${CMAKE_SOURCE_DIR}/launcher/win32/startup.cpp)

@@ -7,8 +7,8 @@
 ** that every data.tag is tried on each as the fuzzer grows and shrinks it. An earlier
 ** installation is only planted for a GUID without separators, which keeps every path inside
 ** the sandbox. Checked: exit code 0, or 1 with the GUID box alone exactly when the value is
-** empty or longer than 97 characters; nothing left allocated or open; an earlier installation
-** as it was before the run. */
+** empty, longer than 97 characters, or holds a separator, a colon or ".." before any zero
+** byte; nothing left allocated or open; an earlier installation as it was before the run. */
 #include "fuzz_common.h"
 
 #include "tests/host/product_state.h"
@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     char value[100];
     DWORD len =
         GetPrivateProfileStringA("TagInfo", "ProjectGUID", "", value, sizeof value, tag.c_str());
-    const bool guid_stop = len < 1 || len > 97;
+    const std::string text = value; /* up to a zero byte, as the launcher checks it */
+    const bool climbs =
+        text.find_first_of("\\/:") != std::string::npos || text.find("..") != std::string::npos;
+    const bool guid_stop = len < 1 || len > 97 || climbs;
     std::string braced = guid_stop ? "" : "{" + std::string(value, len) + "}";
     braced = braced.c_str(); /* a zero byte in the value ends the launcher's text there */
 

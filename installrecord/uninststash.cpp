@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../launcher/newfile.h"
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 
@@ -44,7 +45,7 @@ static void WriteStashRecord(const char *record_path, DWORD value_size)
 
     if (record_path[0] == '\0')
         return;
-    fp = fopen(record_path, "w");
+    fp = CreateNewTextStream(record_path); /* never written through a link planted there */
     if (fp == NULL) {
         Trace("Stash record not created: %s\n", record_path);
         return;

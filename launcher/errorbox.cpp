@@ -2,15 +2,18 @@
 
 #include <windows.h>
 
+#include "../process/systemlib.h"
+
 typedef int(WINAPI *MessageBoxAFn)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 /* user32 is loaded only when a box is about to be shown: boxes belong to the error paths, and
-** loading user32 at start costs more than all the rest of a run. It is a library the system
-** itself keeps loaded, so loading it by name cannot pick up a copy planted beside the launcher.
-** When it cannot be had, no box is shown; the run goes on as it would after the box. */
+** loading user32 at start costs more than all the rest of a run. It is loaded from the system
+** directory by its full path: by its bare name a user32.dll planted beside the launcher comes
+** first wherever the DLL search cannot be restricted. When it cannot be had, no box is shown;
+** the run goes on as it would after the box. */
 void LauncherErrorBox(const char *text)
 {
-    HMODULE user32 = LoadLibraryA("user32.dll");
+    HMODULE user32 = LoadSystemLibrary("user32.dll");
     MessageBoxAFn message_box;
 
     if (user32 == NULL)

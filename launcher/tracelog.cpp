@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "errorbox.h"
+#include "newfile.h"
 
 int log_on = 0;
 FILE *log_fp = NULL;
@@ -32,7 +33,8 @@ void OpenTraceLog(const char *args)
         return;
     if (!MakeTracePath())
         return;
-    log_fp = fopen(trace_path, "w");
+    /* TEMP belongs to the unelevated user: launcher.log there may be a link they planted. */
+    log_fp = CreateNewTextStream(trace_path);
     if (log_fp != NULL)
         log_on = 1;
 }
@@ -47,7 +49,8 @@ void CloseTraceLog(void)
 void ReopenTraceLog(void)
 {
     log_on = 0;
-    log_fp = fopen(trace_path, "a");
+    /* The file was closed while the engine ran: long enough to put a link in its place. */
+    log_fp = ReopenPlainFileForAppend(trace_path);
     if (log_fp != NULL)
         log_on = 1;
     else

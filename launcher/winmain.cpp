@@ -45,14 +45,24 @@ static void AlreadyRunningStop(void)
     exit(1);
 }
 
-/* Reads ProjectGUID from data.tag and wraps it in braces. A value that is missing, empty, or
-** too long to fit with its braces is the GUID stop. */
+/* 1 when the value could name a folder other than the product's own: a separator, a drive
+** colon or "..". data.tag lies in a folder anyone may write to, and the braced value is a
+** folder and key name under Program Files and HKLM. No real GUID holds any of them. Bytes are
+** compared one by one, so the second byte of a double-byte character is refused too: a false
+** refusal of an odd value is the safe side. */
+static int GuidClimbs(const char *value)
+{
+    return strpbrk(value, "\\/:") != NULL || strstr(value, "..") != NULL;
+}
+
+/* Reads ProjectGUID from data.tag and wraps it in braces. A value that is missing, empty, too
+** long to fit with its braces, or one that climbs out of its folder is the GUID stop. */
 static void ReadBracedGuid(const char *data_tag_path, char braced_guid[GUID_SIZE])
 {
     char value[GUID_SIZE];
     DWORD len =
         GetPrivateProfileStringA("TagInfo", "ProjectGUID", "", value, sizeof value, data_tag_path);
-    if (len < 1 || len > GUID_SIZE - 3)
+    if (len < 1 || len > GUID_SIZE - 3 || GuidClimbs(value))
         FatalStop("Error reading GUID from DATA.TAG");
     braced_guid[0] = '{';
     memcpy(braced_guid + 1, value, len);

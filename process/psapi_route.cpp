@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "imagerunning.h"
+#include "systemlib.h"
 
 typedef BOOL(WINAPI *EnumProcessesFn)(DWORD *ids, DWORD size, DWORD *needed);
 typedef BOOL(WINAPI *EnumProcessModulesFn)(HANDLE process, HMODULE *modules, DWORD size,
@@ -18,21 +19,6 @@ typedef DWORD(WINAPI *GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LP
 static DWORD process_ids[MAX_PROCESS_IDS];
 static HMODULE module_handles[MAX_MODULES];
 static char module_path[MODULE_PATH_SIZE];
-
-/* Loads psapi.dll from the system directory by its full path: a bare name would find a
-** planted copy in the download folder the launcher usually runs from. */
-static HMODULE LoadSystemPsapi(void)
-{
-    static const char dll_name[] = "\\psapi.dll";
-    char path[MAX_PATH];
-    UINT room = (UINT)(sizeof path - (sizeof dll_name - 1));
-    UINT len = GetSystemDirectoryA(path, room);
-
-    if (len == 0 || len >= room)
-        return NULL;
-    strcat(path, dll_name);
-    return LoadLibraryA(path);
-}
 
 /* 1 when the path of any of the process's modules holds image_name. */
 static int ProcessHasModule(HANDLE process, const char *image_name,
@@ -67,7 +53,8 @@ int IsImageRunningPsapi(const char *image_name)
     DWORD count, i;
     int found = 0;
 
-    psapi = LoadSystemPsapi();
+    /* By its full path: a bare name would find a planted copy in the launcher's folder. */
+    psapi = LoadSystemLibrary("psapi.dll");
     if (psapi == NULL)
         return 0;
     enum_processes = (EnumProcessesFn)(void *)GetProcAddress(psapi, "EnumProcesses");

@@ -14,4 +14,8 @@ scripts/fuzz.sh
 
 cmake --preset win32
 cmake --build --preset win32 -j"$(nproc)"
+# The build is reproducible: launcher.exe built in a second folder has the same bytes.
+cmake --preset win32 -B build/win32-repro >/dev/null
+cmake --build build/win32-repro -j"$(nproc)" --target launcher
+cmp build/win32/bin/launcher.exe build/win32-repro/bin/launcher.exe
 ctest --preset win32 -j"$(nproc)"

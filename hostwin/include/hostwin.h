@@ -16,7 +16,7 @@ namespace hw
 
 /* Wipes the machine: drives mapped under sandbox_dir (created empty), empty registry but for
 ** HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion with ProgramFilesDir "C:\Program Files",
-** no processes, kernel32.dll, user32.dll and the system psapi.dll loadable with all their
+** no processes, kernel32.dll and the system's user32.dll and psapi.dll loadable with all their
 ** entry points, GetVersion of Windows XP, no code page with lead bytes, TEMP unset, no faults. */
 void Reset(const std::string &sandbox_dir);
 
@@ -77,6 +77,13 @@ void MakeDir(const std::string &windows_path);
 bool Exists(const std::string &windows_path);
 std::string ReadFile(const std::string &windows_path); /* "" when missing */
 int OpenStreamCount();
+/* Make a second name for a file, or a symbolic link, as a user could plant them. */
+void HardLink(const std::string &target, const std::string &link_path);
+void SymLink(const std::string &target, const std::string &link_path);
+/* File handles of CreateFileA, and descriptors of _open_osfhandle, not closed (streams are
+** counted by OpenStreamCount). */
+int OpenFileCount();
+std::vector<DWORD> CreateFileFlags(); /* the flags and attributes of every CreateFileA */
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
 
@@ -115,6 +122,8 @@ std::vector<std::string> LoadedLibraryNames(); /* the name of every LoadLibraryA
 int LoadedLibraryCount();                      /* loaded and not freed */
 int OpenHandleCount();                         /* process, thread and snapshot handles */
 std::vector<DWORD> OpenProcessMasks();
+/* Calls of kernel32's SetDefaultDllDirectories and SetDllDirectoryA, as "name(argument)". */
+std::vector<std::string> DllSearchCalls();
 
 /* The engine that CreateProcessA starts, as the next run will see it. */
 struct Engine {

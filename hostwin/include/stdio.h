@@ -21,4 +21,6 @@ int hw_rename(const char *from, const char *to);
 #define fprintf hw_fprintf
 #define remove hw_remove
 #define rename hw_rename
+FILE *hw__fdopen(int fd, const char *mode);
+#define _fdopen hw__fdopen
 #endif

@@ -139,4 +139,42 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
                      REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition);
 LONG RegDeleteKeyA(HKEY root, LPCSTR subkey);
 
+/* Files by handle: what the launcher writes in folders that others may write to is created
+** and reopened through these, never through a link. */
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define CREATE_NEW 1u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION;
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
+                   DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL DeleteFileA(LPCSTR path);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
+
+/* A library loaded in every process, such as kernel32.dll: no reference taken. */
+HMODULE GetModuleHandleA(LPCSTR name);
+
 #endif

@@ -2,6 +2,8 @@
 ** <sandbox>/C/a/b, names match without regard to letter case, text-mode streams write CR LF,
 ** rename never replaces, remove fails on a directory or an open file. */
 #include <dirent.h>
+#include <fcntl.h>
+#include <io.h>
 #include <string.h>
 #include <stdarg.h>
 #include <stdio_ext.h>
@@ -276,4 +278,136 @@ int hw_rename(const char *from, const char *to)
         hw::IsOpen(host_from))
         return -1;
     return ::rename(host_from.c_str(), host_to.c_str()) == 0 ? 0 : -1;
+}
+
+/* --- files by handle ---------------------------------------------------------------------- */
+
+namespace hw
+{
+
+void HardLink(const std::string &target, const std::string &link_path)
+{
+    std::string host = HostPath(link_path);
+    MakeParents(host);
+    ::link(HostPath(target).c_str(), host.c_str());
+}
+
+void SymLink(const std::string &target, const std::string &link_path)
+{
+    std::string host = HostPath(link_path);
+    MakeParents(host);
+    ::symlink(HostPath(target).c_str(), host.c_str());
+}
+
+std::vector<DWORD> CreateFileFlags()
+{
+    return M().create_file_flags;
+}
+
+int OpenFileCount()
+{
+    int n = (int)M().osf_fds.size();
+    for (auto &o : M().objects)
+        n += o.second.kind == Object::File;
+    return n;
+}
+
+} // namespace hw
+
+/* CREATE_NEW fails on anything at the path, a dangling link too; a symbolic link is followed
+** unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
+** FILE_ATTRIBUTE_REPARSE_POINT. Only what the launcher asks for is served: write access. */
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
+                   DWORD disposition, DWORD flags, HANDLE template_file)
+{
+    struct stat st;
+    hw::Object o{};
+    (void)share;
+    (void)attrs;
+    (void)template_file;
+    M().create_file_flags.push_back(flags);
+    if (hw::Failing("CreateFileA") || access != GENERIC_WRITE)
+        return INVALID_HANDLE_VALUE;
+    std::string host = hw::HostPath(path);
+    bool exists = lstat(host.c_str(), &st) == 0;
+    o.kind = hw::Object::File;
+    o.name = path;
+    o.attributes = FILE_ATTRIBUTE_NORMAL;
+    if (exists && S_ISLNK(st.st_mode) && (flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
+        disposition != CREATE_NEW) {
+        o.fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        o.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    } else {
+        int oflags = O_WRONLY | O_CLOEXEC;
+        if (disposition == CREATE_NEW)
+            oflags |= O_CREAT | O_EXCL;
+        else if (disposition == OPEN_ALWAYS)
+            oflags |= O_CREAT;
+        o.fd = ::open(host.c_str(), oflags, 0644);
+    }
+    if (o.fd < 0)
+        return INVALID_HANDLE_VALUE;
+    return (HANDLE)hw::NewObject(o);
+}
+
+BOOL DeleteFileA(LPCSTR path)
+{
+    struct stat st;
+    if (hw::Failing("DeleteFileA"))
+        return FALSE;
+    std::string host = hw::HostPath(path);
+    if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host))
+        return FALSE;
+    return ::unlink(host.c_str()) == 0;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
+{
+    struct stat st;
+    hw::Object *o = hw::FindObject(file, hw::Object::File);
+    if (hw::Failing("GetFileInformationByHandle") || o == nullptr || fstat(o->fd, &st) != 0)
+        return FALSE;
+    memset(info, 0, sizeof *info);
+    info->dwFileAttributes = o->attributes;
+    info->nNumberOfLinks = (DWORD)st.st_nlink;
+    info->nFileIndexLow = (DWORD)st.st_ino;
+    info->nFileSizeLow = (DWORD)st.st_size;
+    return TRUE;
+}
+
+/* The descriptor takes the handle over: closing the descriptor closes it. */
+intptr_t _open_osfhandle(intptr_t handle, int flags)
+{
+    hw::Object *o = hw::FindObject((HANDLE)handle, hw::Object::File);
+    if (hw::Failing("_open_osfhandle") || o == nullptr)
+        return -1;
+    int fd = o->fd;
+    if (flags & _O_APPEND)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_APPEND);
+    M().osf_fds[fd] = o->name;
+    hw::DropObject((HANDLE)handle);
+    return fd;
+}
+
+int _close(int fd)
+{
+    if (M().osf_fds.erase(fd) == 0)
+        return -1;
+    return ::close(fd);
+}
+
+/* A stream over a descriptor of _open_osfhandle, text unless the mode says "b". */
+FILE *hw__fdopen(int fd, const char *mode)
+{
+    auto it = M().osf_fds.find(fd);
+    if (hw::Failing("_fdopen") || it == M().osf_fds.end())
+        return nullptr;
+    std::string m = mode;
+    bool text = m.find('b') == std::string::npos;
+    FILE *fp = ::fdopen(fd, text ? (m + "b").c_str() : mode);
+    if (fp == nullptr)
+        return nullptr;
+    M().streams[fp] = hw::Stream{it->second, hw::HostPath(it->second), text};
+    M().osf_fds.erase(it);
+    return fp;
 }

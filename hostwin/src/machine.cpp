@@ -48,7 +48,7 @@ void Reset(const std::string &sandbox_dir)
     SetLibrary("kernel32.dll", true,
                {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
                 "Module32Next"});
-    SetLibrary("user32.dll", true, {"MessageBoxA"});
+    SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true, {"MessageBoxA"});
     SetLibrary("C:\\WINDOWS\\system32\\psapi.dll", true,
                {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
 }

@@ -39,13 +39,16 @@ struct Library {
 
 /* A kernel object behind a HANDLE, HKEY or HMODULE of the stand-in. */
 struct Object {
-    enum Kind { Process, Thread, Snapshot, Key, Module, Mutex } kind;
+    enum Kind { Process, Thread, Snapshot, Key, Module, Mutex, File } kind;
     std::string name;              /* Key: lower-case path; Module: library name */
     std::vector<hw::Process> snap; /* Snapshot: the table when it was taken */
     size_t next = 0;               /* Snapshot: the entry Process32Next delivers */
     hw::Process proc;              /* Process opened by OpenProcess */
     bool engine = false;           /* Process started by CreateProcessA */
     bool ended = false;
+    int fd = -1;           /* File: the host descriptor */
+    DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
+    bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
 };
 
 struct Machine {
@@ -84,6 +87,9 @@ struct Machine {
     Engine running_engine;
     bool engine_pending = false; /* started, and its work not yet done */
     std::vector<Launch> launches;
+    std::vector<std::string> dll_search_calls;
+    std::map<int, std::string> osf_fds; /* descriptors of _open_osfhandle: Windows path */
+    std::vector<DWORD> create_file_flags;
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;

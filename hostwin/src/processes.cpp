@@ -2,6 +2,7 @@
 ** table that the Toolhelp snapshot and the psapi calls enumerate, and loadable libraries. */
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <tlhelp32.h>
 
@@ -46,7 +47,10 @@ static int CountObjects(Object::Kind a, Object::Kind b, Object::Kind c)
 
 int LoadedLibraryCount()
 {
-    return CountObjects(Object::Module, Object::Module, Object::Module);
+    int n = 0;
+    for (auto &o : M().objects)
+        n += o.second.kind == Object::Module && !o.second.resident;
+    return n;
 }
 
 int OpenHandleCount()
@@ -57,6 +61,11 @@ int OpenHandleCount()
 std::vector<DWORD> OpenProcessMasks()
 {
     return M().process_masks;
+}
+
+std::vector<std::string> DllSearchCalls()
+{
+    return M().dll_search_calls;
 }
 
 Engine &NextEngine()
@@ -203,6 +212,21 @@ static DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPST
 
 /* --- libraries ---------------------------------------------------------------------------- */
 
+static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
+{
+    char call[48];
+    snprintf(call, sizeof call, "SetDefaultDllDirectories(0x%x)", (unsigned)flags);
+    M().dll_search_calls.push_back(call);
+    return !hw::Failing("SetDefaultDllDirectories");
+}
+
+static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
+{
+    M().dll_search_calls.push_back(std::string("SetDllDirectoryA(\"") +
+                                   (path == nullptr ? "(null)" : path) + "\")");
+    return !hw::Failing("SetDllDirectoryA");
+}
+
 HMODULE LoadLibraryA(LPCSTR name)
 {
     M().loaded_names.push_back(name);
@@ -232,6 +256,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"EnumProcessModules", (FARPROC)(void *)SimEnumProcessModules},
         {"GetModuleFileNameExA", (FARPROC)(void *)SimGetModuleFileNameExA},
         {"MessageBoxA", (FARPROC)(void *)hw::SimMessageBoxA},
+        {"SetDefaultDllDirectories", (FARPROC)(void *)SimSetDefaultDllDirectories},
+        {"SetDllDirectoryA", (FARPROC)(void *)SimSetDllDirectoryA},
     };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)
@@ -243,6 +269,23 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         if (strcmp(k.name, name) == 0)
             return k.fn;
     return nullptr;
+}
+
+HMODULE GetModuleHandleA(LPCSTR name)
+{
+    if (hw::Failing("GetModuleHandleA"))
+        return nullptr;
+    auto it = M().libraries.find(hw::Lower(name));
+    if (it == M().libraries.end() || !it->second.loadable)
+        return nullptr;
+    for (auto &o : M().objects)
+        if (o.second.kind == Object::Module && o.second.resident && o.second.name == it->first)
+            return (HMODULE)o.first;
+    Object o{};
+    o.kind = Object::Module;
+    o.name = it->first;
+    o.resident = true;
+    return (HMODULE)hw::NewObject(o);
 }
 
 BOOL FreeLibrary(HMODULE module)
@@ -348,6 +391,11 @@ BOOL CloseHandle(HANDLE handle)
 {
     if (hw::Failing("CloseHandle"))
         return FALSE;
+    if (Object *file = hw::FindObject(handle, Object::File)) {
+        ::close(file->fd);
+        hw::DropObject(handle);
+        return TRUE;
+    }
     if (hw::FindObject(handle, Object::Process) == nullptr &&
         hw::FindObject(handle, Object::Thread) == nullptr &&
         hw::FindObject(handle, Object::Snapshot) == nullptr)

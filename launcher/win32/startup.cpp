@@ -6,11 +6,15 @@
 #include <stdlib.h>
 #include <windows.h>
 
+#include "../../process/systemlib.h"
+
 extern "C" void LauncherStartup(void)
 {
     STARTUPINFOA startup;
     int show;
 
+    /* Before anything can load a DLL: a planted one beside the launcher would run elevated. */
+    RestrictDllSearch();
     GetStartupInfoA(&startup);
     show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
     exit(WinMain(GetModuleHandleA(NULL), NULL, GetCommandLineA(), show));

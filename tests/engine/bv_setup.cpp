@@ -17,6 +17,11 @@
 ** - BV_TEST_NEW_FILE (a path) and BV_TEST_NEW_FILE_HEX: that file written with those bytes.
 ** - then the line "acted" is recorded: the engine is now in its sleep or ends.
 ** With none of these set nothing of this is done or recorded; a spawned copy does none.
+**
+** For the security tests: BV_TEST_HANDLES (any text) records, first thing, the line
+** "handles=" and the values of every handle the process holds (probed), comma-separated;
+** BV_TEST_LOAD_DLL (a name) is loaded by that bare name; BV_TEST_HARDLINK, "link|target",
+** deletes link and makes it a second name of target.
 ** Any of these texts that begins with "hex:" is given in hex, for bytes that an environment
 ** variable does not carry as they are. The engine needs no launcher for them: started alone
 ** it plants or reads a registry state. */
@@ -278,11 +283,54 @@ static void SpawnCopy(DWORD copy_ms)
     }
 }
 
+/* Handle values are multiples of 4; the probe runs far past what a fresh process holds. */
+#define HANDLE_PROBE_END 0x4000
+
+static void RecordHandles(void)
+{
+    FILE *fp;
+    DWORD value, flags;
+    const char *sep = "";
+    if (GetEnvironmentVariableA("BV_TEST_HANDLES", NULL, 0) == 0)
+        return;
+    /* Probed before the record is opened, so its own handle is not among them. */
+    static DWORD held[HANDLE_PROBE_END / 4];
+    DWORD count = 0;
+    for (value = 4; value < HANDLE_PROBE_END; value += 4)
+        if (GetHandleInformation((HANDLE)(ULONG_PTR)value, &flags))
+            held[count++] = value;
+    fp = OpenRecord();
+    if (fp == NULL)
+        return;
+    fputs("handles=", fp);
+    for (DWORD i = 0; i < count; i++, sep = ",")
+        fprintf(fp, "%s%lx", sep, (unsigned long)held[i]);
+    fputc('\n', fp);
+    fclose(fp);
+}
+
+static void SecurityActs(void)
+{
+    static char text[TEXT_SIZE];
+    char *list, *link_path, *target;
+    if (EnvText("BV_TEST_LOAD_DLL", text, sizeof text))
+        LoadLibraryA(text);
+    if (EnvText("BV_TEST_HARDLINK", text, sizeof text)) {
+        list = text;
+        if (NextItem(&list, '|', &link_path) && NextItem(&list, '|', &target)) {
+            DeleteFileA(link_path);
+            CreateHardLinkA(link_path, target, NULL);
+        }
+    }
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     DWORD copy_ms = EnvNumber("BV_TEST_SPAWN_COPY_MS", 0);
     DWORD exit_code = EnvNumber("BV_TEST_EXIT_CODE", 0);
+    RecordHandles();
     Record();
+    SecurityActs();
     SeeAndAct();
     if (copy_ms > 0)
         SpawnCopy(copy_ms);

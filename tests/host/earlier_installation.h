@@ -68,8 +68,9 @@ inline std::vector<Scenario> AllScenarios()
 inline bool ChangesState(const std::string &call)
 {
     static const std::set<std::string> calls = {
-        "RegCreateKeyExA", "RegSetValueExA", "RegDeleteValueA", "RegDeleteKeyA", "fopen",
-        "fclose",          "remove",         "rename",          "CreateProcessA"};
+        "RegCreateKeyExA", "RegSetValueExA", "RegDeleteValueA", "RegDeleteKeyA",
+        "fopen",           "fclose",         "remove",          "rename",
+        "CreateProcessA",  "CreateFileA",    "DeleteFileA"};
     return calls.count(call) != 0;
 }
 

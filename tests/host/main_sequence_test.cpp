@@ -91,20 +91,21 @@ static int Count(const std::vector<std::string> &names, const std::string &name)
 
 TEST_F(LauncherTest, User32IsLoadedOnlyToShowABoxAndAStopWithoutItStillExitsOne)
 {
+    const char user32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* never by its bare name */
     ASSERT_EQ(0, Run("LOG"));
-    EXPECT_EQ(0, Count(hw::LoadedLibraryNames(), "user32.dll")) << "a run without a box";
+    EXPECT_EQ(0, Count(hw::LoadedLibraryNames(), user32)) << "a run without a box";
 
     std::remove(hw::HostPath(std::string(kPackageDir) + "data.tag").c_str());
     EXPECT_EQ(1, Run(""));
     EXPECT_EQ(std::vector<std::string>{"Cannot find DATA.TAG"}, BoxTexts());
-    EXPECT_EQ(1, Count(hw::LoadedLibraryNames(), "user32.dll"));
+    EXPECT_EQ(1, Count(hw::LoadedLibraryNames(), user32));
     EXPECT_EQ(0, hw::LoadedLibraryCount()) << "freed after the box";
 
     /* No user32, or no MessageBoxA in it: no box, the same stop, nothing left loaded. */
-    hw::SetLibrary("user32.dll", true, {});
+    hw::SetLibrary(user32, true, {});
     EXPECT_EQ(1, Run("LOG"));
     EXPECT_EQ(0, hw::LoadedLibraryCount());
-    hw::SetLibrary("user32.dll", false, {});
+    hw::SetLibrary(user32, false, {});
     EXPECT_EQ(1, Run("LOG"));
     EXPECT_EQ(1u, BoxTexts().size());
     EXPECT_EQ("Cannot find DATA.TAG - aborting", TraceLines().back());
@@ -204,8 +205,8 @@ TEST_F(LauncherTest, EngineThatCannotStartIsBoxedAndTheRunGoesOn)
 
 TEST_F(LauncherTest, FailedReopenOfTheTraceLogBoxesAndStopsTracing)
 {
-    /* The trace log opens, the reopen fails. */
-    hw::FailCall("fopen", 0, 1, 1);
+    /* The trace log is created, the reopen fails. */
+    hw::FailCall("CreateFileA", 0, 1, 1);
     EXPECT_EQ(0, Run("LOG"));
     EXPECT_EQ(std::vector<std::string>{"Could not re-open logfile for append - logging terminated"},
               BoxTexts());
@@ -244,4 +245,40 @@ TEST_F(LauncherTest, CommandLineTooLongForWindowsIsNeverCut)
     EXPECT_EQ(0, Run(shorter));
     ASSERT_EQ(1u, hw::Launches().size());
     EXPECT_EQ("C:\\Setup Package\\bv_setup.exe SAS " + shorter, hw::Launches()[0].command_line);
+}
+
+TEST_F(LauncherTest, GuidThatClimbsOutOfItsFolderIsTheGuidStopAndNearMissesRun)
+{
+    /* Where the climbing value would lead on the Program Files route. */
+    const std::string outside = "C:\\escape\\{}\\setup.zmf";
+    const struct {
+        std::string value;
+        bool refused;
+    } cases[] = {
+        {"x}\\..\\..\\..\\escape\\{", true},
+        {"..", true},
+        {"1234..ABCD", true},
+        {"x/y", true},
+        {"C:x", true},
+        {"x\\y", true},
+        {"1234 ABCD", false},
+        {"1234-abcd", false},
+        {"1234.ABCD", false},
+        {std::string(97, 'G'), false},
+        {"{1234-ABCD}", false},
+    };
+    hw::WriteFile(outside, "not the launcher's");
+    for (const auto &c : cases) {
+        hw::WriteFile(std::string(kPackageDir) + "data.tag",
+                      "[TagInfo]\nProjectGUID=" + c.value + "\n");
+        size_t launches = hw::Launches().size();
+        EXPECT_EQ(c.refused ? 1 : 0, Run("LOG")) << c.value;
+        if (c.refused) {
+            EXPECT_EQ("Error reading GUID from DATA.TAG", BoxTexts().back()) << c.value;
+            EXPECT_EQ(launches, hw::Launches().size()) << c.value;
+        } else {
+            EXPECT_TRUE(Contains(TraceLines(), "GUID={" + c.value + "}")) << c.value;
+        }
+    }
+    EXPECT_EQ("not the launcher's", hw::ReadFile(outside));
 }

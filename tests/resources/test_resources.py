@@ -1,5 +1,5 @@
-"""Reads the resources back from the built launcher.exe: its version information and its
-application manifest.
+"""Reads the built launcher.exe back: its version information, its application manifest, and
+the header flags and imports that decide how Windows loads it.
 
 Usage: test_resources.py LAUNCHER_EXE VERSION [OBJDUMP]
 
@@ -37,11 +37,14 @@ class Image:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
-        sections, opt_size = struct.unpack_from("<2xH12xH", data, pe + 4)
+        sections, opt_size, self.characteristics = struct.unpack_from("<2xH12xHH", data, pe + 4)
         opt = pe + 24
         if struct.unpack_from("<H", data, opt)[0] != 0x10B:
             raise ValueError("not a PE32 optional header")
+        self.dll_characteristics = struct.unpack_from("<H", data, opt + 70)[0]
         count = struct.unpack_from("<I", data, opt + 92)[0]
+        self.directories = [struct.unpack_from("<II", data, opt + 96 + 8 * i)
+                            for i in range(count)]
         self.rsrc_rva, self.rsrc_size = struct.unpack_from("<II", data, opt + 96 + 8 * 2)
         if count <= 2 or self.rsrc_rva == 0:
             raise ValueError("no resource directory")
@@ -58,6 +61,18 @@ class Image:
             if start <= rva < start + size:
                 return raw + rva - start
         raise ValueError("RVA %#x outside every section" % rva)
+
+    def imported_dlls(self):
+        """The DLL names of the import directory, in its order."""
+        names = []
+        at = self.offset(self.directories[1][0])
+        while True:
+            name_rva = struct.unpack_from("<12xI", self.data, at)[0]
+            if name_rva == 0:
+                return names
+            start = self.offset(name_rva)
+            names.append(self.data[start:self.data.index(b"\0", start)].decode())
+            at += 20
 
     def section_of(self, rva):
         return next(name for name, start, size, _ in self.sections if start <= rva < start + size)
@@ -180,6 +195,37 @@ class Resources(unittest.TestCase):
         self.assertEqual((self.image.rsrc_rva, self.image.rsrc_size),
                          (int(entry.group(1), 16), int(entry.group(2), 16)))
         self.assertEqual(self.image.section_of(self.image.rsrc_rva), entry.group(3))
+
+
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x400, 0x8000
+RELOCS_STRIPPED = 0x1
+
+
+class Header(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(LAUNCHER, "rb") as f:
+            cls.image = Image(f.read())
+
+    def test_loader_flags(self):
+        flags = self.image.dll_characteristics
+        for name, bit in (("DYNAMIC_BASE", DYNAMIC_BASE), ("NX_COMPAT", NX_COMPAT),
+                          ("NO_SEH", NO_SEH), ("TERMINAL_SERVER_AWARE", TERMINAL_SERVER_AWARE)):
+            self.assertTrue(flags & bit, "%s missing from %#x" % (name, flags))
+
+    def test_relocations_kept_so_the_image_can_move(self):
+        self.assertFalse(self.image.characteristics & RELOCS_STRIPPED)
+        self.assertGreater(self.image.directories[5][1], 0, "base relocation directory")
+
+    def test_imports_only_kernel32_advapi32_msvcrt(self):
+        # Everything else (user32, psapi) is loaded from the system directory when needed.
+        self.assertEqual(["advapi32.dll", "kernel32.dll", "msvcrt.dll"],
+                         sorted(n.lower() for n in self.image.imported_dlls()))
+
+    def test_no_time_stamp(self):
+        # A build is reproducible only without the link time in the file header.
+        pe = struct.unpack_from("<I", self.image.data, 0x3C)[0]
+        self.assertEqual(0, struct.unpack_from("<I", self.image.data, pe + 8)[0])
 
 
 if __name__ == "__main__":

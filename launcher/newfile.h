@@ -1,0 +1,21 @@
+/* Files the elevated launcher writes in folders that an unelevated user may write to (the
+** user's TEMP, the product's uninstall information folder): a link planted there must never
+** make the launcher write into the file it points to. */
+#ifndef LAUNCHER_NEWFILE_H
+#define LAUNCHER_NEWFILE_H
+
+#include <stdio.h>
+
+/* Deletes whatever file or link is at path and creates the file new: never through a link,
+** since a new file has no other name. Returns a C runtime text stream for writing (CR LF line
+** ends, fully buffered by 4096 bytes), or NULL when the file cannot be created, among others
+** when something appeared at path between the delete and the create. The file's handle is not
+** inheritable. */
+FILE *CreateNewTextStream(const char *path);
+
+/* Opens path for appending, creating it when missing, only when it is a plain file with no
+** second name: one that is a link (a reparse point) or has another hard link is refused, and
+** NULL is returned as for a file that cannot be opened. The stream is as above. */
+FILE *ReopenPlainFileForAppend(const char *path);
+
+#endif
