@@ -40,6 +40,12 @@ struct Scenario {
     }
 };
 
+/* Named in test listings by what it is. */
+inline void PrintTo(const Scenario &s, std::ostream *os)
+{
+    *os << s.Name();
+}
+
 /* Both routes to the setup log; the value as REG_SZ, REG_EXPAND_SZ and without terminator;
 ** every engine action. */
 inline std::vector<Scenario> AllScenarios()
