@@ -11,6 +11,7 @@
 #include "../installrecord/uninststash.h"
 #include "../process/imagerunning.h"
 #include "../process/launchapp.h"
+#include "ansipath.h"
 #include "argtext.h"
 #include "errorbox.h"
 #include "paths.h"
@@ -159,7 +160,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         exit(1);
     }
 
-    len = GetModuleFileNameA(NULL, launcher_path, sizeof launcher_path);
+    len = GetLauncherPath(launcher_path, sizeof launcher_path);
     launcher_path[sizeof launcher_path - 1] = '\0';
     Trace("GetModuleFileName returned %d\n", (int)len);
     Trace("Launcher path=%s\n", launcher_path);

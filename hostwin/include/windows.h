@@ -25,6 +25,10 @@ typedef HINSTANCE HMODULE;
 typedef struct HWND__ *HWND;
 typedef DWORD REGSAM;
 typedef intptr_t (*FARPROC)(void);
+typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef struct HWINSTA__ *HWINSTA;
 
 #define TRUE 1
 #define FALSE 0
@@ -66,6 +70,16 @@ typedef intptr_t (*FARPROC)(void);
 #define REG_BINARY 3u
 #define REG_DWORD 4u
 #define REG_MULTI_SZ 7u
+
+#define CP_ACP 0u
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001u
+
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS;
 
 typedef struct _STARTUPINFOA {
     DWORD cb;
