@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "session.h"
+#include "tracelog.h"
+
 typedef int(WINAPI *MessageBoxAFn)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 /* user32 is loaded only when a box is about to be shown: boxes belong to the error paths, and
@@ -15,6 +18,12 @@ void LauncherErrorBox(const char *text)
 
     if (user32 == NULL)
         return;
+    /* Nobody could see or answer the box: the run goes on as after OK, the text in the trace. */
+    if (!BoxesCanBeSeen(user32)) {
+        Trace("Launcher Error box not shown, the window station is not interactive: %s\n", text);
+        FreeLibrary(user32);
+        return;
+    }
     message_box = (MessageBoxAFn)(void *)GetProcAddress(user32, "MessageBoxA");
     if (message_box != NULL)
         message_box(NULL, text, "Launcher Error", MB_ICONHAND | MB_OK);

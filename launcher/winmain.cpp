@@ -192,12 +192,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         CloseTraceLog();
         rc = -1; /* too long for Windows to start: never cut */
     }
-    if (rc == -1)
-        LauncherErrorBox("Could not run BV_SETUP.EXE");
     if (log_on) {
         ReopenTraceLog();
         Trace("Launch of BV setup: return from LaunchApp(): %d\n", rc);
     }
+    /* After the reopen, so that the text reaches the trace where the box cannot be shown. */
+    if (rc == -1)
+        LauncherErrorBox("Could not run BV_SETUP.EXE");
 
     WaitForEngines();
 
