@@ -24,9 +24,8 @@ typedef int(WINAPI *WideCharToMultiByteFn)(UINT code_page, DWORD flags, LPCWSTR 
 typedef int(WINAPI *MultiByteToWideCharFn)(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len,
                                            LPWSTR wide, int size);
 
-/* kernel32's wide-character calls that the check needs, and the handle they came from. */
+/* kernel32's wide-character calls that the check needs. */
 struct WideCalls {
-    HMODULE kernel32;
     GetModuleFileNameWFn get_module_file_name;
     GetEnvironmentVariableWFn get_environment_variable;
     GetShortPathNameWFn get_short_path_name;
@@ -34,28 +33,23 @@ struct WideCalls {
     MultiByteToWideCharFn to_wide;
 };
 
-/* Looks the wide calls up in kernel32. Returns 1 with kernel32 loaded (the caller frees it)
-** when every one is there, else 0 with nothing left loaded. */
-static int LoadWideCalls(struct WideCalls *calls)
+/* Looks the wide calls up in kernel32, which is mapped into every process: its handle needs
+** no load and no release. Returns 1 when every one is there. */
+static int FindWideCalls(struct WideCalls *calls)
 {
-    calls->kernel32 = LoadLibraryA("kernel32.dll");
-    if (calls->kernel32 == NULL)
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == NULL)
         return 0;
     calls->get_module_file_name =
-        (GetModuleFileNameWFn)(void *)GetProcAddress(calls->kernel32, "GetModuleFileNameW");
-    calls->get_environment_variable = (GetEnvironmentVariableWFn)(void *)GetProcAddress(
-        calls->kernel32, "GetEnvironmentVariableW");
+        (GetModuleFileNameWFn)(void *)GetProcAddress(kernel32, "GetModuleFileNameW");
+    calls->get_environment_variable =
+        (GetEnvironmentVariableWFn)(void *)GetProcAddress(kernel32, "GetEnvironmentVariableW");
     calls->get_short_path_name =
-        (GetShortPathNameWFn)(void *)GetProcAddress(calls->kernel32, "GetShortPathNameW");
-    calls->to_ansi =
-        (WideCharToMultiByteFn)(void *)GetProcAddress(calls->kernel32, "WideCharToMultiByte");
-    calls->to_wide =
-        (MultiByteToWideCharFn)(void *)GetProcAddress(calls->kernel32, "MultiByteToWideChar");
-    if (calls->get_module_file_name != NULL && calls->get_environment_variable != NULL &&
-        calls->get_short_path_name != NULL && calls->to_ansi != NULL && calls->to_wide != NULL)
-        return 1;
-    FreeLibrary(calls->kernel32);
-    return 0;
+        (GetShortPathNameWFn)(void *)GetProcAddress(kernel32, "GetShortPathNameW");
+    calls->to_ansi = (WideCharToMultiByteFn)(void *)GetProcAddress(kernel32, "WideCharToMultiByte");
+    calls->to_wide = (MultiByteToWideCharFn)(void *)GetProcAddress(kernel32, "MultiByteToWideChar");
+    return calls->get_module_file_name != NULL && calls->get_environment_variable != NULL &&
+           calls->get_short_path_name != NULL && calls->to_ansi != NULL && calls->to_wide != NULL;
 }
 
 static int SameWide(const WCHAR *a, const WCHAR *b)
@@ -95,31 +89,27 @@ static DWORD ShortFormWhereUnspelled(const WCHAR *variable, char *path, DWORD si
     WCHAR wide[WIDE_PATH_SIZE];
     WCHAR short_path[WIDE_PATH_SIZE];
     char spelled[SPELLED_SIZE];
-    DWORD len = ansi_len;
     DWORD wide_len, short_len;
 
     if (ansi_len == 0 || ansi_len >= size || !GetPlatformVersion()->nt)
         return ansi_len;
-    if (!LoadWideCalls(&calls))
+    if (!FindWideCalls(&calls))
         return ansi_len;
     if (variable == NULL)
         wide_len = calls.get_module_file_name(NULL, wide, WIDE_PATH_SIZE);
     else
         wide_len = calls.get_environment_variable(variable, wide, WIDE_PATH_SIZE);
     if (wide_len == 0 || wide_len >= WIDE_PATH_SIZE || SpellExactly(&calls, wide, spelled) > 0)
-        goto done;
+        return ansi_len;
     /* Short names switched off on the volume: the long path comes back, unspelled again. */
     short_len = calls.get_short_path_name(wide, short_path, WIDE_PATH_SIZE);
     if (short_len == 0 || short_len >= WIDE_PATH_SIZE)
-        goto done;
+        return ansi_len;
     short_len = SpellExactly(&calls, short_path, spelled);
     if (short_len == 0 || short_len >= size)
-        goto done;
+        return ansi_len;
     memcpy(path, spelled, short_len + 1);
-    len = short_len;
-done:
-    FreeLibrary(calls.kernel32);
-    return len;
+    return short_len;
 }
 
 DWORD GetLauncherPath(char *path, DWORD size)

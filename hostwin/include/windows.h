@@ -127,6 +127,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
 HANDLE GetStdHandle(DWORD which);
 BOOL CloseHandle(HANDLE handle);
+HMODULE GetModuleHandleA(LPCSTR name);
 
 /* advapi32 */
 LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result);

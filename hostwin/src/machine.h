@@ -99,6 +99,9 @@ void CloseAllStreams(); /* as at process end: flushed and closed */
 /* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
 int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
+/* Whether module is kernel32's handle from GetModuleHandleA (mapped, never loaded nor freed);
+** *name gets the library's name. */
+bool MappedModule(HMODULE module, std::string *name);
 /* The ANSI spelling of a wide-character truth given in UTF-8 (see SetShortPath). */
 std::string AnsiOf(const std::string &utf8);
 /* kernel32's and user32's wide-character and window station calls, handed out by

@@ -1,6 +1,6 @@
 /* Names outside the ANSI code page and the window station: the wide-character calls, the
-** conversions between wide characters and the ANSI code page, short names, and whether the
-** process's window station is visible. */
+** conversions between wide characters and the ANSI code page, short names, kernel32's module
+** handle, and whether the process's window station is visible. */
 #include <string.h>
 
 #include "machine.h"
@@ -208,4 +208,22 @@ BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD si
     return TRUE;
 }
 
+/* kernel32 is mapped into every process: its handle is had without a load. */
+static const uintptr_t kKernel32Handle = 0x7C800000;
+
+bool MappedModule(HMODULE module, std::string *name)
+{
+    if ((uintptr_t)module != kKernel32Handle)
+        return false;
+    *name = "kernel32.dll";
+    return true;
+}
+
 } // namespace hw
+
+HMODULE GetModuleHandleA(LPCSTR name)
+{
+    if (hw::Failing("GetModuleHandleA") || name == nullptr || hw::Lower(name) != "kernel32.dll")
+        return nullptr;
+    return (HMODULE)hw::kKernel32Handle;
+}

@@ -224,9 +224,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"GetUserObjectInformationA", (FARPROC)(void *)hw::SimGetUserObjectInformationA},
     };
     Object *o = hw::FindObject(module, Object::Module);
-    if (hw::Failing("GetProcAddress") || o == nullptr)
+    std::string mapped;
+    if (hw::Failing("GetProcAddress") || (o == nullptr && !hw::MappedModule(module, &mapped)))
         return nullptr;
-    const hw::Library &lib = M().libraries[o->name];
+    const hw::Library &lib = M().libraries[o != nullptr ? o->name : mapped];
     if (!lib.entries.count(name))
         return nullptr;
     for (auto &k : known)
