@@ -6,33 +6,38 @@
 static const char kNotShown[] =
     "Launcher Error box not shown, the window station is not interactive: ";
 
-/* Each box of the launcher, where nobody can see it: no box, the same exit code and course,
-** the text traced where the box would have been. */
+/* Each box of the launcher, where nobody can see it: no box, the same exit code and the same
+** course (trace and launches) as where the box is seen and OK clicked, the text traced where
+** the box would have been. */
 TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
 {
-    struct {
+    enum Cause { EngineRunning, NoDataTag, EngineWillNotStart };
+    const struct {
+        Cause cause;
         const char *box;
         int exit_code;
-        const char *next_trace; /* the line after the box's */
     } cases[] = {
-        {"An instance of this Setup is already running.  Please close all Setups before "
-         "running this one.",
-         1, ""},
-        {"Cannot find DATA.TAG", 1, "Cannot find DATA.TAG - aborting"},
-        {"Could not run BV_SETUP.EXE", 0,
-         "Waiting for bv_setup.exe to terminate: 5 seconds elapsed"},
+        {EngineRunning,
+         "An instance of this Setup is already running.  Please close all Setups before running "
+         "this one.",
+         1},
+        {NoDataTag, "Cannot find DATA.TAG", 1},
+        {EngineWillNotStart, "Could not run BV_SETUP.EXE", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.box);
+        std::vector<std::string> seen_trace;
+        size_t seen_launches = 0;
+        long lines_before_box = 0;
         for (bool visible : {true, false}) {
             SetUp();
             hw::SetWindowStationVisible(visible);
-            if (c.box == cases[0].box) {
+            if (c.cause == EngineRunning) {
                 hw::Process engine;
                 engine.pid = 40;
                 engine.exe_file = "bv_setup.exe";
                 hw::AddProcess(engine);
-            } else if (c.box == cases[1].box) {
+            } else if (c.cause == NoDataTag) {
                 std::remove(hw::HostPath(std::string(kPackageDir) + "data.tag").c_str());
             } else {
                 hw::FailCall("CreateProcessA");
@@ -40,15 +45,24 @@ TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
 
             EXPECT_EQ(c.exit_code, Run("LOG"));
             std::vector<std::string> lines = TraceLines();
-            auto at = std::find(lines.begin(), lines.end(), kNotShown + std::string(c.box));
             if (visible) {
                 EXPECT_EQ(std::vector<std::string>{c.box}, BoxTexts());
-                EXPECT_EQ(lines.end(), at);
+                seen_trace = lines;
+                seen_launches = hw::Launches().size();
+                for (const std::string &event : Timeline()) {
+                    if (event.rfind("box:", 0) == 0)
+                        break;
+                    lines_before_box += std::count(event.begin(), event.end(), '\n');
+                }
                 continue;
             }
             EXPECT_TRUE(BoxTexts().empty());
+            auto at = std::find(lines.begin(), lines.end(), kNotShown + std::string(c.box));
             ASSERT_NE(lines.end(), at);
-            EXPECT_EQ(c.next_trace, at + 1 == lines.end() ? "" : *(at + 1));
+            EXPECT_EQ(lines_before_box, at - lines.begin());
+            lines.erase(at);
+            EXPECT_EQ(seen_trace, lines);
+            EXPECT_EQ(seen_launches, hw::Launches().size());
             EXPECT_EQ(0, hw::LoadedLibraryCount());
         }
     }
