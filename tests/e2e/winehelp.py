@@ -27,8 +27,10 @@ LOADERS = {"win32": "wine", "win64": "/usr/lib/wine/wine64"}
 
 
 def wine_env(relay=False):
+    # C.UTF-8: the prefix's ANSI code page is the Western one whatever the machine's locale,
+    # and Unix file names and arguments reach Wine as UTF-8, Cyrillic ones too.
     env = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH=ARCH, WINEDLLOVERRIDES="mscoree,mshtml=",
-               WINEDEBUG="+relay" if relay else "-all")
+               WINEDEBUG="+relay" if relay else "-all", LC_ALL="C.UTF-8")
     env.pop("DISPLAY", None)
     env.pop("WINELOADER", None)
     if ARCH == "win64":
