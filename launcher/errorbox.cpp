@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "../process/systemlib.h"
+#include "session.h"
+#include "tracelog.h"
 
 typedef int(WINAPI *MessageBoxAFn)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
@@ -18,6 +20,12 @@ void LauncherErrorBox(const char *text)
 
     if (user32 == NULL)
         return;
+    /* Nobody could see or answer the box: the run goes on as after OK, the text in the trace. */
+    if (!BoxesCanBeSeen(user32)) {
+        Trace("Launcher Error box not shown, the window station is not interactive: %s\n", text);
+        FreeLibrary(user32);
+        return;
+    }
     message_box = (MessageBoxAFn)(void *)GetProcAddress(user32, "MessageBoxA");
     if (message_box != NULL)
         message_box(NULL, text, "Launcher Error", MB_ICONHAND | MB_OK);

@@ -4,6 +4,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "ansipath.h"
 #include "errorbox.h"
 #include "newfile.h"
 
@@ -14,12 +15,13 @@ FILE *log_fp = NULL;
 static char trace_path[TRACE_PATH_SIZE];
 static const char trace_name[] = "\\launcher.log";
 
-/* Builds %TEMP%\launcher.log into trace_path. Returns 0 when TEMP is unset or the path would
-** not fit: tracing then stays off rather than writing to a cut-short path. */
+/* Builds %TEMP%\launcher.log into trace_path, TEMP in a form the ANSI calls can open.
+** Returns 0 when TEMP is unset or the path would not fit: tracing then stays off rather than
+** writing to a cut-short path. */
 static int MakeTracePath(void)
 {
     DWORD room = (DWORD)(sizeof trace_path - (sizeof trace_name - 1));
-    DWORD len = GetEnvironmentVariableA("TEMP", trace_path, room);
+    DWORD len = GetTempFolder(trace_path, room);
     if (len == 0 || len >= room)
         return 0;
     strcat(trace_path, trace_name);

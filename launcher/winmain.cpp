@@ -11,6 +11,7 @@
 #include "../installrecord/uninststash.h"
 #include "../process/imagerunning.h"
 #include "../process/launchapp.h"
+#include "ansipath.h"
 #include "argtext.h"
 #include "errorbox.h"
 #include "paths.h"
@@ -197,7 +198,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     if (IsImageRunning(engine_image))
         AlreadyRunningStop();
 
-    len = GetModuleFileNameA(NULL, launcher_path, sizeof launcher_path);
+    len = GetLauncherPath(launcher_path, sizeof launcher_path);
     if (len == 0)
         launcher_path[0] = '\0'; /* nothing was written */
     launcher_path[sizeof launcher_path - 1] = '\0';
@@ -237,12 +238,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         CloseTraceLog();
         rc = -1; /* too long for Windows to start: never cut */
     }
-    if (rc == -1)
-        LauncherErrorBox("Could not run BV_SETUP.EXE");
     if (log_on) {
         ReopenTraceLog();
         Trace("Launch of BV setup: return from LaunchApp(): %d\n", rc);
     }
+    /* After the reopen, so that the text reaches the trace where the box cannot be shown. */
+    if (rc == -1)
+        LauncherErrorBox("Could not run BV_SETUP.EXE");
 
     WaitForEngines();
 

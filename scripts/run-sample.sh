@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# The main job: builds launcher.exe and runs it under Wine on the bundled sample package (with
-# the test engine as bv_setup.exe), then prints the trace log and the engine's command line.
+# The main job: builds launcher.exe and shows under Wine what it is for, on the bundled sample
+# package with the test engine as bv_setup.exe. Two runs of the same package:
+#   1. a first installation: the engine writes the product's setup log and UninstallString;
+#   2. the same package again, over that installation: the launcher sets the log and the
+#      value aside while the engine runs, and puts them back afterwards.
+# The earlier installation's setup log and UninstallString are printed before run 2, as the
+# engine sees them during it, and after it. Each run's trace log is printed too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,7 +16,7 @@ cmake --build --preset win32 -j"$(nproc)"
 export WINEPREFIX="$PWD/build/sample-prefix" WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
+unset DISPLAY WINELOADER
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating a Wine prefix in $WINEPREFIX (once)"
     wineboot -i >/dev/null 2>&1
@@ -19,23 +24,88 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Wine takes TEMP from the prefix's user environment, not from the Unix one.
 wine reg add 'HKCU\Environment' /v TEMP /d 'C:\temp' /f >/dev/null 2>&1
-wineserver -w
 
+guid=$(sed -n 's/^ProjectGUID=\([^\r]*\).*/\1/p' sample/data.tag)
+key_path="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{$guid}"
+info_win="C:\\Program Files\\Brevane Installation Information\\{$guid}"
+info="$WINEPREFIX/drive_c/Program Files/Brevane Installation Information/{$guid}"
+uninstall_command="C:\\Program Files\\Brevane\\LaunchSetup \"$info_win\\bv_setup.exe\" /u"
+temp="$WINEPREFIX/drive_c/temp"
+
+hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+
+# The product as it is now: its setup log and its UninstallString value.
+show_installation() {
+    if [ -f "$info/setup.zmf" ]; then
+        echo "  setup.zmf: \"$(tr -d '\r' <"$info/setup.zmf")\""
+    else
+        echo "  setup.zmf: absent"
+    fi
+    local value
+    value=$(wine reg query "HKLM\\$key_path" /v UninstallString 2>/dev/null | tr -d '\r' |
+        sed -n 's/^ *UninstallString *REG_[A-Z_]* *//p') || true
+    echo "  UninstallString: ${value:-absent}"
+}
+
+# Runs the launcher with LOG and the given engine variables; prints its exit code and trace.
+run_launcher() {
+    rm -f "$temp/launcher.log" "$temp/engine.txt"
+    set +e
+    env BV_TEST_RECORD='C:\temp\engine.txt' "$@" wine 'C:\Sample Package\launcher.exe' LOG /silent
+    local code=$?
+    set -e
+    wineserver -w
+    echo "launcher.exe exit code: $code"
+    echo "--- its trace log (C:\\temp\\launcher.log) ---"
+    tr -d '\r' <"$temp/launcher.log"
+    echo "--- what the engine received ---"
+    tr -d '\r' <"$temp/engine.txt" | grep -E '^(cmdline|cwd|show)='
+}
+
+# A fresh start: the sample package, no installation of the product, no logs.
 package="$WINEPREFIX/drive_c/Sample Package"
-mkdir -p "$package" "$WINEPREFIX/drive_c/temp"
-cp build/win32/bin/launcher.exe build/win32/bin/bv_setup.exe "$package/"
-cp sample/data.tag "$package/"
-rm -f "$WINEPREFIX/drive_c/temp/launcher.log" "$WINEPREFIX/drive_c/temp/engine.txt"
+mkdir -p "$package" "$temp"
+cp build/win32/bin/launcher.exe build/win32/bin/bv_setup.exe sample/data.tag "$package/"
+wine reg delete "HKLM\\$key_path" /f >/dev/null 2>&1 || true
+rm -rf "$info"
 
-set +e
-BV_TEST_RECORD='C:\temp\engine.txt' \
-    wine 'C:\Sample Package\launcher.exe' LOG /silent
-code=$?
-set -e
-wineserver -w
+echo
+echo "The product's uninstall key: HKLM\\$key_path"
+echo "Its uninstall information folder, which holds its setup log: $info_win"
+echo
+echo "=== Run 1: a first installation of the sample product ==="
+show_installation
+# The test engine writes files but makes no folders: the installation's folder is made here.
+mkdir -p "$info"
+run_launcher BV_TEST_KEY="$key_path" \
+    BV_TEST_SET_VALUES="UninstallString|1|$(hex "$uninstall_command")00" \
+    BV_TEST_NEW_FILE="$info_win\\setup.zmf" \
+    BV_TEST_NEW_FILE_HEX="$(hex "setup log of the first installation")"
 
-echo "launcher.exe exit code: $code"
-echo "--- trace log (C:\\temp\\launcher.log) ---"
-cat "$WINEPREFIX/drive_c/temp/launcher.log" | tr -d '\r'
-echo "--- what the engine received ---"
-cat "$WINEPREFIX/drive_c/temp/engine.txt" 2>/dev/null | tr -d '\r' || echo "(no record)"
+echo
+echo "=== Run 2: the same package again, over that installation ==="
+echo "Before run 2:"
+show_installation
+run_launcher BV_TEST_KEY="$key_path" \
+    BV_TEST_SEE_FILES="$info_win\\setup.zmf|$info_win\\setup.z_f|$info_win\\uninst.dat" \
+    BV_TEST_SEE_VALUES="UninstallString|LauncherSavedUninstallString" \
+    BV_TEST_NEW_FILE="$info_win\\setup.zmf" \
+    BV_TEST_NEW_FILE_HEX="$(hex "the engine's own setup log of run 2")"
+echo "During run 2, as the engine saw them:"
+tr -d '\r' <"$temp/engine.txt" | python3 -c '
+import sys
+for line in sys.stdin:
+    kind, _, rest = line.rstrip("\n").partition(" ")
+    if kind not in ("file", "value"):
+        continue
+    name, _, seen = rest.rpartition("=")
+    name = name.rpartition("\\")[2]
+    if seen in ("absent", "nokey"):
+        text = seen
+    else:
+        seen = seen.partition(":")[2] if kind == "value" else seen
+        text = "\"" + bytes.fromhex(seen).rstrip(b"\0").decode("latin-1") + "\""
+    print(f"  {name}: {text}")
+'
+echo "After run 2 (the engine's own log deleted, the earlier installation's put back):"
+show_installation

@@ -147,6 +147,21 @@ struct Launch {
 };
 const std::vector<Launch> &Launches();
 
+/* --- names outside the ANSI code page, window stations ----------------------------------- */
+
+/* Module path and environment values are the machine's wide-character truth, given in UTF-8
+** (bytes that are no UTF-8 stand for themselves). The ANSI code page spells the characters up
+** to U+00FF as their own byte; it spells the Polish barred L (U+0141, U+0142) as a best-fit
+** "L" or "l" without saying so, and everything else as "?". The ANSI calls answer that
+** spelling. Files are reached by their ANSI paths as before: a package in a folder that the
+** code page cannot spell is laid out under its short path.
+** GetShortPathNameW answers the short path given here for a long one, else the path itself, as
+** on a volume without short names. */
+void SetShortPath(const std::string &long_path, const std::string &short_path);
+
+/* Whether the process's window station is visible (WSF_VISIBLE; the default). */
+void SetWindowStationVisible(bool visible);
+
 } // namespace hw
 
 #endif

@@ -25,6 +25,10 @@ typedef HINSTANCE HMODULE;
 typedef struct HWND__ *HWND;
 typedef DWORD REGSAM;
 typedef intptr_t (*FARPROC)(void);
+typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef struct HWINSTA__ *HWINSTA;
 
 #define TRUE 1
 #define FALSE 0
@@ -77,6 +81,16 @@ typedef intptr_t (*FARPROC)(void);
 #define REG_DWORD 4u
 #define REG_MULTI_SZ 7u
 
+#define CP_ACP 0u
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001u
+
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS;
+
 typedef struct _STARTUPINFOA {
     DWORD cb;
     LPSTR lpReserved;
@@ -127,6 +141,7 @@ DWORD GetLastError(void);
 void SetLastError(DWORD error);
 HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR path);
+HMODULE GetModuleHandleA(LPCSTR name);
 
 /* advapi32 */
 LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result);
@@ -175,6 +190,5 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 
 /* A library loaded in every process, such as kernel32.dll: no reference taken. */
-HMODULE GetModuleHandleA(LPCSTR name);
 
 #endif

@@ -47,8 +47,10 @@ void Reset(const std::string &sandbox_dir)
                  "C:\\Program Files");
     SetLibrary("kernel32.dll", true,
                {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
-                "Module32Next"});
-    SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true, {"MessageBoxA"});
+                "Module32Next", "GetModuleFileNameW", "GetEnvironmentVariableW",
+                "GetShortPathNameW", "WideCharToMultiByte", "MultiByteToWideChar"});
+    SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true,
+               {"MessageBoxA", "GetProcessWindowStation", "GetUserObjectInformationA"});
     SetLibrary("C:\\WINDOWS\\system32\\psapi.dll", true,
                {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
 }

@@ -93,6 +93,9 @@ struct Machine {
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;
+
+    std::map<std::string, std::string> short_paths; /* lower-case long path -> short path */
+    bool station_visible = true;
 };
 
 Machine &M();
@@ -113,6 +116,20 @@ void DiscardAllStreams(); /* as at a kill: what the buffers held is lost */
 void RunPendingEngine();  /* the started engine does its work */
 /* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
 int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+/* The ANSI spelling of a wide-character truth given in UTF-8 (see SetShortPath). */
+std::string AnsiOf(const std::string &utf8);
+/* kernel32's and user32's wide-character and window station calls, handed out by
+** GetProcAddress. */
+DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size);
+int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
+                           int size, LPCSTR dflt, BOOL *used_default);
+int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
+                           int size);
+HWINSTA SimGetProcessWindowStation(void);
+BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed);
 
 } // namespace hw
 

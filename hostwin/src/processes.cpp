@@ -258,6 +258,13 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"MessageBoxA", (FARPROC)(void *)hw::SimMessageBoxA},
         {"SetDefaultDllDirectories", (FARPROC)(void *)SimSetDefaultDllDirectories},
         {"SetDllDirectoryA", (FARPROC)(void *)SimSetDllDirectoryA},
+        {"GetModuleFileNameW", (FARPROC)(void *)hw::SimGetModuleFileNameW},
+        {"GetEnvironmentVariableW", (FARPROC)(void *)hw::SimGetEnvironmentVariableW},
+        {"GetShortPathNameW", (FARPROC)(void *)hw::SimGetShortPathNameW},
+        {"WideCharToMultiByte", (FARPROC)(void *)hw::SimWideCharToMultiByte},
+        {"MultiByteToWideChar", (FARPROC)(void *)hw::SimMultiByteToWideChar},
+        {"GetProcessWindowStation", (FARPROC)(void *)hw::SimGetProcessWindowStation},
+        {"GetUserObjectInformationA", (FARPROC)(void *)hw::SimGetUserObjectInformationA},
     };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)

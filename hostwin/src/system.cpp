@@ -112,7 +112,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     (void)module;
     if (hw::Failing("GetModuleFileNameA"))
         return 0;
-    const std::string &path = M().module_path;
+    std::string path = hw::AnsiOf(M().module_path);
     if (path.size() < size) {
         memcpy(buffer, path.c_str(), path.size() + 1);
         return (DWORD)path.size();
@@ -128,7 +128,7 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
     auto it = M().env.find(hw::Lower(name));
     if (it == M().env.end())
         return 0;
-    return hw::CopyOut(it->second, buffer, size);
+    return hw::CopyOut(hw::AnsiOf(it->second), buffer, size);
 }
 
 /* Copies the value, or the default, cut to size - 1 characters; answers the count copied. */

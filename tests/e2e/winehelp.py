@@ -1,7 +1,8 @@
 """Shared by the Wine tests: one prefix per test module, the package laid out afresh per test.
 
 A test module calls make_prefix() in setUpModule (optionally with a Windows version such as
-"nt40" or "win98") and drop_prefix() in tearDownModule; its test classes derive from LauncherRun.
+"nt40" or "win98", or arch="win64" for a 64-bit prefix where the 32-bit launcher runs under
+WoW64) and drop_prefix() in tearDownModule; its test classes derive from LauncherRun.
 The launcher and the test engine are the first two command-line arguments."""
 import os
 import re
@@ -17,12 +18,23 @@ PACKAGE_WIN = "C:\\Setup Package"
 BOX = re.compile(r'Call user32\.MessageBoxA\((\w+),\w+ "(.*)",\w+ "(.*)",(\w+)\)')
 INFO_ROOT = "C:\\Program Files\\Brevane Installation Information"
 UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{E2E-GUID}"
+# The prefix's kind and the loader that makes it: Debian's /usr/bin/wine prefers the 32-bit
+# loader, which cannot make a 64-bit prefix. Once made, a 64-bit prefix runs 32-bit programs
+# under WoW64 with that loader too (WINELOADER names the 64-bit one for what they start), so
+# "wine reg" is the 32-bit reg.exe on either kind and sees the registry view the launcher sees.
+ARCH = "win32"
+LOADERS = {"win32": "wine", "win64": "/usr/lib/wine/wine64"}
 
 
 def wine_env(relay=False):
-    env = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win32", WINEDLLOVERRIDES="mscoree,mshtml=",
-               WINEDEBUG="+relay" if relay else "-all")
+    # C.UTF-8: the prefix's ANSI code page is the Western one whatever the machine's locale,
+    # and Unix file names and arguments reach Wine as UTF-8, Cyrillic ones too.
+    env = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH=ARCH, WINEDLLOVERRIDES="mscoree,mshtml=",
+               WINEDEBUG="+relay" if relay else "-all", LC_ALL="C.UTF-8")
     env.pop("DISPLAY", None)
+    env.pop("WINELOADER", None)
+    if ARCH == "win64":
+        env["WINELOADER"] = LOADERS[ARCH]
     return env
 
 
@@ -41,10 +53,12 @@ def wine(*args, env=None, check=True, wait_all=True):
     return result
 
 
-def make_prefix(windows_version=None):
-    global PREFIX
+def make_prefix(windows_version=None, arch="win32"):
+    global PREFIX, ARCH
     PREFIX = tempfile.mkdtemp(prefix="launcher-e2e-")
-    subprocess.run(["wineboot", "-i"], env=wine_env(), capture_output=True, timeout=300)
+    ARCH = arch
+    subprocess.run([LOADERS[ARCH], "wineboot", "-i"], env=wine_env(), capture_output=True,
+                   timeout=300)
     wait_prefix_idle()
     if windows_version:
         wine("winecfg", "-v", windows_version)

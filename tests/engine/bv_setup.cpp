@@ -24,7 +24,13 @@
 ** deletes link and makes it a second name of target.
 ** Any of these texts that begins with "hex:" is given in hex, for bytes that an environment
 ** variable does not carry as they are. The engine needs no launcher for them: started alone
-** it plants or reads a registry state. */
+** it plants or reads a registry state.
+**
+** As a starter (best under another image name, so that no launcher counts it as an engine):
+** with BV_TEST_START_ON_DESKTOP ("station\\desktop") it does none of the above but starts the
+** command line BV_TEST_START_COMMAND on that window station and desktop, which Wine creates,
+** not visible, when they do not exist; it waits for it and exits with its exit code (255 when
+** it cannot be started). The two variables are removed before the start. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -225,7 +231,7 @@ static void WriteNewFile(void)
 
 /* The installation record scenarios: see, then act, in the order of the header comment. */
 static const char *const scenario_vars[] = {
-    "BV_TEST_SEE_FILES",  "BV_TEST_SEE_VALUES", "BV_TEST_DELETE_KEY", "BV_TEST_DELETE_VALUES",
+    "BV_TEST_SEE_FILES",  "BV_TEST_SEE_VALUES", "BV_TEST_DELETE_KEY",   "BV_TEST_DELETE_VALUES",
     "BV_TEST_SET_VALUES", "BV_TEST_NEW_FILE",   "BV_TEST_NEW_FILE_HEX",
 };
 
@@ -324,8 +330,33 @@ static void SecurityActs(void)
     }
 }
 
+static DWORD StartOnDesktop(void)
+{
+    static char desktop[MAX_PATH], command[TEXT_SIZE];
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    DWORD code = 255;
+    if (!EnvText("BV_TEST_START_ON_DESKTOP", desktop, sizeof desktop) ||
+        !EnvText("BV_TEST_START_COMMAND", command, sizeof command))
+        return code;
+    SetEnvironmentVariableA("BV_TEST_START_ON_DESKTOP", NULL);
+    SetEnvironmentVariableA("BV_TEST_START_COMMAND", NULL);
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.lpDesktop = desktop;
+    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return code;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    if (GetEnvironmentVariableA("BV_TEST_START_ON_DESKTOP", NULL, 0) > 0)
+        return (int)StartOnDesktop();
     DWORD copy_ms = EnvNumber("BV_TEST_SPAWN_COPY_MS", 0);
     DWORD exit_code = EnvNumber("BV_TEST_EXIT_CODE", 0);
     RecordHandles();

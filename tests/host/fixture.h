@@ -19,6 +19,7 @@ static const char kTraceLog[] = "C:\\Temp\\launcher.log";
 static const char kGuid[] = "1234-ABCD";
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
+static const char kUser32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* by its full path only */
 static const char kJournalKey[] = "SOFTWARE\\Brevane\\Setup Launcher\\{1234-ABCD}";
 
 /* A sandbox folder of this test process's own, so that test binaries of several work trees

@@ -91,21 +91,20 @@ static int Count(const std::vector<std::string> &names, const std::string &name)
 
 TEST_F(LauncherTest, User32IsLoadedOnlyToShowABoxAndAStopWithoutItStillExitsOne)
 {
-    const char user32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* never by its bare name */
     ASSERT_EQ(0, Run("LOG"));
-    EXPECT_EQ(0, Count(hw::LoadedLibraryNames(), user32)) << "a run without a box";
+    EXPECT_EQ(0, Count(hw::LoadedLibraryNames(), kUser32)) << "a run without a box";
 
     std::remove(hw::HostPath(std::string(kPackageDir) + "data.tag").c_str());
     EXPECT_EQ(1, Run(""));
     EXPECT_EQ(std::vector<std::string>{"Cannot find DATA.TAG"}, BoxTexts());
-    EXPECT_EQ(1, Count(hw::LoadedLibraryNames(), user32));
+    EXPECT_EQ(1, Count(hw::LoadedLibraryNames(), kUser32));
     EXPECT_EQ(0, hw::LoadedLibraryCount()) << "freed after the box";
 
     /* No user32, or no MessageBoxA in it: no box, the same stop, nothing left loaded. */
-    hw::SetLibrary(user32, true, {});
+    hw::SetLibrary(kUser32, true, {});
     EXPECT_EQ(1, Run("LOG"));
     EXPECT_EQ(0, hw::LoadedLibraryCount());
-    hw::SetLibrary(user32, false, {});
+    hw::SetLibrary(kUser32, false, {});
     EXPECT_EQ(1, Run("LOG"));
     EXPECT_EQ(1u, BoxTexts().size());
     EXPECT_EQ("Cannot find DATA.TAG - aborting", TraceLines().back());

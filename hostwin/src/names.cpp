@@ -1,0 +1,211 @@
+/* Names outside the ANSI code page and the window station: the wide-character calls, the
+** conversions between wide characters and the ANSI code page, short names, kernel32's module
+** handle, and whether the process's window station is visible. */
+#include <string.h>
+
+#include "machine.h"
+
+namespace hw
+{
+
+void SetShortPath(const std::string &long_path, const std::string &short_path)
+{
+    M().short_paths[Lower(long_path)] = short_path;
+}
+
+void SetWindowStationVisible(bool visible)
+{
+    M().station_visible = visible;
+}
+
+/* UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself. */
+static std::u16string Wide(const std::string &utf8)
+{
+    std::u16string out;
+    size_t i = 0;
+    while (i < utf8.size()) {
+        unsigned char c = (unsigned char)utf8[i];
+        int extra = c >= 0xF0 && c < 0xF5   ? 3
+                    : c >= 0xE0 && c < 0xF0 ? 2
+                    : c >= 0xC2 && c < 0xE0 ? 1
+                                            : 0;
+        uint32_t cp = extra == 3 ? c & 0x07u : extra == 2 ? c & 0x0Fu : c & 0x1Fu;
+        bool valid = extra > 0 && i + extra < utf8.size();
+        for (int k = 1; valid && k <= extra; k++) {
+            unsigned char t = (unsigned char)utf8[i + k];
+            valid = (t & 0xC0) == 0x80;
+            cp = (cp << 6) | (t & 0x3Fu);
+        }
+        if (!valid) {
+            out.push_back(c);
+            i++;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back((char16_t)(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back((char16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back((char16_t)cp);
+        }
+        i += extra + 1;
+    }
+    return out;
+}
+
+/* UTF-16 to UTF-8 (for looking a path up among the short names). */
+static std::string Utf8(const std::u16string &wide)
+{
+    std::string out;
+    for (size_t i = 0; i < wide.size(); i++) {
+        uint32_t cp = wide[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < wide.size())
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        if (cp < 0x80) {
+            out.push_back((char)cp);
+        } else if (cp < 0x800) {
+            out.push_back((char)(0xC0 | (cp >> 6)));
+            out.push_back((char)(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back((char)(0xE0 | (cp >> 12)));
+            out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back((char)(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back((char)(0xF0 | (cp >> 18)));
+            out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back((char)(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+/* The code page's spelling of wide text; *lossy tells whether "?" stood in for a character. */
+static std::string Ansi(const std::u16string &wide, bool *lossy)
+{
+    std::string out;
+    *lossy = false;
+    for (char16_t c : wide) {
+        if (c < 0x100) {
+            out.push_back((char)c);
+        } else if (c == 0x141 || c == 0x142) {
+            out.push_back(c == 0x141 ? 'L' : 'l'); /* best fit, not reported */
+        } else if (c >= 0xDC00 && c < 0xE000) {
+            continue; /* the second half of a pair: one "?" for the character */
+        } else {
+            out.push_back('?');
+            *lossy = true;
+        }
+    }
+    return out;
+}
+
+std::string AnsiOf(const std::string &utf8)
+{
+    bool lossy;
+    return Ansi(Wide(utf8), &lossy);
+}
+
+static size_t WideLen(LPCWSTR s)
+{
+    size_t n = 0;
+    while (s[n] != 0)
+        n++;
+    return n;
+}
+
+/* Copies wide text out as the kernel's wide string queries do: the length on success, the
+** size needed (terminator included) when it does not fit. */
+static DWORD CopyOutWide(const std::u16string &text, LPWSTR buffer, DWORD size)
+{
+    if (text.size() + 1 > size)
+        return (DWORD)text.size() + 1;
+    memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+    return (DWORD)text.size();
+}
+
+/* As on Windows XP: a path that does not fit is cut to size characters, unterminated. */
+DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    (void)module;
+    if (Failing("GetModuleFileNameW"))
+        return 0;
+    std::u16string path = Wide(M().module_path);
+    if (path.size() < size)
+        return CopyOutWide(path, buffer, size);
+    memcpy(buffer, path.data(), size * sizeof(WCHAR));
+    return size;
+}
+
+DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
+{
+    if (Failing("GetEnvironmentVariableW"))
+        return 0;
+    auto it = M().env.find(Lower(Utf8(std::u16string(name, WideLen(name)))));
+    if (it == M().env.end())
+        return 0;
+    return CopyOutWide(Wide(it->second), buffer, size);
+}
+
+DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
+{
+    if (Failing("GetShortPathNameW"))
+        return 0;
+    std::u16string path(long_path, WideLen(long_path));
+    auto it = M().short_paths.find(Lower(Utf8(path)));
+    return CopyOutWide(it == M().short_paths.end() ? path : Wide(it->second), short_path, size);
+}
+
+/* Whole terminated strings only (a length of -1), as the launcher converts them; answers the
+** bytes written, terminator included, or 0 when they do not fit. */
+int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
+                           int size, LPCSTR dflt, BOOL *used_default)
+{
+    bool lossy;
+    if (Failing("WideCharToMultiByte") || code_page != CP_ACP || flags != 0 || wide_len != -1 ||
+        dflt != nullptr)
+        return 0;
+    std::string out = Ansi(std::u16string(wide, WideLen(wide)), &lossy);
+    if (used_default != nullptr)
+        *used_default = lossy;
+    if ((int)out.size() + 1 > size)
+        return 0;
+    memcpy(ansi, out.c_str(), out.size() + 1);
+    return (int)out.size() + 1;
+}
+
+int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
+                           int size)
+{
+    if (Failing("MultiByteToWideChar") || code_page != CP_ACP || flags != 0 || ansi_len != -1)
+        return 0;
+    size_t n = strlen(ansi);
+    if ((int)n + 1 > size)
+        return 0;
+    for (size_t i = 0; i <= n; i++)
+        wide[i] = (unsigned char)ansi[i];
+    return (int)n + 1;
+}
+
+/* The window station is a fixed handle; the launcher must not close it. */
+HWINSTA SimGetProcessWindowStation(void)
+{
+    if (Failing("GetProcessWindowStation"))
+        return nullptr;
+    return (HWINSTA)(uintptr_t)0x5157;
+}
+
+BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed)
+{
+    USEROBJECTFLAGS flags = {FALSE, FALSE, M().station_visible ? WSF_VISIBLE : 0};
+    if (Failing("GetUserObjectInformationA") || object != (HANDLE)(uintptr_t)0x5157 ||
+        index != UOI_FLAGS)
+        return FALSE;
+    if (needed != nullptr)
+        *needed = sizeof flags;
+    if (size < sizeof flags)
+        return FALSE;
+    memcpy(info, &flags, sizeof flags);
+    return TRUE;
+}
+
+} // namespace hw

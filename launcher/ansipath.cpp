@@ -1,0 +1,126 @@
+/* Paths the ANSI calls can open. The launcher works with ANSI paths throughout, but a folder
+** name outside the ANSI code page (a Cyrillic folder on a Western system, a user profile named
+** in another script) comes back from the ANSI calls with question marks or best-fit
+** look-alikes: a path that names nothing. On the NT family the short (8.3) form of such a path
+** is plain ASCII and names the same file. The consumer family has no wide-character file names
+** to lose, and its kernel32 has the wide calls only as stubs that fail, so they are looked up
+** at run time and the exe still loads there. */
+#include "ansipath.h"
+
+#include <string.h>
+
+#include "../process/platform.h"
+
+/* A wide path as the kernel's calls deliver it: MAX_PATH characters, terminator included. */
+#define WIDE_PATH_SIZE 260
+/* Its ANSI spelling: a double-byte code page takes up to two bytes a character. */
+#define SPELLED_SIZE (2 * WIDE_PATH_SIZE)
+
+typedef DWORD(WINAPI *GetModuleFileNameWFn)(HMODULE module, LPWSTR buffer, DWORD size);
+typedef DWORD(WINAPI *GetEnvironmentVariableWFn)(LPCWSTR name, LPWSTR buffer, DWORD size);
+typedef DWORD(WINAPI *GetShortPathNameWFn)(LPCWSTR long_path, LPWSTR short_path, DWORD size);
+typedef int(WINAPI *WideCharToMultiByteFn)(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len,
+                                           LPSTR ansi, int size, LPCSTR dflt, BOOL *used_default);
+typedef int(WINAPI *MultiByteToWideCharFn)(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len,
+                                           LPWSTR wide, int size);
+
+/* kernel32's wide-character calls that the check needs. */
+struct WideCalls {
+    GetModuleFileNameWFn get_module_file_name;
+    GetEnvironmentVariableWFn get_environment_variable;
+    GetShortPathNameWFn get_short_path_name;
+    WideCharToMultiByteFn to_ansi;
+    MultiByteToWideCharFn to_wide;
+};
+
+/* Looks the wide calls up in kernel32, which is mapped into every process: its handle needs
+** no load and no release. Returns 1 when every one is there. */
+static int FindWideCalls(struct WideCalls *calls)
+{
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (kernel32 == NULL)
+        return 0;
+    calls->get_module_file_name =
+        (GetModuleFileNameWFn)(void *)GetProcAddress(kernel32, "GetModuleFileNameW");
+    calls->get_environment_variable =
+        (GetEnvironmentVariableWFn)(void *)GetProcAddress(kernel32, "GetEnvironmentVariableW");
+    calls->get_short_path_name =
+        (GetShortPathNameWFn)(void *)GetProcAddress(kernel32, "GetShortPathNameW");
+    calls->to_ansi = (WideCharToMultiByteFn)(void *)GetProcAddress(kernel32, "WideCharToMultiByte");
+    calls->to_wide = (MultiByteToWideCharFn)(void *)GetProcAddress(kernel32, "MultiByteToWideChar");
+    return calls->get_module_file_name != NULL && calls->get_environment_variable != NULL &&
+           calls->get_short_path_name != NULL && calls->to_ansi != NULL && calls->to_wide != NULL;
+}
+
+static int SameWide(const WCHAR *a, const WCHAR *b)
+{
+    while (*a != 0 && *a == *b) {
+        a++;
+        b++;
+    }
+    return *a == *b;
+}
+
+/* Spells wide in the ANSI code page into spelled (SPELLED_SIZE bytes). Returns its length when
+** the spelling is exact, that is when it converts back to the same wide text: a best-fit
+** look-alike (L for the Polish barred L) fails that test as a question mark does. Else 0. */
+static DWORD SpellExactly(const struct WideCalls *calls, const WCHAR *wide,
+                          char spelled[SPELLED_SIZE])
+{
+    WCHAR back[WIDE_PATH_SIZE];
+
+    if (calls->to_ansi(CP_ACP, 0, wide, -1, spelled, SPELLED_SIZE, NULL, NULL) <= 0)
+        return 0;
+    if (calls->to_wide(CP_ACP, 0, spelled, -1, back, WIDE_PATH_SIZE) <= 0)
+        return 0;
+    if (!SameWide(wide, back))
+        return 0;
+    return (DWORD)strlen(spelled);
+}
+
+/* The ANSI answer of a path query (ansi_len characters in path, of size bytes) checked against
+** the same query in wide characters (the module path when variable is NULL, else that
+** environment variable). When the ANSI code page cannot spell the wide path but can spell its
+** short form, path gets the short form and its length is returned; else path is left alone
+** and ansi_len returned, on every platform where the check cannot be made too. */
+static DWORD ShortFormWhereUnspelled(const WCHAR *variable, char *path, DWORD size, DWORD ansi_len)
+{
+    struct WideCalls calls;
+    WCHAR wide[WIDE_PATH_SIZE];
+    WCHAR short_path[WIDE_PATH_SIZE];
+    char spelled[SPELLED_SIZE];
+    DWORD wide_len, short_len;
+
+    if (ansi_len == 0 || ansi_len >= size || !GetPlatformVersion()->nt)
+        return ansi_len;
+    if (!FindWideCalls(&calls))
+        return ansi_len;
+    if (variable == NULL)
+        wide_len = calls.get_module_file_name(NULL, wide, WIDE_PATH_SIZE);
+    else
+        wide_len = calls.get_environment_variable(variable, wide, WIDE_PATH_SIZE);
+    if (wide_len == 0 || wide_len >= WIDE_PATH_SIZE || SpellExactly(&calls, wide, spelled) > 0)
+        return ansi_len;
+    /* Short names switched off on the volume: the long path comes back, unspelled again. */
+    short_len = calls.get_short_path_name(wide, short_path, WIDE_PATH_SIZE);
+    if (short_len == 0 || short_len >= WIDE_PATH_SIZE)
+        return ansi_len;
+    short_len = SpellExactly(&calls, short_path, spelled);
+    if (short_len == 0 || short_len >= size)
+        return ansi_len;
+    memcpy(path, spelled, short_len + 1);
+    return short_len;
+}
+
+DWORD GetLauncherPath(char *path, DWORD size)
+{
+    DWORD len = GetModuleFileNameA(NULL, path, size);
+    return ShortFormWhereUnspelled(NULL, path, size, len);
+}
+
+DWORD GetTempFolder(char *value, DWORD size)
+{
+    static const WCHAR temp_name[] = {'T', 'E', 'M', 'P', 0};
+    DWORD len = GetEnvironmentVariableA("TEMP", value, size);
+    return ShortFormWhereUnspelled(temp_name, value, size, len);
+}
