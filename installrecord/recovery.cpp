@@ -65,12 +65,12 @@ static int RecoverBackupLog(const char *setup_log)
         return 0;
     if (exists) {
         rc = remove(setup_log);
-        Trace("Deleting interrupted run's log file: return from remove(): %d\n", rc);
+        Trace("Deleting log file: return from remove(): %d\n", rc);
         if (rc != 0)
             return 0;
     }
     rc = rename(backup_path, setup_log);
-    Trace("Renaming backup log back: return from rename(): %d\n", rc);
+    Trace("Renaming log file: return from rename(): %d\n", rc);
     return rc == 0;
 }
 
@@ -116,7 +116,7 @@ int RecoverInterruptedRun(const char *braced_guid)
         Trace("End: RecoverInterruptedRun().\n");
         return 1;
     }
-    Trace("Journal of an interrupted run: RegOpenKeyEx() returned: %d\n", (int)status);
+    Trace("Journal: RegOpenKeyEx() returned: %d\n", (int)status);
     if (status == ERROR_SUCCESS) {
         back = RecoverValue(journal, braced_guid, &had_copy);
         named = ReadJournalSetupLog(journal, setup_log);

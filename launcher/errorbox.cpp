@@ -22,7 +22,7 @@ void LauncherErrorBox(const char *text)
         return;
     /* Nobody could see or answer the box: the run goes on as after OK, the text in the trace. */
     if (!BoxesCanBeSeen(user32)) {
-        Trace("Launcher Error box not shown, the window station is not interactive: %s\n", text);
+        Trace("Box not shown, no interactive window station: %s\n", text);
         FreeLibrary(user32);
         return;
     }

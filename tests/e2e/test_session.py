@@ -14,7 +14,7 @@ import winehelp
 from winehelp import BOX, ENGINE, PACKAGE_WIN, host, wine, wine_env
 
 STARTER = "C:\\tools\\starter.exe"
-NOT_SHOWN = "Launcher Error box not shown, the window station is not interactive: "
+NOT_SHOWN = "Box not shown, no interactive window station: "
 GUARD_TEXT = ("An instance of this Setup is already running.  Please close all Setups before "
               "running this one.")
 

@@ -4,7 +4,7 @@
 #include "fixture.h"
 
 static const char kNotShown[] =
-    "Launcher Error box not shown, the window station is not interactive: ";
+    "Box not shown, no interactive window station: ";
 
 /* Each box of the launcher, where nobody can see it: no box, the same exit code and the same
 ** course (trace and launches) as where the box is seen and OK clicked, the text traced where
