@@ -6,6 +6,7 @@
 ** Every string and every destination is a heap block of exact size. */
 #include "fuzz_common.h"
 
+#include "installrecord/setuplog.h"
 #include "launcher/paths.h"
 
 static bool IsSep(unsigned char c)

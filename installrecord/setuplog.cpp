@@ -140,3 +140,36 @@ int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
     Trace("End: MakeUninstLogFile().\n");
     return exists;
 }
+
+int MakeBackupLogPath(char *dest, size_t size, const char *setup_log)
+{
+    size_t len = strlen(setup_log);
+    if (len < 2 || len >= size)
+        return 0;
+    memcpy(dest, setup_log, len + 1);
+    dest[len - 2] = '_';
+    return 1;
+}
+
+int MakeStashRecordPath(char *dest, size_t size, const char *setup_log)
+{
+    static const char record_name[] = "uninst.dat";
+    size_t len = strlen(setup_log);
+    size_t dir_len;
+
+    if (size == 0) /* no room even for the empty answer */
+        return 0;
+    dest[0] = '\0';
+    if (len < sizeof log_name - 1)
+        return 0;
+    dir_len = len - (sizeof log_name - 1);
+    /* The file name at the end is replaced, not the first "setup.zmf" anywhere: a directory
+    ** of that name earlier in the path must not move the record out of the log's folder. */
+    if (strcmp(setup_log + dir_len, log_name) != 0)
+        return 0;
+    if (dir_len + sizeof record_name > size)
+        return 0;
+    memcpy(dest, setup_log, dir_len);
+    memcpy(dest + dir_len, record_name, sizeof record_name);
+    return 1;
+}

@@ -2,6 +2,8 @@
 #ifndef INSTALLRECORD_SETUPLOG_H
 #define INSTALLRECORD_SETUPLOG_H
 
+#include <stddef.h>
+
 #define ZMF_LOC_SIZE 300
 
 /* Composes the setup log path into zmf_loc, from the directory of the product's uninstall
@@ -11,5 +13,14 @@
 ** existence test fails. A failure to read ProgramFilesDir is a fatal stop. A path that would
 ** not fit leaves zmf_loc empty and returns 0. */
 int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE]);
+
+/* Copies setup_log into dest with its second-to-last character replaced by '_'
+** ("setup.zmf" -> "setup.z_f"). Returns 0 when it would not fit or is shorter than 2. */
+int MakeBackupLogPath(char *dest, size_t size, const char *setup_log);
+
+/* Copies setup_log into dest with its trailing file name "setup.zmf" replaced by "uninst.dat".
+** Returns 0, dest emptied, when setup_log does not end in "setup.zmf" or the result does not
+** fit. */
+int MakeStashRecordPath(char *dest, size_t size, const char *setup_log);
 
 #endif

@@ -1,4 +1,4 @@
-/* Splitting and composing paths, and the names derived from the setup log path. */
+/* Splitting and composing paths, and whether something exists at one. */
 #ifndef LAUNCHER_PATHS_H
 #define LAUNCHER_PATHS_H
 
@@ -17,15 +17,6 @@ void SplitPath(const char *path, char drive[DRIVE_SIZE], char dir[DIR_SIZE]);
 ** with dest emptied, when the result would not fit. */
 int ComposePath(char *dest, size_t size, const char *drive, const char *dir, const char *name,
                 const char *ext);
-
-/* Copies setup_log into dest with its second-to-last character replaced by '_'
-** ("setup.zmf" -> "setup.z_f"). Returns 0 when it would not fit or is shorter than 2. */
-int MakeBackupLogPath(char *dest, size_t size, const char *setup_log);
-
-/* Copies setup_log into dest with its trailing file name "setup.zmf" replaced by "uninst.dat".
-** Returns 0, dest emptied, when setup_log does not end in "setup.zmf" or the result does not
-** fit. */
-int MakeStashRecordPath(char *dest, size_t size, const char *setup_log);
 
 /* 1 when a file or folder exists at path, 0 when nothing does, -1 when the system cannot
 ** tell (a failure other than a name that is not there). */

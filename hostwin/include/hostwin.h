@@ -20,9 +20,15 @@ namespace hw
 ** entry points, GetVersion of Windows XP, no code page with lead bytes, TEMP unset, no faults. */
 void Reset(const std::string &sandbox_dir);
 
-/* Every stand-in call can be made to fail: after `skip` successful calls, the next `times`
-** calls (-1: all) of `call` fail with `error` (a status, or GetLastError's value). */
-void FailCall(const std::string &call, long error = 0, int times = -1, int skip = 0);
+/* A stand-in call made to fail: after `skip` successful calls, the next `times` calls (-1: all)
+** of `call` fail with `error` (a status, or GetLastError's value). With `argument`, only calls
+** whose path, key or value name holds that text (in any letter case) count. A name the
+** stand-in does not know stops the test program: a misspelled fault would inject nothing.
+** Every call can fail but GetLastError, SetLastError and the stand-in's MessageBoxA answer;
+** GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, GetStdHandle, free and exit are counted
+** and can be killed before, but their failure changes nothing, as on Windows. */
+void FailCall(const std::string &call, long error = 0, int times = -1, int skip = 0,
+              const std::string &argument = "");
 /* How often `call` was made since Reset. */
 int CallCount(const std::string &call);
 

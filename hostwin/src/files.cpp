@@ -131,7 +131,7 @@ int _access(const char *path, int mode)
 {
     struct stat st;
     (void)mode;
-    if (hw::Failing("_access"))
+    if (hw::Failing("_access", nullptr, path))
         return -1;
     return stat(hw::HostPath(path).c_str(), &st) == 0 ? 0 : -1;
 }
@@ -142,7 +142,7 @@ DWORD GetFileAttributesA(LPCSTR path)
 {
     long error = 0;
     struct stat st;
-    if (hw::Failing("GetFileAttributesA", &error)) {
+    if (hw::Failing("GetFileAttributesA", &error, path)) {
         SetLastError((DWORD)error);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -165,7 +165,7 @@ FILE *hw_fopen(const char *path, const char *mode)
 {
     std::string m = mode;
     bool text = m.find('b') == std::string::npos;
-    if (hw::Failing("fopen"))
+    if (hw::Failing("fopen", nullptr, path))
         return nullptr;
     std::string host = hw::HostPath(path);
     struct stat st;
@@ -260,7 +260,7 @@ int hw_fprintf(FILE *fp, const char *fmt, ...)
 int hw_remove(const char *path)
 {
     struct stat st;
-    if (hw::Failing("remove"))
+    if (hw::Failing("remove", nullptr, path))
         return -1;
     std::string host = hw::HostPath(path);
     if (stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host))
@@ -271,7 +271,7 @@ int hw_remove(const char *path)
 int hw_rename(const char *from, const char *to)
 {
     struct stat st;
-    if (hw::Failing("rename"))
+    if (hw::Failing("rename", nullptr, from))
         return -1;
     std::string host_from = hw::HostPath(from), host_to = hw::HostPath(to);
     if (stat(host_from.c_str(), &st) != 0 || stat(host_to.c_str(), &st) == 0 ||
@@ -326,7 +326,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     (void)attrs;
     (void)template_file;
     M().create_file_flags.push_back(flags);
-    if (hw::Failing("CreateFileA") || access != GENERIC_WRITE)
+    if (hw::Failing("CreateFileA", nullptr, path) || access != GENERIC_WRITE)
         return INVALID_HANDLE_VALUE;
     std::string host = hw::HostPath(path);
     bool exists = lstat(host.c_str(), &st) == 0;
@@ -353,7 +353,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
 BOOL DeleteFileA(LPCSTR path)
 {
     struct stat st;
-    if (hw::Failing("DeleteFileA"))
+    if (hw::Failing("DeleteFileA", nullptr, path))
         return FALSE;
     std::string host = hw::HostPath(path);
     if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host))

@@ -55,9 +55,30 @@ void Reset(const std::string &sandbox_dir)
                {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
 }
 
-void FailCall(const std::string &call, long error, int times, int skip)
+/* Every name the stand-in counts and can fail. */
+static const std::set<std::string> kCalls = {
+    "CloseHandle", "CreateFileA", "CreateMutexA", "CreateProcessA", "CreateToolhelp32Snapshot",
+    "DeleteFileA", "EnumProcessModules", "EnumProcesses", "FreeLibrary", "GetCommandLineA",
+    "GetEnvironmentVariableA", "GetEnvironmentVariableW", "GetExitCodeProcess",
+    "GetFileAttributesA", "GetFileInformationByHandle", "GetModuleFileNameA",
+    "GetModuleFileNameExA", "GetModuleFileNameW", "GetModuleHandleA", "GetPrivateProfileStringA",
+    "GetProcAddress", "GetProcessWindowStation", "GetShortPathNameW", "GetStdHandle",
+    "GetSystemDirectoryA", "GetUserObjectInformationA", "GetVersion", "IsDBCSLeadByte",
+    "LoadLibraryA", "MessageBoxA", "MultiByteToWideChar", "OpenProcess", "Process32First",
+    "Process32Next", "RegCloseKey", "RegCreateKeyExA", "RegDeleteKeyA", "RegDeleteValueA",
+    "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "SetDefaultDllDirectories",
+    "SetDllDirectoryA", "Sleep", "WaitForSingleObject", "WideCharToMultiByte", "_access",
+    "_fdopen", "_open_osfhandle", "exit", "fclose", "fopen", "fread", "free", "fwrite", "malloc",
+    "realloc", "remove", "rename"};
+
+void FailCall(const std::string &call, long error, int times, int skip,
+              const std::string &argument)
 {
-    machine.faults[call] = Fault{error, times, skip};
+    if (!kCalls.count(call)) {
+        fprintf(stderr, "hw::FailCall: the stand-in has no call named \"%s\"\n", call.c_str());
+        abort();
+    }
+    machine.faults[call] = Fault{error, times, skip, Lower(argument)};
 }
 
 int CallCount(const std::string &call)
@@ -76,7 +97,7 @@ const std::vector<std::string> &CallLog()
     return machine.call_log;
 }
 
-bool Failing(const char *call, long *error)
+bool Failing(const char *call, long *error, const char *argument)
 {
     machine.calls[call]++;
     machine.call_log.push_back(call);
@@ -86,6 +107,9 @@ bool Failing(const char *call, long *error)
     }
     auto it = machine.faults.find(call);
     if (it == machine.faults.end())
+        return false;
+    if (!it->second.argument.empty() &&
+        (argument == nullptr || Lower(argument).find(it->second.argument) == std::string::npos))
         return false;
     Fault &f = it->second;
     if (f.skip > 0) {

@@ -18,6 +18,7 @@ struct Fault {
     long error = 0;
     int times = -1;
     int skip = 0;
+    std::string argument; /* only calls whose argument holds this text; "" for any */
 };
 
 struct Stream {
@@ -104,7 +105,7 @@ Machine &M();
 ** Where the run is to be killed before this call, throws Killed instead. */
 struct Killed {
 };
-bool Failing(const char *call, long *error = nullptr);
+bool Failing(const char *call, long *error = nullptr, const char *argument = nullptr);
 
 uintptr_t NewObject(const Object &object);
 Object *FindObject(const void *handle, Object::Kind kind);

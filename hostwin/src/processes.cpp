@@ -230,7 +230,7 @@ static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
 HMODULE LoadLibraryA(LPCSTR name)
 {
     M().loaded_names.push_back(name);
-    if (hw::Failing("LoadLibraryA"))
+    if (hw::Failing("LoadLibraryA", nullptr, name))
         return nullptr;
     auto it = M().libraries.find(hw::Lower(name));
     if (it == M().libraries.end() || !it->second.loadable)

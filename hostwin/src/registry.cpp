@@ -114,7 +114,7 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *re
     (void)options;
     *result = nullptr;
     M().open_masks.push_back(sam);
-    if (hw::Failing("RegOpenKeyExA", &error))
+    if (hw::Failing("RegOpenKeyExA", &error, subkey))
         return (LONG)error;
     if (root != HKEY_LOCAL_MACHINE)
         return ERROR_INVALID_HANDLE;
@@ -138,7 +138,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE 
     long error = 0;
     LONG status = 0;
     (void)reserved;
-    if (hw::Failing("RegQueryValueExA", &error))
+    if (hw::Failing("RegQueryValueExA", &error, name))
         return (LONG)error;
     hw::RegKey *k = hw::OpenedKey(key, &status);
     if (k == nullptr)
@@ -167,7 +167,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
     long error = 0;
     LONG status = 0;
     (void)reserved;
-    if (hw::Failing("RegSetValueExA", &error))
+    if (hw::Failing("RegSetValueExA", &error, name))
         return (LONG)error;
     hw::RegKey *k = hw::OpenedKey(key, &status);
     if (k == nullptr)
@@ -183,7 +183,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name)
 {
     long error = 0;
     LONG status = 0;
-    if (hw::Failing("RegDeleteValueA", &error))
+    if (hw::Failing("RegDeleteValueA", &error, name))
         return (LONG)error;
     hw::RegKey *k = hw::OpenedKey(key, &status);
     if (k == nullptr)
@@ -215,7 +215,7 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
     (void)attrs;
     *result = nullptr;
     M().open_masks.push_back(sam);
-    if (hw::Failing("RegCreateKeyExA", &error))
+    if (hw::Failing("RegCreateKeyExA", &error, subkey))
         return (LONG)error;
     if (root != HKEY_LOCAL_MACHINE)
         return ERROR_INVALID_HANDLE;
@@ -237,7 +237,7 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
 LONG RegDeleteKeyA(HKEY root, LPCSTR subkey)
 {
     long error = 0;
-    if (hw::Failing("RegDeleteKeyA", &error))
+    if (hw::Failing("RegDeleteKeyA", &error, subkey))
         return (LONG)error;
     if (root != HKEY_LOCAL_MACHINE)
         return ERROR_INVALID_HANDLE;

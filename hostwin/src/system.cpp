@@ -123,7 +123,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
 {
-    if (hw::Failing("GetEnvironmentVariableA"))
+    if (hw::Failing("GetEnvironmentVariableA", nullptr, name))
         return 0;
     auto it = M().env.find(hw::Lower(name));
     if (it == M().env.end())
@@ -138,7 +138,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR dflt, LPSTR bu
     std::string value = dflt == nullptr ? "" : dflt;
     if (size == 0)
         return 0;
-    if (!hw::Failing("GetPrivateProfileStringA"))
+    if (!hw::Failing("GetPrivateProfileStringA", nullptr, file))
         hw::ProfileValue(hw::HostPath(file), section, key, &value);
     if (value.size() > size - 1)
         value.resize(size - 1);
@@ -202,7 +202,7 @@ HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name)
     (void)attrs;
     (void)initial_owner;
     M().mutex_requests.push_back(name == nullptr ? "" : name);
-    if (hw::Failing("CreateMutexA", &error)) {
+    if (hw::Failing("CreateMutexA", &error, name)) {
         SetLastError((DWORD)error);
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "fixture.h"
 #include "installrecord/uninstcmd.h"
 #include "launcher/argtext.h"
+#include "installrecord/setuplog.h"
 #include "launcher/paths.h"
 
 TEST(ArgumentText, SkipsTheFirstTokenAndTheBlanksAfterIt)

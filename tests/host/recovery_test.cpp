@@ -4,12 +4,12 @@ TEST_F(EarlierInstallationTest, RecoveryThatCannotPutBackKeepsEveryRecordForTheN
 {
     const Scenario s = AllScenarios()[0];
     const struct {
-        const char *call; /* its first call in the recovering run fails */
+        const char *call, *argument; /* its first call on that argument fails */
         const char *what;
     } faults[] = {
-        {"RegOpenKeyExA", "the journal cannot be opened"},
-        {"RegQueryValueExA", "the journal's copy cannot be read"},
-        {"RegSetValueExA", "the copy cannot be written back"},
+        {"RegOpenKeyExA", "Setup Launcher", "the journal cannot be opened"},
+        {"RegQueryValueExA", "UninstallString", "the journal's copy cannot be read"},
+        {"RegSetValueExA", "UninstallString", "the copy cannot be written back"},
     };
     Plant(s);
     RunWithEngine(s);
@@ -18,7 +18,7 @@ TEST_F(EarlierInstallationTest, RecoveryThatCannotPutBackKeepsEveryRecordForTheN
     for (auto &f : faults) {
         Plant(s);
         ASSERT_EQ(hw::kKilled, RunWithEngine(s, engine_runs + 1));
-        hw::FailCall(f.call, ERROR_ACCESS_DENIED, 1);
+        hw::FailCall(f.call, ERROR_ACCESS_DENIED, 1, 0, f.argument);
         EXPECT_EQ(1, Run("LOG")) << f.what;
         EXPECT_EQ(
             std::vector<std::string>{"Could not put back what an interrupted Setup set aside"},
@@ -42,4 +42,9 @@ TEST_F(EarlierInstallationTest, StaleBackupLogWithoutAJournalGivesWayToTheSetupL
     EXPECT_EQ(kOriginalLog, aside);
     EXPECT_EQ(kOriginalLog, hw::ReadFile(s.dir + "setup.zmf"));
     EXPECT_FALSE(hw::Exists(s.dir + "setup.z_f"));
+}
+
+TEST(StandIn, FaultOnACallItDoesNotKnowStopsTheTestProgram)
+{
+    EXPECT_DEATH(hw::FailCall("RegOpenKeyEx"), "no call named \"RegOpenKeyEx\"");
 }

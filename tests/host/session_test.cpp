@@ -3,8 +3,7 @@
 
 #include "fixture.h"
 
-static const char kNotShown[] =
-    "Box not shown, no interactive window station: ";
+static const char kNotShown[] = "Box not shown, no interactive window station: ";
 
 /* Each box of the launcher, where nobody can see it: no box, the same exit code and the same
 ** course (trace and launches) as where the box is seen and OK clicked, the text traced where
