@@ -62,8 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string log = kInfoFolder + braced + "\\setup.zmf";
     const std::string backup = kInfoFolder + braced + "\\setup.z_f";
     const std::string record = kInfoFolder + braced + "\\uninst.dat";
+    /* Wildcards make a name that no Windows file can have: nothing can be planted there. */
     const bool planted =
-        route != 0 && !guid_stop && braced.find_first_of("\\/") == std::string::npos;
+        route != 0 && !guid_stop && braced.find_first_of("\\/?*") == std::string::npos;
     std::string command;
     if (planted) {
         command = route == 1 ? "C:\\Brevane\\uninstall.exe /u" /* no keyword: Program Files */
@@ -122,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         hw::RegValue v;
         FUZZ_CHECK(hw::RegGet(key, "UninstallString", &v));
         FUZZ_CHECK(v.type == REG_EXPAND_SZ && v.bytes == command);
-        FUZZ_CHECK(!hw::RegGet(key, "LauncherSavedUninstallString", nullptr));
+        FUZZ_CHECK(!hw::RegKeyExists("SOFTWARE\\Brevane\\Setup Launcher\\" + braced));
     }
     return 0;
 }
