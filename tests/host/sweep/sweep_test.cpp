@@ -10,11 +10,11 @@ class Sweep : public EarlierInstallationTest, public ::testing::WithParamInterfa
   protected:
     int failures = 0;
 
-    /* The calls of an untraced run of the scenario that completes. */
-    std::vector<std::string> CompletedRunCalls(const Scenario &s)
+    /* The calls of a run of the scenario that completes. */
+    std::vector<std::string> CompletedRunCalls(const Scenario &s, const char *args = "")
     {
         Plant(s);
-        EXPECT_EQ(0, RunWithEngine(s, 0, ""));
+        EXPECT_EQ(0, RunWithEngine(s, 0, args));
         return hw::CallLog();
     }
 
@@ -89,7 +89,7 @@ TEST_P(Sweep, FailedCallAtAnyStepThenACompletedRunLosesNothing)
         {"rename", 0},
     };
     const Scenario &s = GetParam();
-    std::vector<std::string> calls = CompletedRunCalls(s);
+    std::vector<std::string> calls = CompletedRunCalls(s, "LOG");
     int failed_calls = 0;
     for (auto &f : faults) {
         int count = (int)std::count(calls.begin(), calls.end(), f.call);
