@@ -18,10 +18,14 @@ from winehelp import ENGINE, INFO_ROOT, UNINSTALL_KEY, host, wine_env
 
 KEY = UNINSTALL_KEY.split("\\", 1)[1]  # the key path under HKLM
 GUID = "{E2E-GUID}"
+JOURNAL_KEY = "SOFTWARE\\Brevane\\Setup Launcher\\" + GUID  # what a run set aside
 PF_DIR = INFO_ROOT + "\\" + GUID  # the Program Files route's directory
 VALUE = "UninstallString"
-JOURNAL = "LauncherSavedUninstallString"
-NAMES = (VALUE, JOURNAL)
+# The journal's values, named apart from the product key's by this mark.
+JOURNAL = "journal:"
+J_VALUE, J_LOG = JOURNAL + VALUE, JOURNAL + "SetupLog"
+NAMES = (VALUE, J_VALUE, J_LOG)
+NO_JOURNAL = {J_VALUE: "nokey", J_LOG: "nokey"}  # how the names read with no journal key
 REG_SZ, REG_EXPAND_SZ = 1, 2
 PREFIX = b"UninstallString="
 ORIGINAL_LOG = b"original log\r\n\x00\xfe binary \x1a tail\n"
@@ -61,9 +65,17 @@ def set_values_env(values):
     return ";".join(f"{n}|{t}|{b.hex()}" for n, (t, b) in values.items()) or ";"
 
 
+def split_names(names):
+    """(the product key's names, the journal's names without their mark)."""
+    return ([n for n in names if not n.startswith(JOURNAL)],
+            [n[len(JOURNAL):] for n in names if n.startswith(JOURNAL)])
+
+
 def parse_record(data, files, names):
     """(files {path: bytes or None}, values {name: (type, bytes), None or NOKEY}) of the last
     "see" lines in an engine record, in the order asked."""
+    product, journal = split_names(names)
+    names = product + [JOURNAL + n for n in journal]  # the order the engine sees them in
     lines = data.replace(b"\r\n", b"\n").split(b"\n")  # the engine writes in text mode
     file_lines = [l for l in lines if l.startswith(b"file ")]
     value_lines = [l for l in lines if l.startswith(b"value ")]
@@ -83,11 +95,14 @@ def parse_record(data, files, names):
 
 def see_env(files, names=NAMES):
     """Engine variables that make it record the given files and values."""
-    env = {"BV_TEST_KEY": KEY}
+    env = {"BV_TEST_KEY": KEY, "BV_TEST_KEY2": JOURNAL_KEY}
+    product, journal = split_names(names)
     if files:
         env["BV_TEST_SEE_FILES"] = env_text("|".join(files))
-    if names:
-        env["BV_TEST_SEE_VALUES"] = "|".join(names)
+    if product:
+        env["BV_TEST_SEE_VALUES"] = "|".join(product)
+    if journal:
+        env["BV_TEST_SEE_VALUES2"] = "|".join(journal)
     return env
 
 
@@ -131,23 +146,26 @@ class ScenarioRun(winehelp.LauncherRun):
         if os.path.exists(host(PROBE)):
             os.remove(host(PROBE))
         env = wine_env()
-        env.update({"BV_TEST_RECORD": PROBE, "BV_TEST_KEY": KEY}, **engine_env)
+        env.update({"BV_TEST_RECORD": PROBE, "BV_TEST_KEY": KEY, "BV_TEST_KEY2": JOURNAL_KEY},
+                   **engine_env)
         subprocess.run(["wine", ENGINE], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
                        check=True)
         with open(host(PROBE), "rb") as f:
             return f.read()
 
-    def plant(self, values=None, files=None):
-        """Lays out files {windows path: bytes} and makes the product key hold exactly the
-        values {name: (type, bytes)}; values None: no key at all."""
+    def plant(self, values=None, files=None, journal=None):
+        """Lays out files {windows path: bytes} and makes the product key and the journal key
+        hold exactly the values {name: (type, bytes)}; None: no key at all."""
         for path, data in (files or {}).items():
             os.makedirs(os.path.dirname(host(path)), exist_ok=True)
             with open(host(path), "wb") as f:
                 f.write(data)
-        env = {"BV_TEST_DELETE_KEY": "1"}
+        env = {"BV_TEST_DELETE_KEY": "1", "BV_TEST_DELETE_KEY2": "1"}
         if values is not None:
             env["BV_TEST_SET_VALUES"] = set_values_env(values)
+        if journal is not None:
+            env["BV_TEST_SET_VALUES2"] = set_values_env(journal)
         self.tool(**env)
 
     def state(self, files, names=NAMES):
@@ -155,6 +173,14 @@ class ScenarioRun(winehelp.LauncherRun):
         {name: (type, bytes), None or NOKEY})."""
         record = self.tool(**see_env(files, names))
         return parse_record(record, files, names)
+
+    def assert_intact(self, log_dir, value, msg=""):
+        """The earlier installation as it was planted: its setup log, its UninstallString
+        (None: absent), no backup log, no stash record, no journal."""
+        files = log_files(log_dir)
+        self.assertEqual(({files["zmf"]: ORIGINAL_LOG, files["z_f"]: None, files["dat"]: None},
+                          dict({VALUE: value}, **NO_JOURNAL)),
+                         self.state((files["zmf"], files["z_f"], files["dat"])), msg)
 
     def run_scenario(self, files=(), names=NAMES, **engine_env):
         """Runs the traced launcher with an engine that first records the given files and
