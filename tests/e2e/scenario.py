@@ -12,13 +12,14 @@ output pipes inherited, and wait seconds for them to end."""
 import os
 import shutil
 import subprocess
+import time
 
 import winehelp
 from winehelp import ENGINE, INFO_ROOT, UNINSTALL_KEY, host, wine_env
 
 KEY = UNINSTALL_KEY.split("\\", 1)[1]  # the key path under HKLM
 GUID = "{E2E-GUID}"
-JOURNAL_KEY = "SOFTWARE\\Brevane\\Setup Launcher\\" + GUID  # what a run set aside
+JOURNAL_KEY = winehelp.JOURNAL_KEY.split("\\", 1)[1]
 PF_DIR = INFO_ROOT + "\\" + GUID  # the Program Files route's directory
 VALUE = "UninstallString"
 # The journal's values, named apart from the product key's by this mark.
@@ -37,6 +38,11 @@ NOKEY = "nokey"
 IDLE_DIR = "C:\\keepalive"
 # Directories that a scenario may plant: each test starts without them.
 OTHER_ROOTS = ("C:\\Brevane Apps", "C:\\Pr\u00fcf Ordner")
+
+
+def upper_ascii(text):
+    """The launcher's upper-casing of the uninstall command: a to z only."""
+    return "".join(c.upper() if "a" <= c <= "z" else c for c in text)
 
 
 def sz(text, type_=REG_SZ):
@@ -111,6 +117,15 @@ def log_files(log_dir):
             "dat": log_dir + "\\uninst.dat"}
 
 
+def read(path):
+    """A file's bytes; none while it does not exist."""
+    try:
+        with open(host(path), "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
 class ScenarioRun(winehelp.LauncherRun):
     """A LauncherRun whose tests run several scenarios each, resetting between them."""
 
@@ -124,15 +139,26 @@ class ScenarioRun(winehelp.LauncherRun):
         wait for an idle prefix."""
         os.makedirs(host(IDLE_DIR), exist_ok=True)
         shutil.copy(ENGINE, host(IDLE_DIR + "\\idle.exe"))
-        idle = subprocess.Popen(["wine", IDLE_DIR + "\\idle.exe"],
-                                env=dict(wine_env(), BV_TEST_SLEEP_MS="3600000"),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        self.idle = subprocess.Popen(["wine", IDLE_DIR + "\\idle.exe"],
+                                     env=dict(wine_env(), BV_TEST_SLEEP_MS="3600000"),
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.addCleanup(self.stop_idle)
 
-        def stop():
-            idle.kill()
-            idle.wait(timeout=60)
-        self.addCleanup(stop)
+    def stop_idle(self):
+        if self.idle.poll() is None:
+            self.idle.kill()
+        self.idle.wait(timeout=60)
+
+    def restart_wine_server(self):
+        """Ends every process of the prefix with its server (the registry is saved), and
+        starts the idle process anew; the tool's run waits for Wine's own processes, so that
+        no later call's output pipes are inherited by them."""
+        self.stop_idle()
+        subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=60)
+        winehelp.wait_prefix_idle()
+        self.keep_prefix_alive()
+        self.tool()
 
     def reset(self):
         for root in (INFO_ROOT,) + OTHER_ROOTS:
@@ -192,9 +218,19 @@ class ScenarioRun(winehelp.LauncherRun):
         env = see_env(files, names)
         env.update(engine_env)
         code, boxes = self.run_launcher("LOG", wait_all=False, **env)
+        if not os.path.exists(host(RECORD)):
+            self.fail(f"no engine ran: exit code {code}, boxes {boxes}\n{self.trace_text()}")
         with open(host(RECORD), "rb") as f:
             seen = parse_record(f.read(), files, names)
         return code, boxes, seen
+
+    def wait_until(self, condition, message):
+        """Polls condition every millisecond; fails after a minute."""
+        deadline = time.monotonic() + 60
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail(message)
+            time.sleep(0.001)
 
     def trace_text(self):
         try:

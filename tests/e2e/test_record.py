@@ -9,7 +9,7 @@ they were before, and the journal of what the run set aside is gone."""
 import winehelp
 from scenario import (ENGINE_LOG, GUID, J_LOG, J_VALUE, NO_JOURNAL, NOKEY, ORIGINAL_LOG,
                       PF_DIR, PREFIX, REG_EXPAND_SZ, REG_SZ, VALUE, ScenarioRun, env_text,
-                      log_files, record_of, sz)
+                      log_files, record_of, sz, upper_ascii)
 
 
 def setUpModule():
@@ -18,11 +18,6 @@ def setUpModule():
 
 def tearDownModule():
     winehelp.drop_prefix()
-
-
-def upper_ascii(text):
-    """The launcher's upper-casing: a to z only."""
-    return "".join(c.upper() if "a" <= c <= "z" else c for c in text)
 
 
 OWN_DIR = "C:\\Brevane Apps\\Info\\" + GUID  # a directory named only by the uninstall command

@@ -17,6 +17,7 @@ PACKAGE_WIN = "C:\\Setup Package"
 BOX = re.compile(r'Call user32\.MessageBoxA\((\w+),\w+ "(.*)",\w+ "(.*)",(\w+)\)')
 INFO_ROOT = "C:\\Program Files\\Brevane Installation Information"
 UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{E2E-GUID}"
+JOURNAL_KEY = "HKLM\\SOFTWARE\\Brevane\\Setup Launcher\\{E2E-GUID}"  # what a run set aside
 
 
 def wine_env(relay=False):
