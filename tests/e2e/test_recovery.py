@@ -86,9 +86,6 @@ def cut_states(inst):
 
 
 class RecoveryRun(ScenarioRun):
-    def plant_cut(self, inst, journal, files, present):
-        self.plant({VALUE: present} if present else {}, files, journal)
-
     def normal_run(self, inst, restored):
         """A run whose engine writes a new log. restored: the value the recovery is to put
         back (None: none). Checks that the run set the recovered installation aside again and
@@ -112,7 +109,7 @@ class RecoveryRun(ScenarioRun):
             with self.subTest(installation=inst.log_dir, cut=state):
                 self.reset()
                 journal, files, present = cut_states(inst)[state]
-                self.plant_cut(inst, journal, files, present)
+                self.plant({VALUE: present} if present else {}, files, journal)
                 self.normal_run(inst, present or inst.value)
 
     def test_an_engine_that_removed_the_product_gets_no_key_back(self):
