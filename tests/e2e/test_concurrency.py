@@ -27,9 +27,9 @@ def tearDownModule():
 ALREADY_RUNNING = ("Launcher Error", "An instance of this Setup is already running.  Please "
                    "close all Setups before running this one.", 0x10, "00000000")
 FILES = log_files(PF_DIR)
-PATHS = (FILES["zmf"], FILES["z_f"], FILES["dat"])
 UNINSTALL = sz(f'C:\\x\\LaunchSetup "{PF_DIR}\\bv_setup.exe" /u', REG_EXPAND_SZ)
 RELEASE = "C:\\temp\\release.txt"
+BARE_RECORD = "C:\\temp\\bare_engine.txt"  # an engine started without a launcher
 NO_PSAPI = {"WINEDLLOVERRIDES": wine_env()["WINEDLLOVERRIDES"] + ";psapi=d"}
 
 
@@ -89,17 +89,24 @@ class TwoLaunchers(ScenarioRun):
                 self.check_one_run_and_intact()
 
     def test_nt4_without_psapi_the_run_lock_alone_refuses(self):
-        version = subprocess.run(["wine", "winecfg", "-v"], env=wine_env(), capture_output=True,
-                                 stdin=subprocess.DEVNULL, text=True, timeout=120).stdout.strip()
+        # Into a file, not a pipe: Wine's own processes, started by the first call of a test,
+        # would inherit a pipe and keep it open.
+        with tempfile.TemporaryFile("w+") as out:
+            subprocess.run(["wine", "winecfg", "-v"], env=wine_env(), stdout=out,
+                           stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+            out.seek(0)
+            version = out.read().strip()
         self.set_windows_version("nt40")
         self.addCleanup(self.set_windows_version, version)
 
         # The engine guard is blind here: a launcher started beside an engine runs.
         engine = subprocess.Popen(["wine", PACKAGE_WIN + "\\bv_setup.exe"],
-                                  env=dict(wine_env(), BV_TEST_WAIT_FILE=RELEASE),
+                                  env=dict(wine_env(), BV_TEST_WAIT_FILE=RELEASE,
+                                           BV_TEST_RECORD=BARE_RECORD),
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: engine.poll() is None and engine.kill())
+        self.wait_until(lambda: os.path.exists(host(BARE_RECORD)), "the engine never ran")
         code, boxes = self.run_launcher(wait_all=False, **NO_PSAPI)
         self.release()
         engine.wait(timeout=60)
