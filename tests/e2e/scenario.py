@@ -3,12 +3,13 @@ the launcher run with an engine that looks and acts, the state read back with ex
 
 The test engine doubles as the tool that plants and reads the registry (see its header
 comment): it goes through RegSetValueExA and RegQueryValueExA, the calls the launcher makes, so
-a value's type and ANSI bytes are compared as the launcher sees them. Files are planted and
-read from the Linux side. Between the runs of one test the prefix's wineserver is kept alive,
-so each Wine call costs a fraction of a second: an idle process (a copy of the engine under
-another image name, which neither the launcher's guard nor its wait counts) keeps the server
-and Wine's own system processes alive. Else each call would start them anew, with the call's
-output pipes inherited, and wait seconds for them to end."""
+a value's type and ANSI bytes are compared as the launcher sees them. Its first key is the
+product's uninstall key, its second the launcher's journal of what a run set aside. Files are
+planted and read from the Linux side. Between the runs of one test the prefix's wineserver is
+kept alive, so each Wine call costs a fraction of a second: an idle process (a copy of the
+engine under another image name, which neither the launcher's guard nor its wait counts) keeps
+the server and Wine's own system processes alive. Else each call would start them anew, with
+the call's output pipes inherited, and wait seconds for them to end."""
 import os
 import shutil
 import subprocess
@@ -26,7 +27,6 @@ VALUE = "UninstallString"
 JOURNAL = "journal:"
 J_VALUE, J_LOG = JOURNAL + VALUE, JOURNAL + "SetupLog"
 NAMES = (VALUE, J_VALUE, J_LOG)
-NO_JOURNAL = {J_VALUE: "nokey", J_LOG: "nokey"}  # how the names read with no journal key
 REG_SZ, REG_EXPAND_SZ = 1, 2
 PREFIX = b"UninstallString="
 ORIGINAL_LOG = b"original log\r\n\x00\xfe binary \x1a tail\n"
@@ -35,6 +35,7 @@ ANSI = "cp1252"  # the prefix's ANSI code page: Wine takes it from the (C) Unix 
 PROBE = "C:\\temp\\probe.txt"
 RECORD = "C:\\temp\\engine.txt"
 NOKEY = "nokey"
+NO_JOURNAL = {J_VALUE: NOKEY, J_LOG: NOKEY}  # how the journal reads when its key is gone
 IDLE_DIR = "C:\\keepalive"
 # Directories that a scenario may plant: each test starts without them.
 OTHER_ROOTS = ("C:\\Brevane Apps", "C:\\Pr\u00fcf Ordner")
