@@ -7,7 +7,7 @@ import subprocess
 import time
 
 import winehelp
-from winehelp import INFO_ROOT, PACKAGE_WIN, UNINSTALL_KEY, host, wine, wine_env
+from winehelp import INFO_ROOT, JOURNAL_KEY, PACKAGE_WIN, UNINSTALL_KEY, host, wine, wine_env
 
 
 def setUpModule():
@@ -121,7 +121,8 @@ class LauncherRun(winehelp.LauncherRun):
         self.assertFalse(os.path.exists(host(info + "\\uninst.dat")))
         out = wine("reg", "query", UNINSTALL_KEY).stdout
         self.assertRegex(out, r"UninstallString\s+REG_EXPAND_SZ\s+" + re.escape(command))
-        self.assertNotIn("LauncherSavedUninstallString", out)
+        self.assertNotEqual(0, wine("reg", "query", JOURNAL_KEY, check=False).returncode,
+                            "the journal of what the run set aside is gone")
 
 
 if __name__ == "__main__":

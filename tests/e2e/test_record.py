@@ -5,11 +5,11 @@ Each installation is found by one of the two routes (the uninstall command's "LA
 in any letter case, or ProgramFilesDir); for each the engine writes a new setup log or none,
 deletes the value, writes its own or deletes the whole key. During the run the engine records
 what it sees; after it the log's bytes and the value's type and bytes are compared with what
-they were before."""
+they were before, and the journal of what the run set aside is gone."""
 import winehelp
-from scenario import (ENGINE_LOG, GUID, JOURNAL, NOKEY, ORIGINAL_LOG, PF_DIR, PREFIX,
-                      REG_EXPAND_SZ, REG_SZ, VALUE, ScenarioRun, env_text, log_files,
-                      record_of, sz)
+from scenario import (ENGINE_LOG, GUID, J_LOG, J_VALUE, NO_JOURNAL, NOKEY, ORIGINAL_LOG,
+                      PF_DIR, PREFIX, REG_EXPAND_SZ, REG_SZ, VALUE, ScenarioRun, env_text,
+                      log_files, record_of, sz, upper_ascii)
 
 
 def setUpModule():
@@ -18,11 +18,6 @@ def setUpModule():
 
 def tearDownModule():
     winehelp.drop_prefix()
-
-
-def upper_ascii(text):
-    """The launcher's upper-casing: a to z only."""
-    return "".join(c.upper() if "a" <= c <= "z" else c for c in text)
 
 
 OWN_DIR = "C:\\Brevane Apps\\Info\\" + GUID  # a directory named only by the uninstall command
@@ -45,9 +40,9 @@ class Installation:
         # A value of up to 284 bytes (terminator included) fits the stash and is taken away.
         self.taken = value is not None and len(value[1]) <= 284
         # The stash record: the value's text, or the bare prefix when nothing was taken; with
-        # no key to open it stays empty.
+        # no key there is none.
         self.record_during_run = (record_of(value) if self.taken else
-                                  PREFIX if has_key else b"")
+                                  PREFIX if has_key else None)
 
 
 def by_command(keyword, log_dir, tail, type_, program="bv_setup.exe"):
@@ -105,8 +100,8 @@ class RecordRun(ScenarioRun):
         before = self.state(inst.paths)
         no_value = inst.no_value
         self.assertEqual(({inst.files["zmf"]: ORIGINAL_LOG, inst.files["z_f"]: None,
-                           inst.files["dat"]: None}, {VALUE: inst.value or no_value,
-                                                      JOURNAL: no_value}),
+                           inst.files["dat"]: None},
+                          dict({VALUE: inst.value or no_value}, **NO_JOURNAL)),
                          before, "planted as meant")
 
         code, boxes, (seen_files, seen_values) = self.run_scenario(inst.paths, **engine_env)
@@ -115,14 +110,16 @@ class RecordRun(ScenarioRun):
         self.assertIn("Log file (setup.zmf) found at:" + inst.found_as + "\\setup.zmf",
                       self.trace(), trace)
 
-        # During the run: the log aside, the value away and journalled, the record written.
+        # During the run: the log aside and its path journalled, the value away and its copy
+        # journalled, the record written.
         self.assertEqual({inst.files["zmf"]: None, inst.files["z_f"]: ORIGINAL_LOG,
                           inst.files["dat"]: inst.record_during_run},
                          seen_files, trace)
+        during = {J_LOG: sz(inst.found_as + "\\setup.zmf")}
         if inst.taken:
-            during = {VALUE: None, JOURNAL: inst.value}
+            during.update({VALUE: None, J_VALUE: inst.value})
         else:
-            during = {VALUE: inst.value or no_value, JOURNAL: no_value}
+            during.update({VALUE: inst.value or no_value, J_VALUE: None})
         self.assertEqual(during, seen_values, trace)
 
         # After it: the log's bytes and the value's type and bytes as before.
@@ -130,14 +127,14 @@ class RecordRun(ScenarioRun):
         self.assertEqual({inst.files["zmf"]: ORIGINAL_LOG, inst.files["z_f"]: None,
                           inst.files["dat"]: None}, after_files, trace)
         if action == "deletes the whole key":
-            expected = {VALUE: NOKEY, JOURNAL: NOKEY}
+            expected = NOKEY
         elif action == "writes its own value":
-            expected = {VALUE: OWN_VALUE, JOURNAL: None}
+            expected = OWN_VALUE
         elif action == "deletes the value" and not inst.taken:
-            expected = {VALUE: no_value, JOURNAL: no_value}
+            expected = no_value
         else:
-            expected = {VALUE: inst.value or no_value, JOURNAL: no_value}
-        self.assertEqual(expected, after_values, trace)
+            expected = inst.value or no_value
+        self.assertEqual(dict({VALUE: expected}, **NO_JOURNAL), after_values, trace)
 
     def check_all(self, installations, action_names=None):
         for inst_name, inst in installations.items():

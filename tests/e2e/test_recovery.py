@@ -1,20 +1,24 @@
-"""Every run first puts back what an interrupted earlier run left, under Wine with a real
+"""Every run first puts back what an interrupted earlier run set aside, under Wine with a real
 registry and real files.
 
-An interrupted run leaves the journal copy LauncherSavedUninstallString (type and bytes of the
-original value), no UninstallString, the original setup log as setup.z_f, the stash record
-uninst.dat ("UninstallString=" + text + zero, written in text mode) and perhaps a newer
-setup.zmf of its engine. The planted leftovers are followed by a normal run, whose engine
-records what it sees and writes a new log: the installation is set aside again during the run
-and everything is back after it. One test interrupts a real run by killing the launcher."""
+An interrupted run leaves its journal, the key HKLM\\SOFTWARE\\Brevane\\Setup Launcher\\{GUID}:
+SetupLog, the setup log's path, written before the log went aside, and UninstallString, an
+exact copy of the value, written before the value was deleted. Where it was cut decides what
+else is left: the original setup log as setup.z_f, the value gone, the stash record uninst.dat
+("UninstallString=" + text + zero, written in text mode), a newer setup.zmf of its engine.
+The planted leftovers are followed by a normal run, whose engine records what it sees and
+writes a new log: the installation is set aside again during the run and everything is back
+after it. Leftovers without a journal are not acted on. The last test cuts real runs short:
+the launcher killed before, during and after its engine's run."""
 import os
 import subprocess
 import time
 
 import winehelp
-from scenario import (ANSI, ENGINE_LOG, GUID, JOURNAL, ORIGINAL_LOG, PF_DIR, PREFIX,
-                      RECORD, REG_EXPAND_SZ, REG_SZ, VALUE, ScenarioRun, env_text, host,
-                      log_files, record_of, see_env, sz, text_mode)
+from scenario import (ANSI, ENGINE_LOG, GUID, J_LOG, J_VALUE, NOKEY, ORIGINAL_LOG, PF_DIR,
+                      PREFIX, RECORD, REG_EXPAND_SZ, REG_SZ, VALUE, ScenarioRun, env_text,
+                      host, log_files, read, record_of, see_env, sz, text_mode,
+                      upper_ascii)
 from winehelp import PACKAGE_WIN, wine_env
 
 
@@ -28,26 +32,33 @@ def tearDownModule():
 
 OWN_DIR = "C:\\Brevane Apps\\Info\\" + GUID
 INTERRUPTED_LOG = b"log of the interrupted run's engine\r\n"
+STALE_LOG = b"a backup log of no run\r\n"
+RELEASE = "C:\\temp\\release.txt"  # the engine under test waits for it before it ends
+ENGINE_DONE = "C:\\temp\\engine_done.txt"  # and then writes this
+TRACE = "C:\\temp\\launcher.log"
+PUT_BACK_STOP = "Could not put back what an interrupted Setup set aside"
+ASIDE_STOP = "Could not set the earlier installation aside"
 
 
 class Installation:
-    def __init__(self, log_dir, value):
+    def __init__(self, log_dir, value, found_as=None):
         self.log_dir = log_dir
         self.value = value
         self.files = log_files(log_dir)
         self.paths = (self.files["zmf"], self.files["z_f"], self.files["dat"])
+        # The journal's SetupLog: the log's path as the launcher spelled it.
+        self.journal_log = sz((found_as or log_dir) + "\\setup.zmf")
 
 
-INSTALLATIONS = {
-    # Only through the journal does UninstallString name this directory again.
-    "uninstall command route, own directory": Installation(OWN_DIR, sz(
-        f'C:\\Brevane Apps\\LaunchSetup "{OWN_DIR}\\bv_setup.exe" /u', REG_EXPAND_SZ)),
-    "uninstall command route, Program Files directory": Installation(PF_DIR, sz(
-        f'C:\\x\\launchsetup "{PF_DIR}\\Bv_Setup.exe" -u')),
-    "Program Files route": Installation(PF_DIR, sz(
-        "%ProgramFiles%\\Brevane\\unins000.exe /x", REG_EXPAND_SZ)),
-}
-OWN, PF_CMD, PF = (INSTALLATIONS[k] for k in INSTALLATIONS)
+def by_command(keyword, log_dir, tail, type_):
+    return Installation(log_dir, sz(f'C:\\x\\{keyword} "{log_dir}\\bv_setup.exe"{tail}', type_),
+                        upper_ascii(log_dir))
+
+
+# Only through the journal does UninstallString name the own directory again.
+OWN = by_command("LaunchSetup", OWN_DIR, " /u", REG_EXPAND_SZ)
+PF_CMD = by_command("launchsetup", PF_DIR, " -u", REG_SZ)
+PF = Installation(PF_DIR, sz("%ProgramFiles%\\Brevane\\unins000.exe /x", REG_EXPAND_SZ))
 
 
 def stash_file(text_bytes):
@@ -55,26 +66,30 @@ def stash_file(text_bytes):
     return text_mode(PREFIX + text_bytes + b"\0")
 
 
-class RecoveryRun(ScenarioRun):
-    def leftovers(self, inst, journal=True, new_log=False, record=None, present=None):
-        """Plants what an interrupted run leaves: the backup log, the stash record (the
-        value's by default), the journal, a value written meanwhile, a newer log."""
-        files = {inst.files["z_f"]: ORIGINAL_LOG,
-                 inst.files["dat"]: record if record is not None else
-                 stash_file(inst.value[1].split(b"\0")[0])}
-        if new_log:
-            files[inst.files["zmf"]] = INTERRUPTED_LOG
-        values = {}
-        if journal:
-            values[JOURNAL] = inst.value
-        if present is not None:
-            values[VALUE] = present
-        self.plant(values, files)
+def cut_states(inst):
+    """What a run cut short leaves, step by step: (journal, files, UninstallString)."""
+    both = {"SetupLog": inst.journal_log, VALUE: inst.value}
+    aside = {inst.files["z_f"]: ORIGINAL_LOG}
+    with_record = dict(aside, **{inst.files["dat"]: record_of(inst.value)})
+    with_new_log = dict(with_record, **{inst.files["zmf"]: INTERRUPTED_LOG})
+    meanwhile = sz(f'C:\\x\\LaunchSetup "{inst.log_dir}\\bv_setup.exe" /meanwhile')
+    return {
+        "log path journalled, nothing moved": ({"SetupLog": inst.journal_log},
+                                               {inst.files["zmf"]: ORIGINAL_LOG}, inst.value),
+        "log aside": ({"SetupLog": inst.journal_log}, aside, inst.value),
+        "value copied, not yet deleted": (both, aside, inst.value),
+        "value deleted, no record yet": (both, aside, None),
+        "all aside": (both, with_record, None),
+        "all aside, the engine wrote a new log": (both, with_new_log, None),
+        "the engine wrote a new log and its own value": (both, with_new_log, meanwhile),
+    }
 
+
+class RecoveryRun(ScenarioRun):
     def normal_run(self, inst, restored):
         """A run whose engine writes a new log. restored: the value the recovery is to put
         back (None: none). Checks that the run set the recovered installation aside again and
-        put it back; returns the trace."""
+        put it back."""
         code, boxes, (seen_files, seen_values) = self.run_scenario(
             inst.paths, BV_TEST_NEW_FILE=env_text(inst.files["zmf"]),
             BV_TEST_NEW_FILE_HEX=ENGINE_LOG.hex())
@@ -83,46 +98,34 @@ class RecoveryRun(ScenarioRun):
         self.assertEqual({inst.files["zmf"]: None, inst.files["z_f"]: ORIGINAL_LOG,
                           inst.files["dat"]: record_of(restored) if restored else PREFIX},
                          seen_files, "set aside again during the run\n" + trace)
-        self.assertEqual({VALUE: None, JOURNAL: restored}, seen_values,
-                         "taken away during the run\n" + trace)
-        self.assertEqual(({inst.files["zmf"]: ORIGINAL_LOG, inst.files["z_f"]: None,
-                           inst.files["dat"]: None}, {VALUE: restored, JOURNAL: None}),
-                         self.state(inst.paths), "after the run\n" + trace)
-        return trace
+        self.assertEqual({VALUE: None, J_VALUE: restored, J_LOG: inst.journal_log},
+                         seen_values, "taken away during the run\n" + trace)
+        self.assert_intact(inst.log_dir, restored, "after the run\n" + trace)
 
-    def test_journal_and_backup_come_back_on_both_routes(self):
-        for name, inst in INSTALLATIONS.items():
-            for new_log in (False, True):
-                with self.subTest(installation=name, newer_log=new_log):
-                    self.reset()
-                    self.leftovers(inst, new_log=new_log)
-                    trace = self.normal_run(inst, inst.value)
-                    self.assertIn("Recover UninstallString: return from ReqSetValueEx(): 0",
-                                  self.trace(), trace)
+    def test_a_journal_puts_back_wherever_the_run_was_cut(self):
+        cases = [(OWN, state) for state in cut_states(OWN)]
+        cases += [(inst, "all aside, the engine wrote a new log") for inst in (PF_CMD, PF)]
+        for inst, state in cases:
+            with self.subTest(installation=inst.log_dir, cut=state):
+                self.reset()
+                journal, files, present = cut_states(inst)[state]
+                self.plant({VALUE: present} if present else {}, files, journal)
+                self.normal_run(inst, present or inst.value)
 
-    def test_value_written_meanwhile_is_kept(self):
+    def test_an_engine_that_removed_the_product_gets_no_key_back(self):
+        """The log comes back, and the record and the journal go; no product key is made."""
         for inst in (OWN, PF):
             with self.subTest(installation=inst.log_dir):
                 self.reset()
-                meanwhile = sz(f'C:\\Brevane Apps\\LaunchSetup "{inst.log_dir}\\bv_setup.exe"'
-                               " /meanwhile")
-                self.leftovers(inst, new_log=True, present=meanwhile)
-                trace = self.normal_run(inst, meanwhile)
-                self.assertIn("UninstallString present: left as it is", self.trace(), trace)
+                journal, files, _ = cut_states(inst)["all aside, the engine wrote a new log"]
+                self.plant(None, files, journal)
+                code, boxes, _ = self.run_scenario(inst.paths)
+                self.assertEqual((0, []), (code, boxes), self.trace_text())
+                self.assert_intact(inst.log_dir, NOKEY, self.trace_text())
 
-    def test_cut_before_the_value_went(self):
-        """The log aside and the stash record opened but empty; the value still in place, with
-        its journal already written or not yet."""
-        for inst in (OWN, PF_CMD):
-            for journal in (True, False):
-                with self.subTest(installation=inst.log_dir, journal=journal):
-                    self.reset()
-                    self.leftovers(inst, journal=journal, record=b"", present=inst.value)
-                    self.normal_run(inst, inst.value)
-
-    def test_stash_record_alone_restores_reg_sz(self):
-        """No journal: the record's text comes back as REG_SZ with a terminator (Program Files
-        route, where the record is found without the value)."""
+    def test_a_journal_without_a_copy_takes_the_value_from_the_record(self):
+        """The record's text comes back as REG_SZ with a terminator; a record that holds no
+        value restores nothing and goes."""
         cases = {
             "REG_EXPAND_SZ value": (stash_file(PF.value[1][:-1]), PF.value[1]),
             "text with a line feed": (stash_file(b"C:\\x\\u.exe\n/two"), b"C:\\x\\u.exe\n/two\0"),
@@ -130,86 +133,139 @@ class RecoveryRun(ScenarioRun):
             "bytes after the zero": (PREFIX + b"C:\\u.exe\0junk", b"C:\\u.exe\0"),
             "high bytes": (stash_file("C:\\Pr\u00fcf\\u.exe".encode(ANSI)),
                            "C:\\Pr\u00fcf\\u.exe".encode(ANSI) + b"\0"),
+            "another name": (b"Something=else\0", None),
+            "a text too long": (PREFIX + b"r" * 600 + b"\0", None),
+            "the bare prefix": (PREFIX, None),
         }
         for name, (record, restored) in cases.items():
             with self.subTest(record=name):
                 self.reset()
-                self.leftovers(PF, journal=False, new_log=True, record=record)
-                self.normal_run(PF, (REG_SZ, restored))
+                self.plant({}, {PF.files["z_f"]: ORIGINAL_LOG, PF.files["dat"]: record,
+                                PF.files["zmf"]: INTERRUPTED_LOG},
+                           {"SetupLog": PF.journal_log})
+                self.normal_run(PF, (REG_SZ, restored) if restored else None)
 
-    def test_odd_or_oversized_record_restores_nothing_and_goes(self):
-        for record in (b"Something=else\0", PREFIX + b"r" * 600 + b"\0", PREFIX,
-                       b"uninstallstring=C:\\u.exe\0"):
-            with self.subTest(record=record[:24]):
+    def test_leftovers_without_a_journal_are_not_acted_on(self):
+        """A backup log beside a setup log is stale and goes, the setup log stays; a record
+        restores nothing; a backup log with no setup log is not found and stays as it is."""
+        record = {PF.files["dat"]: stash_file(PF.value[1][:-1])}
+        stale = dict(record, **{PF.files["zmf"]: ORIGINAL_LOG, PF.files["z_f"]: STALE_LOG})
+        for present in (PF.value, None):
+            with self.subTest(stale_backup_log=True, value=present is not None):
                 self.reset()
-                self.leftovers(PF, journal=False, new_log=True, record=record)
-                self.normal_run(PF, None)
+                self.plant({VALUE: present} if present else {}, stale)
+                self.normal_run(PF, present)
+        with self.subTest(stale_backup_log=False):
+            self.reset()
+            self.plant({}, dict(record, **{PF.files["z_f"]: ORIGINAL_LOG}))
+            before = self.state(PF.paths)
+            code, boxes, _ = self.run_scenario(PF.paths)
+            self.assertEqual((0, []), (code, boxes))
+            self.assertIn("Log file (setup.zmf) NOT found", self.trace())
+            self.assertEqual(before, self.state(PF.paths), self.trace_text())
 
-    def test_record_alone_in_a_directory_only_the_value_named(self):
-        """Without journal and value nothing names the uninstall command's own directory: the
-        leftovers there are not found, and are left exactly as they are for recovery by
-        hand."""
-        self.leftovers(OWN, journal=False, new_log=True)
-        before = self.state(OWN.paths)
-        code, boxes, _ = self.run_scenario(OWN.paths)
-        self.assertEqual((0, []), (code, boxes))
-        self.assertIn("Log file (setup.zmf) NOT found", self.trace())
-        self.assertEqual(before, self.state(OWN.paths), self.trace_text())
-
-    def test_killed_run_leaves_its_journal_and_the_next_run_puts_all_back(self):
-        for inst in (OWN, PF):
-            with self.subTest(installation=inst.log_dir):
+    def test_what_cannot_be_put_back_or_set_aside_stops_the_run(self):
+        """A box, exit code 1, no engine; the journal and the leftovers stay for a later run,
+        the installation not set aside stays as it is."""
+        both = {"SetupLog": PF.journal_log, VALUE: PF.value}
+        leftovers = {PF.files["z_f"]: ORIGINAL_LOG, PF.files["dat"]: record_of(PF.value)}
+        long_copy = (REG_SZ, b"C:\\u.exe /" + b"x" * 600 + b"\0")
+        cases = {
+            # name: (journal, files, a directory in a file's place (it reads as absent), box,
+            # the files and values after the run)
+            "a newer log that cannot be removed": (
+                both, leftovers, PF.files["zmf"], PUT_BACK_STOP,
+                dict(leftovers, **{PF.files["zmf"]: None}),
+                {VALUE: PF.value, J_VALUE: PF.value, J_LOG: PF.journal_log}),
+            "a journal copy too long to read": (
+                dict(both, **{VALUE: long_copy}), leftovers, None, PUT_BACK_STOP,
+                {PF.files["zmf"]: ORIGINAL_LOG, PF.files["z_f"]: None,
+                 PF.files["dat"]: record_of(PF.value)},
+                {VALUE: None, J_VALUE: long_copy, J_LOG: PF.journal_log}),
+            "a stale backup log that cannot be removed": (
+                None, {PF.files["zmf"]: ORIGINAL_LOG}, PF.files["z_f"], ASIDE_STOP,
+                {PF.files["zmf"]: ORIGINAL_LOG, PF.files["z_f"]: None, PF.files["dat"]: None},
+                {VALUE: PF.value, J_VALUE: NOKEY, J_LOG: NOKEY}),
+        }
+        for name, (journal, files, directory, box, stay_files, stay_values) in cases.items():
+            with self.subTest(name):
                 self.reset()
-                self.plant({VALUE: inst.value}, {inst.files["zmf"]: ORIGINAL_LOG})
-                self.kill_mid_run(inst)
-                self.assertEqual(({inst.files["zmf"]: INTERRUPTED_LOG,
-                                   inst.files["z_f"]: ORIGINAL_LOG,
-                                   inst.files["dat"]: record_of(inst.value)},
-                                  {VALUE: None, JOURNAL: inst.value}),
-                                 self.state(inst.paths), "what the killed run left")
-                self.normal_run(inst, inst.value)
-                # And a completed run after that leaves no journal either.
-                self.normal_run(inst, inst.value)
+                self.plant({} if journal else {VALUE: PF.value}, files, journal)
+                if directory:
+                    os.makedirs(host(directory + "\\sub"))
+                code, boxes = self.run_launcher("LOG", wait_all=False)
+                trace = self.trace_text()
+                self.assertEqual((1, [("Launcher Error", box, 0x10, "00000000")]),
+                                 (code, boxes), trace)
+                self.assertEqual(box + " - aborting", self.trace()[-1])
+                self.assertFalse(os.path.exists(host(RECORD)), "no engine was started")
+                self.assertEqual((stay_files, stay_values), self.state(PF.paths), trace)
 
-    def kill_mid_run(self, inst):
-        """Starts the launcher with an engine that writes a newer log and sleeps, then kills
-        the launcher and the engine with taskkill /f."""
-        if os.path.exists(host(RECORD)):
-            os.remove(host(RECORD))
-        env = dict(wine_env(), BV_TEST_RECORD=RECORD, BV_TEST_SLEEP_MS="60000",
-                   BV_TEST_NEW_FILE=env_text(inst.files["zmf"]),
-                   BV_TEST_NEW_FILE_HEX=INTERRUPTED_LOG.hex(), **see_env(()))
+    def test_killed_runs_are_put_back_by_the_next(self):
+        """The launcher killed at a few moments of its run, its engine waiting to be released:
+        then a normal run finds everything and puts it back. Where the moment is known, the
+        killed run has left its journal and everything aside."""
+        moments = {
+            # name: (seconds after the trace log appears, or the text awaited in the engine
+            # record or the trace; engine variables; how the engine ends)
+            "as its trace log appears": (0.0, {}, None),
+            "5 ms after its trace log appeared": (0.005, {}, None),
+            "its engine running, then killed too": ("acted", {}, "killed"),
+            "its engine running, then ending on its own": ("acted", {}, "released"),
+            "waiting for its engine's copy, which then ends": (
+                "Waiting for bv_setup.exe", {"BV_TEST_SPAWN_COPY_MS": "1"}, "released"),
+        }
+        for name, (kill_at, engine_env, engine_end) in moments.items():
+            with self.subTest(killed=name):
+                self.reset()
+                self.plant({VALUE: OWN.value}, {OWN.files["zmf"]: ORIGINAL_LOG})
+                self.kill_during_run(kill_at, engine_env, engine_end)
+                if engine_end:
+                    self.assertEqual(({OWN.files["zmf"]: INTERRUPTED_LOG,
+                                       OWN.files["z_f"]: ORIGINAL_LOG,
+                                       OWN.files["dat"]: record_of(OWN.value)},
+                                      {VALUE: None, J_VALUE: OWN.value, J_LOG: OWN.journal_log}),
+                                     self.state(OWN.paths), "what the killed run left")
+                self.normal_run(OWN, OWN.value)
+
+    def kill_during_run(self, kill_at, engine_env, engine_end):
+        """Starts the traced launcher with an engine that writes a newer log and waits for its
+        release, and kills the launcher at the given moment. Then the engine is killed too,
+        released and awaited, or, at a moment not known exactly, the prefix's server is
+        restarted."""
+        for path in (RECORD, RELEASE, ENGINE_DONE, TRACE):
+            if os.path.exists(host(path)):
+                os.remove(host(path))
+        env = dict(wine_env(), BV_TEST_RECORD=RECORD, BV_TEST_WAIT_FILE=RELEASE,
+                   BV_TEST_WRITE_FILE=ENGINE_DONE, BV_TEST_NEW_FILE=env_text(OWN.files["zmf"]),
+                   BV_TEST_NEW_FILE_HEX=INTERRUPTED_LOG.hex(), **see_env((), ()), **engine_env)
         launcher = subprocess.Popen(["wine", PACKAGE_WIN + "\\launcher.exe", "LOG"], env=env,
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         try:
-            deadline = time.monotonic() + 60
-            while time.monotonic() < deadline:
-                if os.path.exists(host(RECORD)):
-                    with open(host(RECORD), "rb") as f:
-                        if b"acted" in f.read():
-                            break
-                time.sleep(0.05)
+            if engine_end is None:
+                self.wait_until(lambda: os.path.exists(host(TRACE)), "no trace log")
+                time.sleep(kill_at)
             else:
-                self.fail("the engine never got to its sleep")
-            for image in ("launcher.exe", "bv_setup.exe"):
-                result = subprocess.run(["wine", "taskkill", "/f", "/im", image], env=wine_env(),
-                                        stdin=subprocess.DEVNULL, capture_output=True,
-                                        timeout=60)
-                self.assertEqual(0, result.returncode, result.stderr[-300:])
-            launcher.wait(timeout=60)
+                watched = RECORD if kill_at == "acted" else TRACE
+                self.wait_until(lambda: kill_at.encode() in read(watched),
+                                f"{watched} never showed {kill_at!r}")
         finally:
-            if launcher.poll() is None:
-                launcher.kill()
-                launcher.wait(timeout=60)
-        # No engine left: the next run's guard would refuse.
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
-            tasks = subprocess.run(["wine", "tasklist"], env=wine_env(), capture_output=True,
-                                   stdin=subprocess.DEVNULL, timeout=60).stdout
-            if b"bv_setup.exe" not in tasks.lower():
-                break
-            time.sleep(0.1)
+            launcher.kill()  # the wine process is the Windows process: killed at once
+            launcher.wait(timeout=60)
+        if engine_end is None:
+            # A kill inside CreateProcess leaves Wine a process that never starts, which the
+            # launcher's guard sees until the server ends.
+            self.restart_wine_server()
+        elif engine_end == "killed":
+            result = subprocess.run(["wine", "taskkill", "/f", "/im", "bv_setup.exe"],
+                                    env=wine_env(), stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=60)
+            self.assertEqual(0, result.returncode, result.stdout[-300:])
+        else:
+            with open(host(RELEASE), "w"):
+                pass
+            self.wait_until(lambda: os.path.exists(host(ENGINE_DONE)), "the engine never ended")
 
 
 if __name__ == "__main__":

@@ -92,7 +92,6 @@ class Wow64Record(ScenarioRun):
             out.seek(0)
             text = out.read().decode("latin-1")
         self.assertRegex(text, r"UninstallString\s+REG_SZ\s+" + re.escape(NATIVE_COMMAND))
-        self.assertNotIn("LauncherSavedUninstallString", text)
 
     def test_earlier_installations_in_the_32_bit_view(self):
         for name, inst in INSTALLATIONS.items():

@@ -24,6 +24,7 @@ UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 # "wine reg" is the 32-bit reg.exe on either kind and sees the registry view the launcher sees.
 ARCH = "win32"
 LOADERS = {"win32": "wine", "win64": "/usr/lib/wine/wine64"}
+JOURNAL_KEY = "HKLM\\SOFTWARE\\Brevane\\Setup Launcher\\{E2E-GUID}"  # what a run set aside
 
 
 def wine_env(relay=False):

@@ -1,8 +1,9 @@
 /* Test engine: stands in for bv_setup.exe. Appends what it received to %BV_TEST_RECORD%
 ** ("cmdline=", "cwd=", "show=" lines), then does what the inherited environment asks:
 ** BV_TEST_SPAWN_COPY_MS starts a copy of itself that sleeps that long and exits at once,
-** otherwise BV_TEST_SLEEP_MS sleeps and then BV_TEST_WRITE_FILE (a path) is written, so the
-** copy writes it when it ends. BV_TEST_EXIT_CODE is the exit code (default 0).
+** otherwise BV_TEST_SLEEP_MS sleeps, then BV_TEST_WAIT_FILE (a path) is waited for until it
+** exists, and then BV_TEST_WRITE_FILE (a path) is written, so the copy writes it when it ends.
+** BV_TEST_EXIT_CODE is the exit code (default 0).
 **
 ** For the installation record scenarios, before the copy or the sleep and in this order:
 ** - BV_TEST_SEE_FILES, paths separated by '|': one record line per path, "file <path>=absent"
@@ -15,6 +16,8 @@
 ** - BV_TEST_SET_VALUES, entries "name|type|hex bytes" separated by ';': RegSetValueExA of
 **   exactly those bytes with that type (decimal), the key created when it is missing.
 ** - BV_TEST_NEW_FILE (a path) and BV_TEST_NEW_FILE_HEX: that file written with those bytes.
+** - BV_TEST_KEY2: a second key, seen and acted on by the same variables with a 2 at the end
+**   (BV_TEST_SEE_VALUES2 and so on), each right after its first-key counterpart.
 ** - then the line "acted" is recorded: the engine is now in its sleep or ends.
 ** With none of these set nothing of this is done or recorded; a spawned copy does none.
 **
@@ -231,13 +234,47 @@ static void WriteNewFile(void)
 
 /* The installation record scenarios: see, then act, in the order of the header comment. */
 static const char *const scenario_vars[] = {
-    "BV_TEST_SEE_FILES",  "BV_TEST_SEE_VALUES", "BV_TEST_DELETE_KEY",   "BV_TEST_DELETE_VALUES",
-    "BV_TEST_SET_VALUES", "BV_TEST_NEW_FILE",   "BV_TEST_NEW_FILE_HEX",
+    "BV_TEST_SEE_FILES",      "BV_TEST_SEE_VALUES",  "BV_TEST_DELETE_KEY",
+    "BV_TEST_DELETE_VALUES",  "BV_TEST_SET_VALUES",  "BV_TEST_NEW_FILE",
+    "BV_TEST_NEW_FILE_HEX",   "BV_TEST_SEE_VALUES2", "BV_TEST_DELETE_KEY2",
+    "BV_TEST_DELETE_VALUES2", "BV_TEST_SET_VALUES2",
 };
+
+/* The variable name + suffix ("" for the first key, "2" for the second) into out. */
+static const char *KeyVar(char out[64], const char *name, const char *suffix)
+{
+    snprintf(out, 64, "%s%s", name, suffix);
+    return out;
+}
+
+static void SeeKey(FILE *rec, const char *suffix)
+{
+    static char key_path[MAX_PATH], list[TEXT_SIZE];
+    char var[64];
+    if (!EnvText(KeyVar(var, "BV_TEST_KEY", suffix), key_path, sizeof key_path))
+        key_path[0] = '\0';
+    if (EnvText(KeyVar(var, "BV_TEST_SEE_VALUES", suffix), list, sizeof list))
+        SeeValues(rec, key_path, list);
+}
+
+static void ActOnKey(const char *suffix)
+{
+    static char key_path[MAX_PATH], list[TEXT_SIZE];
+    char var[64];
+    if (!EnvText(KeyVar(var, "BV_TEST_KEY", suffix), key_path, sizeof key_path) ||
+        key_path[0] == '\0')
+        return;
+    if (EnvText(KeyVar(var, "BV_TEST_DELETE_KEY", suffix), list, sizeof list))
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path);
+    if (EnvText(KeyVar(var, "BV_TEST_DELETE_VALUES", suffix), list, sizeof list))
+        DeleteValues(key_path, list);
+    if (EnvText(KeyVar(var, "BV_TEST_SET_VALUES", suffix), list, sizeof list))
+        SetValues(key_path, list);
+}
 
 static void SeeAndAct(void)
 {
-    static char key_path[MAX_PATH], list[TEXT_SIZE];
+    static char list[TEXT_SIZE];
     FILE *rec;
     int any = 0;
     for (const char *name : scenario_vars)
@@ -245,23 +282,15 @@ static void SeeAndAct(void)
     if (!any)
         return;
     rec = OpenRecord();
-    if (!EnvText("BV_TEST_KEY", key_path, sizeof key_path))
-        key_path[0] = '\0';
     if (rec != NULL) {
         if (EnvText("BV_TEST_SEE_FILES", list, sizeof list))
             SeeFiles(rec, list);
-        if (EnvText("BV_TEST_SEE_VALUES", list, sizeof list))
-            SeeValues(rec, key_path, list);
+        SeeKey(rec, "");
+        SeeKey(rec, "2");
         fflush(rec);
     }
-    if (key_path[0] != '\0') {
-        if (EnvText("BV_TEST_DELETE_KEY", list, sizeof list))
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_path);
-        if (EnvText("BV_TEST_DELETE_VALUES", list, sizeof list))
-            DeleteValues(key_path, list);
-        if (EnvText("BV_TEST_SET_VALUES", list, sizeof list))
-            SetValues(key_path, list);
-    }
+    ActOnKey("");
+    ActOnKey("2");
     WriteNewFile();
     if (rec != NULL) {
         fputs("acted\n", rec);
@@ -368,7 +397,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     else {
         char marker[MAX_PATH];
         DWORD len = GetEnvironmentVariableA("BV_TEST_WRITE_FILE", marker, sizeof marker);
+        char release[MAX_PATH];
+        DWORD release_len = GetEnvironmentVariableA("BV_TEST_WAIT_FILE", release, sizeof release);
         Sleep(EnvNumber("BV_TEST_SLEEP_MS", 0));
+        if (release_len > 0 && release_len < sizeof release)
+            while (GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES)
+                Sleep(20);
         if (len > 0 && len < sizeof marker) {
             FILE *fp = fopen(marker, "w");
             if (fp != NULL) {
