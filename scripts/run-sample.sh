@@ -27,6 +27,7 @@ wine reg add 'HKCU\Environment' /v TEMP /d 'C:\temp' /f >/dev/null 2>&1
 
 guid=$(sed -n 's/^ProjectGUID=\([^\r]*\).*/\1/p' sample/data.tag)
 key_path="SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{$guid}"
+journal_path="SOFTWARE\\Brevane\\Setup Launcher\\{$guid}" # what a run set aside, kept by the launcher
 info_win="C:\\Program Files\\Brevane Installation Information\\{$guid}"
 info="$WINEPREFIX/drive_c/Program Files/Brevane Installation Information/{$guid}"
 uninstall_command="C:\\Program Files\\Brevane\\LaunchSetup \"$info_win\\bv_setup.exe\" /u"
@@ -88,18 +89,24 @@ echo "Before run 2:"
 show_installation
 run_launcher BV_TEST_KEY="$key_path" \
     BV_TEST_SEE_FILES="$info_win\\setup.zmf|$info_win\\setup.z_f|$info_win\\uninst.dat" \
-    BV_TEST_SEE_VALUES="UninstallString|LauncherSavedUninstallString" \
+    BV_TEST_SEE_VALUES="UninstallString" \
+    BV_TEST_KEY2="$journal_path" BV_TEST_SEE_VALUES2="SetupLog|UninstallString" \
     BV_TEST_NEW_FILE="$info_win\\setup.zmf" \
     BV_TEST_NEW_FILE_HEX="$(hex "the engine's own setup log of run 2")"
 echo "During run 2, as the engine saw them:"
 tr -d '\r' <"$temp/engine.txt" | python3 -c '
 import sys
+values_seen = 0
 for line in sys.stdin:
     kind, _, rest = line.rstrip("\n").partition(" ")
     if kind not in ("file", "value"):
         continue
     name, _, seen = rest.rpartition("=")
     name = name.rpartition("\\")[2]
+    if kind == "value":
+        values_seen += 1
+        if values_seen > 1:  # after UninstallString come the values of the journal key
+            name = "journal\\" + name
     if seen in ("absent", "nokey"):
         text = seen
     else:
