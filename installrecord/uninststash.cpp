@@ -12,7 +12,7 @@ DWORD saved_uninst_type; /* set by the read that fills saved_uninst */
 DWORD saved_uninst_size = 0;
 int saved_uninst_read = 0;
 
-static const char record_prefix[] = "UninstallString=";
+static const char record_prefix[] = UNINSTALL_STRING "=";
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
 
 /* The largest value that is taken away: the record buffer must hold the prefix and every
