@@ -54,16 +54,34 @@ TEST(Paths, ComposeAddsSeparatorsAndRefusesWhatDoesNotFit)
     EXPECT_STREQ("\\\x95\\\\n", out) << "a trail byte is not a separator";
 }
 
-TEST(Paths, BackupAndStashRecordNamesStayInTheLogsFolder)
+TEST(Paths, BackupAndStashRecordNamesStayInTheLogsFolderAndFitOrAreRefused)
 {
-    char out[300];
-    ASSERT_TRUE(MakeBackupLogPath(out, sizeof out, "C:\\d\\setup.zmf"));
-    EXPECT_STREQ("C:\\d\\setup.z_f", out);
-    ASSERT_TRUE(MakeStashRecordPath(out, sizeof out, "C:\\setup.zmf\\setup.zmf"));
-    EXPECT_STREQ("C:\\setup.zmf\\uninst.dat", out);
-    std::string longest(299 - 9, 'p');
-    EXPECT_FALSE(MakeStashRecordPath(out, sizeof out, (longest + "setup.zmf").c_str()));
-    EXPECT_TRUE(MakeStashRecordPath(out, sizeof out, (longest.substr(1) + "setup.zmf").c_str()));
+    const std::string dir(290, 'p'); /* with "setup.zmf", 299 characters: the longest log path */
+    const struct {
+        std::string log;
+        size_t size;
+        const char *backup, *record; /* nullptr: refused; "": the log's path with "z_f" */
+    } cases[] = {
+        {"C:\\d\\setup.zmf", 300, "C:\\d\\setup.z_f", "C:\\d\\uninst.dat"},
+        {"C:\\setup.zmf\\setup.zmf", 300, "C:\\setup.zmf\\setup.z_f", "C:\\setup.zmf\\uninst.dat"},
+        {"setup.zmf", 11, "setup.z_f", "uninst.dat"}, /* both just fit */
+        {"setup.zmf", 10, "setup.z_f", nullptr},
+        {"setup.zmf", 9, nullptr, nullptr},
+        {"etup.zmf", 300, "etup.z_f", nullptr}, /* no log name to replace */
+        {"C:\\d\\setup.log", 300, "C:\\d\\setup.l_g", nullptr},
+        {"x", 300, nullptr, nullptr},
+        {dir + "setup.zmf", 300, "", nullptr}, /* the record would be 300 long */
+        {"p" + dir + "setup.zmf", 300, nullptr, nullptr},
+    };
+    for (auto &c : cases) {
+        char out[300];
+        EXPECT_EQ(c.backup != nullptr, MakeBackupLogPath(out, c.size, c.log.c_str())) << c.log;
+        if (c.backup != nullptr) {
+            EXPECT_EQ(*c.backup ? c.backup : c.log.substr(0, c.log.size() - 3) + "z_f", out);
+        }
+        EXPECT_EQ(c.record != nullptr, MakeStashRecordPath(out, c.size, c.log.c_str())) << c.log;
+        EXPECT_STREQ(c.record != nullptr ? c.record : "", out) << c.log;
+    }
 }
 
 TEST(UninstallCommand, DirectoryIsCutAfterTheKeywordAndBeforeTheSetupProgram)

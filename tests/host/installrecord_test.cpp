@@ -149,12 +149,29 @@ TEST_F(InstallationTest, ProgramFilesFailuresAreFatalWithBoxAndTraceInTheirOrder
     EXPECT_EQ("box:Memory allocation failed for 'progfiles'", t[t.size() - 2]);
     EXPECT_EQ("trace:Malloc for 'progfiles' failed\n", t.back());
 
+    hw::RegSetString(cv, "ProgramFilesDir", "C:\\" + std::string(300, 'p'));
+    hw::FailCall("realloc", 0, 1);
+    EXPECT_EQ(1, Run("LOG"));
+    t = Timeline();
+    EXPECT_EQ("box:Memory reallocation failed for 'progfiles'", t[t.size() - 2]);
+    EXPECT_EQ("trace:Realloc for 'progfiles' failed\n", t.back());
+
     hw::RegDenyOpen(cv);
     EXPECT_EQ(1, Run("LOG"));
     t = Timeline();
     EXPECT_EQ("box:Error reading registry: Open failed on CurrentVersion key", t[t.size() - 2]);
     EXPECT_EQ("trace:RegOpenKeyEx() returned: 5\n", t.back());
     EXPECT_TRUE(hw::Launches().empty());
+}
+
+TEST_F(InstallationTest, DirectoryNoWindowsFileCanBeInHoldsNoSetupLog)
+{
+    /* A wildcard in the uninstall command's folder: nothing can be there, so nothing is found,
+    ** and the run goes on as for a first installation. */
+    hw::RegSetString(kUninstallKey, "UninstallString", "LaunchSetup \"C:\\App?\\bv_setup.exe\"");
+    EXPECT_EQ(0, Run("LOG"));
+    EXPECT_TRUE(Contains(TraceLines(), "Log file (setup.zmf) NOT found"));
+    EXPECT_EQ(1u, hw::Launches().size());
 }
 
 TEST_F(InstallationTest, ProgramFilesQueryFailuresTraceBeforeTheBox)
