@@ -34,6 +34,9 @@ TEST(Paths, SplitKeepsDriveAndDirectoryAndNeverSplitsADoubleByteCharacter)
     SplitPath("l.exe", drive, dir);
     EXPECT_STREQ("", drive);
     EXPECT_STREQ("", dir);
+    const std::string deep = "\\" + std::string(254, 'd') + "\\x\\"; /* 258 characters */
+    SplitPath(("C:" + deep + "l.exe").c_str(), drive, dir);
+    EXPECT_EQ(deep.substr(0, DIR_SIZE - 1), dir) << "cut to the directory buffer";
     hw::SetCodePage(932);
     SplitPath("C:\\\x95\\l.exe", drive, dir); /* 0x95 0x5C is one character */
     EXPECT_STREQ("\\", dir);

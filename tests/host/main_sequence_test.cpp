@@ -214,17 +214,26 @@ TEST_F(LauncherTest, FailedReopenOfTheTraceLogBoxesAndStopsTracing)
 
 TEST_F(LauncherTest, TempUnsetOrTooLongLeavesTracingOff)
 {
-    hw::UnsetEnv("TEMP");
-    EXPECT_EQ(0, Run("LOG"));
-    std::string long_temp = "C:";
-    while (long_temp.size() < 290)
-        long_temp += "\\" + std::string(50, 't');
-    hw::SetEnv("TEMP", long_temp);
-    hw::MakeDir(long_temp);
-    EXPECT_EQ(0, Run("LOG"));
-    EXPECT_FALSE(hw::Exists(long_temp + "\\launcher.log"));
-    EXPECT_FALSE(hw::Exists(kTraceLog));
-    EXPECT_EQ(2u, hw::Launches().size());
+    /* TEMP and "\launcher.log" must fit 299 characters: TEMP of 286 does, 287 does not. */
+    const struct {
+        size_t length; /* 0: unset */
+        bool traced;
+    } cases[] = {{0, false}, {286, true}, {287, false}};
+    for (auto &c : cases) {
+        NewMachine();
+        std::string temp = "C:"; /* in folders of at most 50 characters, as the host allows */
+        while (temp.size() < c.length)
+            temp += "\\" + std::string(std::min<size_t>(50, c.length - temp.size() - 1), 't');
+        if (c.length == 0) {
+            hw::UnsetEnv("TEMP");
+        } else {
+            hw::SetEnv("TEMP", temp);
+            hw::MakeDir(temp);
+        }
+        EXPECT_EQ(0, Run("LOG")) << c.length;
+        EXPECT_EQ(c.traced, c.length > 0 && hw::Exists(temp + "\\launcher.log")) << c.length;
+        EXPECT_EQ(1u, hw::Launches().size()) << c.length;
+    }
 }
 
 TEST_F(LauncherTest, TempWithTrailingBackslashGivesTwoBackslashes)
