@@ -93,6 +93,7 @@ TEST_F(InstallationTest, EngineThatDeletesTheWholeKeyGetsNoKeyBack)
     ASSERT_EQ(0, Run("LOG"));
     EXPECT_FALSE(hw::RegKeyExists(kUninstallKey));
     EXPECT_TRUE(Contains(TraceLines(), "OpenUninstallStringKey failed."));
+    EXPECT_FALSE(hw::RegKeyExists(kJournalKey)) << "nothing is owed for a removed product";
 }
 
 TEST_F(InstallationTest, NothingTakenAwayMeansNothingWrittenBack)
@@ -126,18 +127,39 @@ TEST_F(InstallationTest, ValueTooLongForTheStashStaysInPlace)
     EXPECT_EQ(big + '\0', Value().bytes);
 }
 
-TEST_F(InstallationTest, LogThatCannotGoAsideStopsTheRunWithEverythingInPlace)
+TEST_F(InstallationTest, InstallationThatCannotGoAsideStopsTheRunWithEverythingInPlace)
 {
-    hw::WriteFile(Log(), "original");
-    hw::RegSetString(kUninstallKey, "UninstallString", "keep");
-    hw::MakeDir(Backup()); /* a folder of the backup name: neither removed nor renamed onto */
-    EXPECT_EQ(1, Run("LOG"));
-    EXPECT_EQ(std::vector<std::string>{"Could not set the earlier installation aside"}, BoxTexts());
-    EXPECT_EQ("Could not set the earlier installation aside - aborting", TraceLines().back());
-    EXPECT_TRUE(hw::Launches().empty());
-    EXPECT_EQ("original", hw::ReadFile(Log()));
-    EXPECT_EQ(std::string("keep\0", 5), Value().bytes);
-    EXPECT_FALSE(hw::RegKeyExists(kJournalKey));
+    const struct {
+        const char *what;
+        const char *call, *argument; /* fails, from its skip-th call on that argument */
+        int skip;
+    } cases[] = {
+        {"a folder of the backup name: neither removed nor renamed onto", nullptr, nullptr, 0},
+        {"the journal cannot be made", "RegCreateKeyExA", "Setup Launcher", 0},
+        {"the log cannot be renamed", "rename", "setup.zmf", 0},
+        {"the key cannot be opened to take the value", "RegOpenKeyExA", "Uninstall\\", 1},
+        {"the value's size cannot be read", "RegQueryValueExA", "UninstallString", 1},
+    };
+    for (auto &c : cases) {
+        NewMachine();
+        hw::WriteFile(Log(), "original");
+        hw::RegSetString(kUninstallKey, "UninstallString", "keep");
+        if (c.call == nullptr)
+            hw::MakeDir(Backup());
+        else
+            hw::FailCall(c.call, ERROR_ACCESS_DENIED, 1, c.skip, c.argument);
+        EXPECT_EQ(1, Run("LOG")) << c.what;
+        EXPECT_EQ(std::vector<std::string>{"Could not set the earlier installation aside"},
+                  BoxTexts())
+            << c.what;
+        EXPECT_EQ("Could not set the earlier installation aside - aborting", TraceLines().back());
+        EXPECT_TRUE(hw::Launches().empty()) << c.what;
+        EXPECT_EQ("original", hw::ReadFile(Log())) << c.what;
+        EXPECT_EQ(std::string("keep\0", 5), Value().bytes) << c.what;
+        EXPECT_FALSE(hw::RegKeyExists(kJournalKey)) << c.what;
+        EXPECT_FALSE(hw::Exists(Record())) << c.what;
+        EXPECT_EQ(c.call == nullptr, hw::Exists(Backup())) << c.what;
+    }
 }
 
 TEST_F(InstallationTest, ProgramFilesFailuresAreFatalWithBoxAndTraceInTheirOrder)

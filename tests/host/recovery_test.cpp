@@ -172,6 +172,7 @@ TEST_F(EarlierInstallationTest, TraceShowsEveryStepOfARecovery)
     };
     EXPECT_EQ(expected,
               Slice(TraceLines(), "Begin: RecoverInterruptedRun", "End: RecoverInterrupted"));
+    EXPECT_EQ(0, hw::OpenKeyCount());
     EXPECT_EQ("", CleanRunThenDifference(s));
 }
 
@@ -209,4 +210,26 @@ TEST_F(EarlierInstallationTest, StashRecordIsTheCopyWhereTheJournalHoldsNone)
         EXPECT_FALSE(hw::Exists(s.dir + "uninst.dat"));
         EXPECT_FALSE(hw::RegKeyExists(kJournalKey));
     }
+}
+
+/* What the journal names, and only that, is acted on: a copy of the value alone, or a log
+** that cannot be cleared for the backup to come back. */
+TEST_F(EarlierInstallationTest, JournalIsActedOnAsFarAsItGoes)
+{
+    const Scenario s = AllScenarios()[1];
+    Plant(s);
+    hw::RegRemoveValue(kUninstallKey, "UninstallString");
+    hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes()); /* no SetupLog */
+    EXPECT_EQ(0, Run(""));
+    EXPECT_EQ("", CleanRunThenDifference(s));
+
+    Plant(s);
+    hw::RegSetString(kJournalKey, "SetupLog", s.dir + "setup.zmf");
+    std::remove(hw::HostPath(s.dir + "setup.zmf").c_str());
+    hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
+    hw::MakeDir(s.dir + "setup.zmf"); /* a folder where the newer log would be */
+    EXPECT_EQ(1, Run(""));
+    EXPECT_EQ(kOriginalLog, hw::ReadFile(s.dir + "setup.z_f"));
+    EXPECT_TRUE(hw::RegKeyExists(kJournalKey));
+    EXPECT_EQ(0, hw::OpenKeyCount());
 }
