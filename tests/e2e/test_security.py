@@ -1,128 +1,88 @@
 """The elevated launcher in a folder that anyone may write to, tried as an attacker would:
 DLLs planted beside it, links planted as its trace log, a ProjectGUID that climbs out of its
-folder; and no handle of the launcher's reaches the engine.
+folder; and no handle of the launcher's reaches the engine. Run on the default prefix and on
+NT 4 (--windows nt40).
 
-Arguments: the launcher, the test engine, the planted DLL, and optionally a Windows version for
-the prefix ("nt40"). Wine has no KnownDLLs: a DLL named native-first in WINEDLLOVERRIDES is
-loaded from the application's folder when it lies there, as on Windows any DLL that is not a
-KnownDLL would be."""
+Wine has no KnownDLLs: a DLL named native-first in WINEDLLOVERRIDES is loaded from the
+application's folder when it lies there, as on Windows any DLL that is not a KnownDLL would
+be."""
 import os
 import shutil
-import sys
 
-import winehelp
-from winehelp import PACKAGE_WIN, host, wine
+import pytest
 
-PLANTED = sys.argv[3]
-VERSION = sys.argv[4] if len(sys.argv) > 4 else None
+from scenario import PF_DIR, by_command
+from winehelp import PACKAGE_WIN, RECORD, TRACE, error_box
+
 PLANTED_NAMES = ("user32", "version", "uxtheme", "imm32", "gdi32", "dwmapi", "cryptbase",
                  "psapi")
 MARKER = "C:\\temp\\planted.txt"
 PRECIOUS = "C:\\precious.txt"  # stands for a file only the administrator may write
 PRECIOUS_BYTES = b"[boot]\r\nshell=explorer.exe\r\n"
-LOG = "C:\\temp\\launcher.log"
-REOPEN_BOX = ("Launcher Error", "Could not re-open logfile for append - logging terminated",
-              0x10, "00000000")
+NO_GUID = error_box("Error reading GUID from DATA.TAG")
 
 
-def setUpModule():
-    winehelp.make_prefix(VERSION)
+@pytest.fixture
+def precious(pkg):
+    pkg.prefix.write(PRECIOUS, PRECIOUS_BYTES)
+    yield pkg
+    pkg.prefix.remove(PRECIOUS)
 
 
-def tearDownModule():
-    winehelp.drop_prefix()
+def test_planted_dlls_stay_out_of_the_launcher(pkg, request):
+    for name in PLANTED_NAMES:
+        shutil.copy(request.config.getoption("--planted"),
+                    pkg.prefix.host(PACKAGE_WIN + "\\" + name + ".dll"))
+    env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + ",".join(PLANTED_NAMES) + "=n,b",
+           "BV_TEST_PLANT_MARKER": MARKER}
+    pkg.write_tag("[TagInfo]\r\n")
+    assert pkg.run("LOG", **env) == (1, [NO_GUID]), "the real user32 showed the box"
+    # A whole run; the engine loads one of them by its bare name, so the test shows that the
+    # planted DLLs do load where nothing restricts the search.
+    pkg.write_tag("[TagInfo]\r\nProjectGUID=E2E-GUID\r\n")
+    assert pkg.run("LOG", BV_TEST_LOAD_DLL="version.dll", **env) == (0, [])
+    assert pkg.trace()[-1] == "End: WinMain()."
+    loads = [tuple(l.split("|", 1)) for l in pkg.engine_record(MARKER)]
+    assert [l for l in loads if l[0].lower().endswith("\\launcher.exe")] == []
+    assert (PACKAGE_WIN + "\\bv_setup.exe", PACKAGE_WIN + "\\version.dll") in loads
 
 
-class Security(winehelp.LauncherRun):
-    def setUp(self):
-        super().setUp()
-        for path in (PRECIOUS, MARKER):
-            if os.path.exists(host(path)):
-                os.remove(host(path))
-        with open(host(PRECIOUS), "wb") as f:
-            f.write(PRECIOUS_BYTES)
-
-    def precious(self):
-        with open(host(PRECIOUS), "rb") as f:
-            return f.read()
-
-    def plant_dlls(self):
-        for name in PLANTED_NAMES:
-            shutil.copy(PLANTED, host(PACKAGE_WIN + "\\" + name + ".dll"))
-        return {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + ",".join(PLANTED_NAMES) + "=n,b",
-                "BV_TEST_PLANT_MARKER": MARKER}
-
-    def markers(self):
-        """(process, dll) of every load of a planted DLL."""
-        if not os.path.exists(host(MARKER)):
-            return []
-        with open(host(MARKER), encoding="latin-1") as f:
-            return [tuple(line.split("|", 1)) for line in f.read().splitlines()]
-
-    def test_planted_dlls_stay_out_of_the_launcher(self):
-        env = self.plant_dlls()
-        # A box: the data tag without a GUID.
-        self.write_tag("[TagInfo]\r\n")
-        code, boxes = self.run_launcher("LOG", **env)
-        self.assertEqual(1, code)
-        self.assertEqual([("Launcher Error", "Error reading GUID from DATA.TAG", 0x10,
-                           "00000000")], boxes, "the real user32 showed the box")
-        # A whole run; the engine loads one of them by its bare name, so the test shows that
-        # the planted DLLs do load where nothing restricts the search.
-        self.write_tag("[TagInfo]\r\nProjectGUID=E2E-GUID\r\n")
-        code, boxes = self.run_launcher("LOG", BV_TEST_LOAD_DLL="version.dll", **env)
-        self.assertEqual((0, []), (code, boxes))
-        self.assertEqual("End: WinMain().", self.trace()[-1])
-        loads = self.markers()
-        self.assertEqual([], [l for l in loads if l[0].lower().endswith("\\launcher.exe")])
-        self.assertIn((PACKAGE_WIN + "\\bv_setup.exe", PACKAGE_WIN + "\\version.dll"), loads)
-
-    def test_hard_link_as_the_trace_log_before_the_run(self):
-        os.link(host(PRECIOUS), host(LOG))
-        code, boxes = self.run_launcher("LOG")
-        self.assertEqual((0, []), (code, boxes))
-        self.assertEqual(PRECIOUS_BYTES, self.precious())
-        self.assertEqual("Begin: WinMain().", self.trace()[0])
-        self.assertEqual("End: WinMain().", self.trace()[-1])
-
-    def test_hard_link_as_the_trace_log_during_the_engines_run(self):
-        code, boxes = self.run_launcher("LOG", BV_TEST_HARDLINK=LOG + "|" + PRECIOUS)
-        self.assertEqual((0, [REOPEN_BOX]), (code, boxes))
-        self.assertEqual(PRECIOUS_BYTES, self.precious())
-        self.assertEqual(2, os.stat(host(LOG)).st_nlink, "the engine planted the link")
-
-    def test_climbing_guid_is_refused_and_the_folder_it_names_untouched(self):
-        outside = "C:\\escape\\{}\\setup.zmf"
-        os.makedirs(os.path.dirname(host(outside)), exist_ok=True)
-        with open(host(outside), "wb") as f:
-            f.write(b"not the product's log\r\n")
-        self.write_tag("[TagInfo]\r\nProjectGUID=x}\\..\\..\\..\\escape\\{\r\n")
-        code, boxes = self.run_launcher("LOG")
-        self.assertEqual((1, [("Launcher Error", "Error reading GUID from DATA.TAG", 0x10,
-                               "00000000")]), (code, boxes))
-        self.assertEqual(["setup.zmf"], os.listdir(os.path.dirname(host(outside))))
-        with open(host(outside), "rb") as f:
-            self.assertEqual(b"not the product's log\r\n", f.read())
-        shutil.rmtree(host("C:\\escape"))
-
-    def test_engine_inherits_no_handle_of_the_launcher(self):
-        # With an earlier installation, so that the stash record is written during the run.
-        info = winehelp.INFO_ROOT + "\\{E2E-GUID}"
-        os.makedirs(host(info), exist_ok=True)
-        with open(host(info + "\\setup.zmf"), "wb") as f:
-            f.write(b"original log\r\n")
-        wine("reg", "add", winehelp.UNINSTALL_KEY, "/v", "UninstallString", "/d",
-             'C:\\x\\LaunchSetup "' + info + '\\bv_setup.exe" /u', "/f")
-        self.run_launcher("LOG", BV_TEST_HANDLES="1")
-        via_launcher = [l for l in self.engine_record() if l.startswith("handles=")]
-        os.remove(host("C:\\temp\\engine.txt"))
-        env = winehelp.wine_env()
-        env.update(BV_TEST_HANDLES="1", BV_TEST_RECORD="C:\\temp\\engine.txt")
-        wine(PACKAGE_WIN + "\\bv_setup.exe", env=env)
-        direct = [l for l in self.engine_record() if l.startswith("handles=")]
-        self.assertEqual(1, len(direct))
-        self.assertEqual(direct, via_launcher)
+def test_hard_link_as_the_trace_log_before_the_run(precious):
+    os.link(precious.prefix.host(PRECIOUS), precious.prefix.host(TRACE))
+    assert precious.run("LOG") == (0, [])
+    assert precious.prefix.read(PRECIOUS) == PRECIOUS_BYTES
+    lines = precious.trace()
+    assert (lines[0], lines[-1]) == ("Begin: WinMain().", "End: WinMain().")
 
 
-if __name__ == "__main__":
-    winehelp.main()
+def test_hard_link_as_the_trace_log_during_the_engines_run(precious):
+    assert precious.run("LOG", BV_TEST_HARDLINK=TRACE + "|" + PRECIOUS) == (
+        0, [error_box("Could not re-open logfile for append - logging terminated")])
+    assert precious.prefix.read(PRECIOUS) == PRECIOUS_BYTES
+    assert os.stat(precious.prefix.host(TRACE)).st_nlink == 2, "the engine planted the link"
+
+
+def test_climbing_guid_is_refused_and_the_folder_it_names_untouched(pkg):
+    outside = "C:\\escape\\{}\\setup.zmf"
+    pkg.prefix.write(outside, b"not the product's log\r\n")
+    pkg.write_tag("[TagInfo]\r\nProjectGUID=x}\\..\\..\\..\\escape\\{\r\n")
+    try:
+        assert pkg.run("LOG") == (1, [NO_GUID])
+        assert os.listdir(os.path.dirname(pkg.prefix.host(outside))) == ["setup.zmf"]
+        assert pkg.prefix.read(outside) == b"not the product's log\r\n"
+    finally:
+        shutil.rmtree(pkg.prefix.host("C:\\escape"))
+
+
+def test_engine_inherits_no_handle_of_the_launcher(earlier):
+    # With an earlier installation, so that the stash record is written during the run.
+    earlier.install(by_command("LaunchSetup", PF_DIR, " /u"))
+    earlier.pkg.run("LOG", wait_all=False, BV_TEST_HANDLES="1")
+    via_launcher = [l for l in earlier.pkg.engine_record() if l.startswith("handles=")]
+    earlier.prefix.remove(RECORD)
+    engine = earlier.prefix.start(PACKAGE_WIN + "\\bv_setup.exe", BV_TEST_HANDLES="1",
+                                  BV_TEST_RECORD=RECORD)
+    assert engine.wait(timeout=60) == 0
+    direct = [l for l in earlier.pkg.engine_record() if l.startswith("handles=")]
+    assert len(direct) == 1
+    assert direct == via_launcher
