@@ -108,27 +108,37 @@ static RegKey *OpenedKey(HKEY handle, LONG *status)
 
 using hw::M;
 
-LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result)
+/* Opens subkey for RegOpenKeyExA and RegCreateKeyExA (call), making it first where create is
+** set; *existed tells whether it was there. A key denied to its opener refuses more than
+** KEY_READ. */
+static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, REGSAM sam, bool create,
+                    HKEY *result, bool *existed)
 {
     long error = 0;
-    (void)options;
     *result = nullptr;
     M().open_masks.push_back(sam);
-    if (hw::Failing("RegOpenKeyExA", &error, subkey))
+    if (hw::Failing(call, &error, subkey))
         return (LONG)error;
     if (root != HKEY_LOCAL_MACHINE)
         return ERROR_INVALID_HANDLE;
     std::string name = hw::KeyName(subkey);
-    auto k = M().keys.find(name);
-    if (k == M().keys.end())
+    *existed = M().keys.count(name) != 0;
+    if (!*existed && !create)
         return ERROR_FILE_NOT_FOUND;
-    if (k->second.deny_open && (sam & ~0x20019u) != 0) /* more than KEY_READ */
+    if (M().keys[name].deny_open && (sam & ~0x20019u) != 0)
         return ERROR_ACCESS_DENIED;
     hw::Object o{};
     o.kind = hw::Object::Key;
     o.name = name;
     *result = (HKEY)hw::NewObject(o);
     return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result)
+{
+    bool existed;
+    (void)options;
+    return OpenKey("RegOpenKeyExA", root, subkey, sam, false, result, &existed);
 }
 
 /* Answers as the registry does: with no data buffer only the size; a buffer too small gives
@@ -208,29 +218,15 @@ LONG RegCloseKey(HKEY key)
 LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
                      REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition)
 {
-    long error = 0;
+    bool existed = false;
     (void)reserved;
     (void)key_class;
     (void)options;
     (void)attrs;
-    *result = nullptr;
-    M().open_masks.push_back(sam);
-    if (hw::Failing("RegCreateKeyExA", &error, subkey))
-        return (LONG)error;
-    if (root != HKEY_LOCAL_MACHINE)
-        return ERROR_INVALID_HANDLE;
-    std::string name = hw::KeyName(subkey);
-    bool existed = M().keys.count(name) != 0;
-    if (existed && M().keys[name].deny_open)
-        return ERROR_ACCESS_DENIED;
-    M().keys[name];
-    if (disposition != nullptr)
+    LONG status = OpenKey("RegCreateKeyExA", root, subkey, sam, true, result, &existed);
+    if (status == ERROR_SUCCESS && disposition != nullptr)
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    hw::Object o{};
-    o.kind = hw::Object::Key;
-    o.name = name;
-    *result = (HKEY)hw::NewObject(o);
-    return ERROR_SUCCESS;
+    return status;
 }
 
 /* Deletes a key with its values; a key that has subkeys is refused, as on the NT family. */
