@@ -127,15 +127,6 @@ static bool IsOpen(const std::string &host_path)
 
 using hw::M;
 
-int _access(const char *path, int mode)
-{
-    struct stat st;
-    (void)mode;
-    if (hw::Failing("_access", nullptr, path))
-        return -1;
-    return stat(hw::HostPath(path).c_str(), &st) == 0 ? 0 : -1;
-}
-
 /* Names with wildcards are invalid; a missing file in an existing folder is not found, one in a
 ** missing folder is a path not found. */
 DWORD GetFileAttributesA(LPCSTR path)
