@@ -67,10 +67,11 @@ int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE])
         return -1;
     n = fread(record, 1, sizeof record, fp);
     fclose(fp);
-    if (n <= RECORD_PREFIX_LEN || n == sizeof record ||
-        memcmp(record, record_prefix, RECORD_PREFIX_LEN) != 0)
+    if (n == sizeof record)
         return 0;
     record[n] = '\0'; /* the text ends at its own zero byte, or at the end of the file */
+    if (strncmp(record, record_prefix, RECORD_PREFIX_LEN) != 0)
+        return 0;
     len = strlen(record + RECORD_PREFIX_LEN);
     if (len >= SAVED_UNINST_SIZE)
         return 0;

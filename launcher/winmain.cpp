@@ -26,14 +26,12 @@
 
 static const char engine_image[] = "bv_setup.exe";
 
-/* Box, trace line when tracing, trace log closed, exit code 1. */
+/* Box, trace line when tracing, exit code 1. The runtime's exit flushes and closes the trace
+** log, as it does at the end of a completed run. */
 static void FatalStop(const char *text)
 {
     LauncherErrorBox(text);
-    if (log_on) {
-        Trace("%s - aborting\n", text);
-        CloseTraceLog();
-    }
+    Trace("%s - aborting\n", text);
     exit(1);
 }
 
@@ -128,30 +126,20 @@ static void PutInstallationBack(const char *braced_guid, const char *zmf_loc, in
 }
 
 /* Composes the engine path into engine_path and engine path + " SAS " + args into cmdline,
-** tracing both. Returns 0 when the command line would not fit. */
+** tracing both. Returns 0 when the command line would not fit: it is never cut. */
 static int ComposeEngineCommand(const char *drive, const char *dir, const char *args,
-                                char engine_path[LAUNCHER_PATH_SIZE], char *cmdline)
+                                char engine_path[LAUNCHER_PATH_SIZE], char cmdline[CMDLINE_SIZE])
 {
-    static char arg_tail[CMDLINE_SIZE];
     static const char sas[] = " SAS ";
-    size_t path_len, args_len = strlen(args);
-    int fits;
+    int fits = ComposePath(engine_path, LAUNCHER_PATH_SIZE, drive, dir, "bv_setup", "exe");
+    size_t path_len = strlen(engine_path), args_len = strlen(args);
 
-    fits = ComposePath(engine_path, LAUNCHER_PATH_SIZE, drive, dir, "bv_setup", "exe");
-    arg_tail[0] = '\0';
-    if (args_len < sizeof arg_tail - (sizeof sas - 1)) {
-        memcpy(arg_tail, sas, sizeof sas - 1);
-        memcpy(arg_tail + sizeof sas - 1, args, args_len + 1);
-    } else {
-        fits = 0;
-    }
-    Trace("Setup.exe, path and filename: %s\nCommand line args: %s\n", engine_path, arg_tail);
-
-    path_len = strlen(engine_path);
-    if (!fits || path_len + strlen(arg_tail) >= CMDLINE_SIZE)
+    Trace("Setup.exe, path and filename: %s\nCommand line args: %s%s\n", engine_path, sas, args);
+    if (!fits || path_len + (sizeof sas - 1) + args_len >= CMDLINE_SIZE)
         return 0;
     memcpy(cmdline, engine_path, path_len);
-    strcpy(cmdline + path_len, arg_tail);
+    memcpy(cmdline + path_len, sas, sizeof sas - 1);
+    memcpy(cmdline + path_len + (sizeof sas - 1), args, args_len + 1);
     return 1;
 }
 
@@ -177,7 +165,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     char zmf_loc[ZMF_LOC_SIZE];
     const char *args;
     DWORD len, lock_error;
-    int lock, found, moved_aside = 0, rc;
+    int lock, found, composed, moved_aside = 0, rc;
 
     (void)instance;
     (void)prev_instance;
@@ -231,13 +219,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     if (!found)
         Trace("Log file (setup.zmf) NOT found\n");
 
-    if (ComposeEngineCommand(drive, dir, args, engine_path, cmdline)) {
-        CloseTraceLog();
-        rc = LaunchApp(engine_path, cmdline);
-    } else {
-        CloseTraceLog();
-        rc = -1; /* too long for Windows to start: never cut */
-    }
+    composed = ComposeEngineCommand(drive, dir, args, engine_path, cmdline);
+    CloseTraceLog(); /* the engine may look at it, and it must not inherit it open */
+    rc = composed ? LaunchApp(engine_path, cmdline) : -1;
     if (log_on) {
         ReopenTraceLog();
         Trace("Launch of BV setup: return from LaunchApp(): %d\n", rc);
@@ -252,6 +236,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         PutInstallationBack(braced_guid, zmf_loc, 1);
 
     Trace("End: WinMain().\n");
-    CloseTraceLog();
     return 0;
 }
