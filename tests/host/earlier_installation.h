@@ -4,7 +4,6 @@
 #ifndef TESTS_HOST_EARLIER_INSTALLATION_H
 #define TESTS_HOST_EARLIER_INSTALLATION_H
 
-#include <algorithm>
 #include <set>
 
 #include "fixture.h"
@@ -27,11 +26,7 @@ struct Scenario {
 
     std::string Bytes() const
     {
-        return terminated ? std::string(command.c_str(), command.size() + 1) : command;
-    }
-    std::string OwnValue() const
-    {
-        return command + " /new";
+        return terminated ? command + '\0' : command;
     }
     std::string Name() const
     {
@@ -40,51 +35,39 @@ struct Scenario {
     }
 };
 
-/* Named in test listings by what it is. */
 inline void PrintTo(const Scenario &s, std::ostream *os)
 {
     *os << s.Name();
 }
 
 /* Both routes to the setup log; the value as REG_SZ, REG_EXPAND_SZ and without terminator;
-** every engine action. */
+** every engine action. The first five take the uninstall command's route. */
 inline std::vector<Scenario> AllScenarios()
 {
-    const struct {
-        std::string dir, command;
-    } routes[] = {
+    const std::string routes[][2] = {
         {kCommandDir, "C:\\Apps\\LaunchSetup \"" + kCommandDir + "bv_setup.exe\" /u"},
-        {kInfoDir, "C:\\Apps\\uninstall.exe /x"},
-    };
-    const struct {
-        DWORD type;
-        bool terminated;
-    } kinds[] = {{REG_SZ, true}, {REG_EXPAND_SZ, true}, {REG_SZ, false}};
+        {kInfoDir, "C:\\Apps\\uninstall.exe /x"}};
+    const std::pair<DWORD, bool> kinds[] = {{REG_SZ, true}, {REG_EXPAND_SZ, true}, {REG_SZ, false}};
     std::vector<Scenario> all;
     for (auto &r : routes)
         for (auto &k : kinds)
             for (Action a : {NewLog, NoLog, DeleteValue, OwnValue, DeleteKey})
-                all.push_back({r.dir, r.command, k.type, k.terminated, a});
+                all.push_back({r[0], r[1], k.first, k.second, a});
     return all;
 }
 
 /* Calls that change what a later run finds: a kill before any other call leaves the same
 ** disk and registry as a kill before the next one of these. (Writes to a stream stay in its
 ** buffer until it is closed.) */
-inline bool ChangesState(const std::string &call)
+inline std::vector<int> StateChangingCalls(const std::vector<std::string> &log)
 {
-    static const std::set<std::string> calls = {
+    static const std::set<std::string> changing = {
         "RegCreateKeyExA", "RegSetValueExA", "RegDeleteValueA", "RegDeleteKeyA",
         "fopen",           "fclose",         "remove",          "rename",
         "CreateProcessA",  "CreateFileA",    "DeleteFileA"};
-    return calls.count(call) != 0;
-}
-
-inline std::vector<int> StateChangingCalls(const std::vector<std::string> &log)
-{
     std::vector<int> points;
     for (size_t i = 0; i < log.size(); i++)
-        if (ChangesState(log[i]))
+        if (changing.count(log[i]) != 0)
             points.push_back((int)i + 1);
     return points;
 }
@@ -113,7 +96,7 @@ class EarlierInstallationTest : public LauncherTest
             else if (s.action == DeleteValue)
                 hw::RegRemoveValue(kUninstallKey, "UninstallString");
             else if (s.action == OwnValue)
-                hw::RegSetString(kUninstallKey, "UninstallString", s.OwnValue());
+                hw::RegSetString(kUninstallKey, "UninstallString", s.command + " /new");
             else if (s.action == DeleteKey)
                 hw::RegRemoveKey(kUninstallKey);
         };
@@ -122,32 +105,44 @@ class EarlierInstallationTest : public LauncherTest
         return Run(args);
     }
 
-    /* A run that completes, with an engine that changes nothing, then the end state: "" when it
-    ** is the earlier installation as it was, or as the engine left it; else what differs. */
-    std::string CleanRunThenDifference(const Scenario &s)
+    /* The scenario planted afresh and its run killed while the engine runs. */
+    void KillWhileTheEngineRuns(const Scenario &s)
     {
-        hw::NextEngine() = hw::Engine();
-        int code = Run("");
-        if (code != 0)
-            return "the clean run ended with " + std::to_string(code);
+        Plant(s);
+        RunWithEngine(s, 0, "");
+        const std::vector<std::string> &log = hw::CallLog();
+        int wait = (int)(std::find(log.begin(), log.end(), "WaitForSingleObject") - log.begin());
+        Plant(s);
+        ASSERT_EQ(hw::kKilled, RunWithEngine(s, wait + 1, ""));
+    }
+
+    /* The earlier installation as it is now: "" when it is as it was, or as the engine left it;
+    ** else what differs. */
+    std::string Difference(const Scenario &s)
+    {
         if (hw::ReadFile(s.dir + "setup.zmf") != kOriginalLog)
             return "setup log holds \"" + hw::ReadFile(s.dir + "setup.zmf") + "\"";
         if (hw::Exists(s.dir + "setup.z_f") || hw::Exists(s.dir + "uninst.dat"))
             return "a backup log or stash record is left";
         if (hw::RegKeyExists(kJournalKey))
             return "the journal is left";
-        bool key_gone = engine_ran && s.action == DeleteKey;
-        if (key_gone)
+        if (engine_ran && s.action == DeleteKey)
             return hw::RegKeyExists(kUninstallKey) ? "the deleted key came back" : "";
         hw::RegValue v;
         if (!hw::RegGet(kUninstallKey, "UninstallString", &v))
             return "UninstallString is gone";
         if (engine_ran && s.action == OwnValue)
-            return v.bytes == s.OwnValue() + '\0' ? "" : "the engine's own value was replaced";
-        if (v.type != s.type || v.bytes != s.Bytes())
-            return "UninstallString came back as type " + std::to_string(v.type) + " \"" + v.bytes +
-                   "\"";
-        return "";
+            return v.bytes == s.command + " /new" + '\0' ? ""
+                                                         : "the engine's own value was replaced";
+        return v.type == s.type && v.bytes == s.Bytes() ? "" : "UninstallString is not as it was";
+    }
+
+    /* A run that completes, with an engine that changes nothing, then the difference. */
+    std::string CleanRunThenDifference(const Scenario &s)
+    {
+        hw::NextEngine() = hw::Engine();
+        int code = Run("");
+        return code != 0 ? "the clean run ended with " + std::to_string(code) : Difference(s);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,6 @@
 static const char kPackageDir[] = "C:\\Setup Package\\";
 static const char kLauncher[] = "C:\\Setup Package\\launcher.exe";
 static const char kTraceLog[] = "C:\\Temp\\launcher.log";
-static const char kGuid[] = "1234-ABCD";
 static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
 static const char kUser32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* by its full path only */
@@ -27,6 +27,19 @@ static const char kJournalKey[] = "SOFTWARE\\Brevane\\Setup Launcher\\{1234-ABCD
 inline std::string SandboxDir(const std::string &name)
 {
     return "/dev/shm/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
+}
+
+/* The lines of text from the first that starts with `from` up to the first after it that
+** starts with `to`, both included, each ended by "\n". */
+inline std::string Between(const std::string &text, const std::string &from, const std::string &to)
+{
+    size_t begin = text.compare(0, from.size(), from) == 0 ? 0 : text.find("\n" + from);
+    if (begin == std::string::npos)
+        return "";
+    begin += text[begin] == '\n';
+    size_t end = text.find("\n" + to, begin);
+    end = end == std::string::npos ? text.size() : text.find('\n', end + 1) + 1;
+    return text.substr(begin, end - begin);
 }
 
 class LauncherTest : public ::testing::Test
@@ -45,7 +58,7 @@ class LauncherTest : public ::testing::Test
         ResetProductState();
         hw::SetModulePath(kLauncher);
         hw::WriteFile(std::string(kPackageDir) + "data.tag",
-                      std::string("[TagInfo]\r\nProjectGUID=") + kGuid + "\r\n");
+                      "[TagInfo]\r\nProjectGUID=1234-ABCD\r\n");
         hw::WriteFile(std::string(kPackageDir) + "bv_setup.exe", "MZ");
         hw::SetEnv("TEMP", "C:\\Temp");
         hw::MakeDir("C:\\Temp");
@@ -63,20 +76,26 @@ class LauncherTest : public ::testing::Test
         return RunProcess("\"" + std::string(kLauncher) + "\" " + args);
     }
 
-    /* The trace log split into lines, CR LF removed; fails the test on a bare LF. */
+    /* The trace log with LF line ends; fails the test on a line not ended by CR LF. */
+    std::string TraceText()
+    {
+        std::string bytes = hw::ReadFile(kTraceLog), text;
+        for (size_t i = 0; i < bytes.size(); i++)
+            if (bytes[i] != '\r')
+                text += bytes[i];
+        EXPECT_EQ(bytes.size() - text.size(), (size_t)std::count(text.begin(), text.end(), '\n'))
+            << "a line not ended by CR LF";
+        EXPECT_TRUE(text.empty() || text.back() == '\n') << "trace log ends inside a line";
+        return text;
+    }
+
     std::vector<std::string> TraceLines()
     {
-        std::string bytes = hw::ReadFile(kTraceLog);
         std::vector<std::string> lines;
-        size_t start = 0;
-        for (size_t i = 0; i < bytes.size(); i++) {
-            if (bytes[i] != '\n')
-                continue;
-            EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "line feed without carriage return";
-            lines.push_back(bytes.substr(start, i - 1 - start));
-            start = i + 1;
-        }
-        EXPECT_EQ(start, bytes.size()) << "trace log ends inside a line";
+        std::string text = TraceText();
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            lines.push_back(text.substr(start, end - start));
         return lines;
     }
 
