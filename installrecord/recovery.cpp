@@ -36,11 +36,10 @@ static int ReadJournalSetupLog(HKEY journal, char setup_log[ZMF_LOC_SIZE])
     DWORD size = ZMF_LOC_SIZE - 1;
     LONG status =
         RegQueryValueExA(journal, JOURNAL_SETUP_LOG, NULL, NULL, (BYTE *)setup_log, &size);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return 0;
     if (status != ERROR_SUCCESS) {
-        Trace("Query journal setup log: return from ReqQueryValueEx(): %d\n", (int)status);
-        return -1;
+        if (status != ERROR_FILE_NOT_FOUND)
+            Trace("Query journal setup log: return from ReqQueryValueEx(): %d\n", (int)status);
+        return status == ERROR_FILE_NOT_FOUND ? 0 : -1;
     }
     setup_log[size] = '\0'; /* the registry may hand back a value without a terminator */
     Trace("Journal setup log=%s\n", setup_log);
@@ -91,10 +90,12 @@ static int RecoverStashRecord(const char *braced_guid, const char *setup_log, in
     Trace("Stash record left by an interrupted run=%s\n", record_path);
     if (!had_copy) {
         len = ReadStashRecord(record_path, text);
+        if (len < 0)
+            return 0;
         if (len == 0)
             Trace("Stash record holds no value to recover\n");
         else
-            value_back = len > 0 && PutUninstallStringBack(braced_guid, REG_SZ, text, len + 1);
+            value_back = PutUninstallStringBack(braced_guid, REG_SZ, text, len + 1);
     }
     if (!value_back)
         return 0;

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "earlier_installation.h"
+#include "installrecord/uninstallkey.h"
 
 static const char kNotAside[] = "Could not set the earlier installation aside";
 static const char kNotBack[] = "Could not put back what an interrupted Setup set aside";
@@ -284,6 +285,10 @@ End: RecoverInterruptedRun().
      R"(Renaming log file: return from rename(): 0
 Delete journal: return from RegDeleteKey(): 0
 )"},
+    {"no newer setup log", true, [](const Scenario &s) { RemoveFile(s.dir + "setup.zmf"); }, 0, "",
+     R"(Backup log left by an interrupted run=$dsetup.z_f
+Renaming log file: return from rename(): 0
+)"},
     {"the journal holds only the value's copy", false,
      [](const Scenario &s) {
          hw::RegRemoveValue(kUninstallKey, "UninstallString");
@@ -411,4 +416,55 @@ TEST_F(InstallationTest, StashRecordIsTheCopyWhereTheJournalHoldsNone)
         EXPECT_EQ(kOriginalLog, hw::ReadFile(s.dir + "setup.zmf"));
         EXPECT_FALSE(hw::Exists(s.dir + "uninst.dat") || hw::RegKeyExists(kJournalKey));
     }
+}
+
+/* Reading ProgramFilesDir: every failure is a fatal stop, box and trace line in their order. */
+TEST_F(InstallationTest, ProgramFilesDirFailuresStopWithBoxAndTraceInTheirOrder)
+{
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[] { hw::FailCall("malloc", 0, 1); },
+         "box:Memory allocation failed for 'progfiles'|trace:Malloc for 'progfiles' failed\n"},
+        {[] { hw::RegDenyOpen("SOFTWARE\\Microsoft\\Windows\\CurrentVersion"); },
+         "box:Error reading registry: Open failed on CurrentVersion key|trace:RegOpenKeyEx() "
+         "returned: 5\n"},
+        {[] { Fail("RegQueryValueExA", "ProgramFilesDir"); },
+         "trace:RegQueryValueEx() returned: 5\n|box:Error reading registry: Failed to read "
+         "ProgramFilesDir"},
+        {[] {
+             SetProgramFilesDir(301);
+             hw::FailCall("realloc", 0, 1);
+         },
+         "box:Memory reallocation failed for 'progfiles'|trace:Realloc for 'progfiles' failed\n"},
+        {[] {
+             SetProgramFilesDir(301);
+             Fail("RegQueryValueExA", "ProgramFilesDir", 1);
+         },
+         "trace:RegQueryValueEx() returned: 5\n|box:Error reading registry: Second attempt to "
+         "read ProgramFilesDir has failed"},
+    };
+    for (auto &c : cases) {
+        NewMachine();
+        c.first();
+        EXPECT_EQ(1, Run("LOG"));
+        std::vector<std::string> t = Timeline();
+        EXPECT_EQ(c.second, t[t.size() - 2] + "|" + t.back());
+        EXPECT_TRUE(hw::Launches().empty());
+    }
+    /* One too long for the first query is read again into a grown buffer, and freed. */
+    SetProgramFilesDir(301);
+    ASSERT_EQ(0, Run("LOG"));
+    EXPECT_TRUE(Contains(TraceLines(), "RegQueryValueEx() returned ERROR_MORE_DATA, required "
+                                       "buffer size=302"));
+    EXPECT_TRUE(Contains(TraceLines(), "ProgramFilesDir=C:\\" + std::string(298, 'p')));
+    EXPECT_EQ(0, hw::HeapBlocksAtEnd());
+}
+
+TEST(ProductKey, PathThatWouldNotFitItsBufferIsNotOpened)
+{
+    char path[UNINSTALL_KEY_SIZE];
+    HKEY key;
+    hw::Reset(SandboxDir("ProductKey"));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, OpenProductKey(std::string(208, 'g').c_str(), path, &key));
+    EXPECT_STREQ("", path);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenProductKey(std::string(207, 'g').c_str(), path, &key));
 }
