@@ -105,17 +105,6 @@ class EarlierInstallationTest : public LauncherTest
         return Run(args);
     }
 
-    /* The scenario planted afresh and its run killed while the engine runs. */
-    void KillWhileTheEngineRuns(const Scenario &s)
-    {
-        Plant(s);
-        RunWithEngine(s, 0, "");
-        const std::vector<std::string> &log = hw::CallLog();
-        int wait = (int)(std::find(log.begin(), log.end(), "WaitForSingleObject") - log.begin());
-        Plant(s);
-        ASSERT_EQ(hw::kKilled, RunWithEngine(s, wait + 1, ""));
-    }
-
     /* The earlier installation as it is now: "" when it is as it was, or as the engine left it;
     ** else what differs. */
     std::string Difference(const Scenario &s)
