@@ -6,11 +6,9 @@
 
 #include "../process/platform.h"
 
-/* The runtime's own buffer size: lines reach the file by 4096 bytes, at close and at exit. */
-#define STREAM_BUFFER_SIZE 4096
-
-/* Wraps file, a handle open for writing, in a fully buffered text stream ("w", or "a" with
-** append set). On failure whatever holds the handle by then closes it, and NULL is returned. */
+/* Wraps file, a handle open for writing, in a text stream ("w", or "a" with append set), which
+** the runtime buffers fully, by 4096 bytes, as any stream on a file. On failure whatever holds
+** the handle by then closes it, and NULL is returned. */
 static FILE *TextStreamOnHandle(HANDLE file, int append)
 {
     int fd = (int)_open_osfhandle((intptr_t)file, append ? (_O_TEXT | _O_APPEND) : _O_TEXT);
@@ -25,7 +23,6 @@ static FILE *TextStreamOnHandle(HANDLE file, int append)
         _close(fd);
         return NULL;
     }
-    setvbuf(fp, NULL, _IOFBF, STREAM_BUFFER_SIZE);
     return fp;
 }
 
