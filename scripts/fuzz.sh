@@ -18,12 +18,12 @@ if [ -n "$seconds" ] && ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 
-cmake -S fuzz -B build/fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    >/dev/null
 cmake --build build/fuzz -j"$(nproc)" >/dev/null
 
 # Target and the inputs of its short run (about 10 seconds each here).
-targets=(argtext:150000 paths:40000 uninstcmd:100000 datatag:4000)
+targets=(text:16000 datatag:4000)
 passed=0
 failed=0
 for entry in "${targets[@]}"; do
@@ -47,7 +47,7 @@ for entry in "${targets[@]}"; do
         passed=$((passed + 1))
     else
         echo "fuzz $target: FAILED (log: $work/log)"
-        grep -E 'ERROR|check failed|runtime error|SUMMARY|Test unit written' "$work/log" | head -20
+        grep -E 'ERROR|Assertion|runtime error|SUMMARY|Test unit written' "$work/log" | head -20
         failed=$((failed + 1))
     fi
 done
