@@ -311,7 +311,8 @@ TEST_F(InstallationTest, StashRecordIsTheCopyWhereTheJournalHoldsNone)
         {"C:\\u.exe" + nul + "junk", "C:\\u.exe"},
         {"C:\\u.exe", "C:\\u.exe"},
         {longest + nul, longest},
-        {longest + "c", ""}};
+        {longest + "c", ""},
+        {longest + "cc", ""}}; /* fills the reader's buffer */
     const Scenario s = AllScenarios()[1];
     for (auto &r : records) {
         PlantInterrupted(s);
