@@ -94,6 +94,13 @@ static void WriteGuid(const std::string &line)
     hw::WriteFile(std::string(kPackageDir) + "data.tag", "[TagInfo]\n" + line + "\n");
 }
 
+/* Another launcher holds the run lock, on XP, NT 4 or 98. */
+static void HoldRunLock(DWORD version, const char *name)
+{
+    hw::SetVersion(version);
+    hw::HoldMutex(name);
+}
+
 static const std::string kGuidStop = "1 | Error reading GUID from DATA.TAG | 0 | "
                                      "Error reading GUID from DATA.TAG - aborting";
 static const std::string kDataTagStop =
@@ -127,7 +134,13 @@ static const Outcome kOutcomes[] = {
      "0 | Could not re-open logfile for append - logging terminated | 1 | Command line args:  SAS "
      "LOG",
      ""},
-    {"run lock held", [] { hw::HoldMutex("Global\\Brevane.SetupLauncher.RunLock"); },
+    {"run lock held", [] { HoldRunLock(0x0A280105, "Global\\Brevane.SetupLauncher.RunLock"); },
+     "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
+    {"run lock held, NT 4: no Global namespace",
+     [] { HoldRunLock(0x05650004, "Brevane.SetupLauncher.RunLock"); },
+     "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
+    {"run lock held, 98: no Global namespace",
+     [] { HoldRunLock(0xC0000A04, "Brevane.SetupLauncher.RunLock"); },
      "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
     {"run lock of another user", [] { hw::FailCall("CreateMutexA", ERROR_ACCESS_DENIED, 1); },
      "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
@@ -188,24 +201,6 @@ TEST_F(LauncherTest, BoxIsShownBeforeItsStopIsTracedAndUser32IsLoadedOnlyForIt)
         EXPECT_EQ(1u, BoxTexts().size());
         EXPECT_EQ("Cannot find DATA.TAG - aborting", TraceLines().back());
         EXPECT_EQ(0, hw::LoadedLibraryCount());
-    }
-}
-
-TEST_F(LauncherTest, RunLockIsMachineWideWhereThePlatformHasTheGlobalNamespace)
-{
-    const std::pair<DWORD, const char *> platforms[] = {
-        {0x0A280105, "Global\\Brevane.SetupLauncher.RunLock"}, /* XP */
-        {0x05650004, "Brevane.SetupLauncher.RunLock"},         /* NT 4 */
-        {0xC0000A04, "Brevane.SetupLauncher.RunLock"},         /* 98 */
-    };
-    for (auto &p : platforms) {
-        NewMachine();
-        hw::SetVersion(p.first);
-        EXPECT_EQ(0, Run(""));
-        EXPECT_EQ(std::vector<std::string>{p.second}, hw::MutexRequests());
-        hw::HoldMutex(p.second);
-        EXPECT_EQ(1, Run("LOG"));
-        EXPECT_EQ(1u, hw::Launches().size());
     }
 }
 
