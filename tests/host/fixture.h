@@ -42,6 +42,14 @@ inline std::string Between(const std::string &text, const std::string &from, con
     return text.substr(begin, end - begin);
 }
 
+/* ProgramFilesDir of that many characters, with its terminator or without. */
+inline void SetProgramFilesDir(size_t length, bool terminated = true)
+{
+    std::string dir = "C:\\" + std::string(length - 3, 'p');
+    hw::RegSet("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", REG_SZ,
+               terminated ? dir + '\0' : dir);
+}
+
 class LauncherTest : public ::testing::Test
 {
   protected:

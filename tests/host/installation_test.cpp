@@ -33,11 +33,6 @@ static void RemoveFile(const std::string &path)
     std::remove(hw::HostPath(path).c_str());
 }
 
-static void Fail(const char *call, const char *argument, int skip = 0)
-{
-    hw::FailCall(call, ERROR_ACCESS_DENIED, 1, skip, argument);
-}
-
 class InstallationTest : public EarlierInstallationTest
 {
   protected:
@@ -116,11 +111,11 @@ static void SetValueOfSize(Scenario &s, size_t size)
     hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes());
 }
 
-static void SetProgramFilesDir(size_t length, bool terminated = true)
+/* The journal without its copy of the value, and the stash record holding that text. */
+static void StashOnly(const std::string &text)
 {
-    std::string dir = "C:\\" + std::string(length - 3, 'p');
-    hw::RegSet("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", REG_SZ,
-               terminated ? dir + '\0' : dir);
+    hw::RegRemoveValue(kJournalKey, "UninstallString");
+    hw::WriteFile(kCommandDir + "uninst.dat", "UninstallString=" + text);
 }
 
 /* One course per row: a scenario (1: by uninstall command, 16: under Program Files; the engine
@@ -269,6 +264,20 @@ End: RecoverInterruptedRun().
      "Deleting log file: return from remove(): -1\nEnd: RecoverInterruptedRun().\n"},
     {"the stash record cannot be looked at", 1, true, nullptr, "GetFileAttributesA", "uninst.dat",
      0, 1, "", "Renaming log file: return from rename(): 0\nEnd: RecoverInterruptedRun().\n"},
+    /* A journal without a copy of the value: the stash record beside the log is the copy. */
+    {"the stash record as the copy, junk after its zero", 1, true,
+     [](Scenario &s) { StashOnly(s.command + '\0' + "junk"); }, nullptr, nullptr, 0, 0, "",
+     "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"the stash record without its zero", 1, true, [](Scenario &s) { StashOnly(s.command); },
+     nullptr, nullptr, 0, 0, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"the longest value a stash record holds", 1, true,
+     [](Scenario &s) { StashOnly((s.command = std::string(499, 'c')) + '\0'); }, nullptr, nullptr,
+     0, 0, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"one more", 1, true, [](Scenario &) { StashOnly(std::string(500, 'c')); }, nullptr, nullptr, 0,
+     0, "UninstallString is gone", "Stash record holds no value to recover\n"},
+    {"a stash record filling the reader's buffer", 1, true,
+     [](Scenario &) { StashOnly(std::string(501, 'c')); }, nullptr, nullptr, 0, 0,
+     "UninstallString is gone", "Stash record holds no value to recover\n"},
     {"the stash record cannot be read, no copy in the journal", 1, true,
      [](Scenario &) { hw::RegRemoveValue(kJournalKey, "UninstallString"); }, "fopen", "uninst.dat",
      0, 1, "",
@@ -299,75 +308,6 @@ TEST_F(InstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
         EXPECT_EQ(c.exit_code ? 0u : 1u, hw::Launches().size());
         EXPECT_EQ(c.end, c.interrupted && c.exit_code ? CleanRunThenDifference(s) : Difference(s));
     }
-}
-
-/* A journal that names the setup log but holds no copy of the value: the stash record beside
-** the log is the copy. */
-TEST_F(InstallationTest, StashRecordIsTheCopyWhereTheJournalHoldsNone)
-{
-    const std::string longest(499, 'c'), nul(1, '\0'); /* with its zero it just fits */
-    const std::pair<std::string, std::string> records[] = {
-        /* record, value put back */
-        {"C:\\u.exe" + nul + "junk", "C:\\u.exe"},
-        {"C:\\u.exe", "C:\\u.exe"},
-        {longest + nul, longest},
-        {longest + "c", ""},
-        {longest + "cc", ""}}; /* fills the reader's buffer */
-    const Scenario s = AllScenarios()[1];
-    for (auto &r : records) {
-        PlantInterrupted(s);
-        hw::RegRemoveValue(kJournalKey, "UninstallString");
-        hw::WriteFile(s.dir + "uninst.dat", "UninstallString=" + r.first);
-        ASSERT_EQ(0, Run("")) << r.first;
-        hw::RegValue v;
-        EXPECT_EQ(r.second.empty() ? "absent" : "1:" + r.second + nul,
-                  hw::RegGet(kUninstallKey, "UninstallString", &v)
-                      ? std::to_string(v.type) + ":" + v.bytes
-                      : "absent");
-        EXPECT_EQ(kOriginalLog, hw::ReadFile(s.dir + "setup.zmf"));
-        EXPECT_FALSE(hw::Exists(s.dir + "uninst.dat") || hw::RegKeyExists(kJournalKey));
-    }
-}
-
-/* Reading ProgramFilesDir: every failure is a fatal stop, box and trace line in their order. */
-TEST_F(InstallationTest, ProgramFilesDirFailuresStopWithBoxAndTraceInTheirOrder)
-{
-    const std::pair<std::function<void()>, std::string> cases[] = {
-        {[] { hw::FailCall("malloc", 0, 1); },
-         "box:Memory allocation failed for 'progfiles'|trace:Malloc for 'progfiles' failed\n"},
-        {[] { hw::RegDenyOpen("SOFTWARE\\Microsoft\\Windows\\CurrentVersion"); },
-         "box:Error reading registry: Open failed on CurrentVersion key|trace:RegOpenKeyEx() "
-         "returned: 5\n"},
-        {[] { Fail("RegQueryValueExA", "ProgramFilesDir"); },
-         "trace:RegQueryValueEx() returned: 5\n|box:Error reading registry: Failed to read "
-         "ProgramFilesDir"},
-        {[] {
-             SetProgramFilesDir(301);
-             hw::FailCall("realloc", 0, 1);
-         },
-         "box:Memory reallocation failed for 'progfiles'|trace:Realloc for 'progfiles' failed\n"},
-        {[] {
-             SetProgramFilesDir(301);
-             Fail("RegQueryValueExA", "ProgramFilesDir", 1);
-         },
-         "trace:RegQueryValueEx() returned: 5\n|box:Error reading registry: Second attempt to "
-         "read ProgramFilesDir has failed"},
-    };
-    for (auto &c : cases) {
-        NewMachine();
-        c.first();
-        EXPECT_EQ(1, Run("LOG"));
-        std::vector<std::string> t = Timeline();
-        EXPECT_EQ(c.second, t[t.size() - 2] + "|" + t.back());
-        EXPECT_TRUE(hw::Launches().empty());
-    }
-    /* One too long for the first query is read again into a grown buffer, and freed. */
-    SetProgramFilesDir(301);
-    ASSERT_EQ(0, Run("LOG"));
-    EXPECT_TRUE(Contains(TraceLines(), "RegQueryValueEx() returned ERROR_MORE_DATA, required "
-                                       "buffer size=302"));
-    EXPECT_TRUE(Contains(TraceLines(), "ProgramFilesDir=C:\\" + std::string(298, 'p')));
-    EXPECT_EQ(0, hw::HeapBlocksAtEnd());
 }
 
 TEST(ProductKey, PathThatWouldNotFitItsBufferIsNotOpened)

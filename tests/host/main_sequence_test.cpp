@@ -32,6 +32,7 @@ End: WinMain().
               TraceText());
     EXPECT_TRUE(BoxTexts().empty());
     EXPECT_EQ(0, hw::OpenStreamCount());
+    EXPECT_EQ(0, hw::HeapBlocksAtEnd()) << "ProgramFilesDir's buffer is freed";
     EXPECT_EQ(1, hw::CallCount("GetVersion")) << "one version query per run";
 }
 
@@ -127,6 +128,33 @@ static const Outcome kOutcomes[] = {
     {"GUID :", [] { WriteGuid("ProjectGUID=C:x"); }, kGuidStop, ""},
     {"GUID .", [] { WriteGuid("ProjectGUID=1234.AB CD"); }, kCompleted, "GUID={1234.AB CD}"},
     {"GUID braced", [] { WriteGuid("ProjectGUID={1-a}"); }, kCompleted, "GUID={{1-a}}"},
+    {"no memory for ProgramFilesDir", [] { hw::FailCall("malloc", 0, 1); },
+     "1 | Memory allocation failed for 'progfiles' | 0 | Malloc for 'progfiles' failed", ""},
+    {"CurrentVersion not opened",
+     [] { hw::RegDenyOpen("SOFTWARE\\Microsoft\\Windows\\CurrentVersion"); },
+     "1 | Error reading registry: Open failed on CurrentVersion key | 0 | RegOpenKeyEx() "
+     "returned: 5",
+     ""},
+    {"ProgramFilesDir not read", [] { hw::FailCall("RegQueryValueExA", 5, 1, 0, "ProgramFiles"); },
+     "1 | Error reading registry: Failed to read ProgramFilesDir | 0 | RegQueryValueEx() "
+     "returned: 5",
+     ""},
+    {"no memory for a long ProgramFilesDir",
+     [] {
+         SetProgramFilesDir(301);
+         hw::FailCall("realloc", 0, 1);
+     },
+     "1 | Memory reallocation failed for 'progfiles' | 0 | Realloc for 'progfiles' failed", ""},
+    {"a long ProgramFilesDir not read again",
+     [] {
+         SetProgramFilesDir(301);
+         hw::FailCall("RegQueryValueExA", 5, 1, 1, "ProgramFiles");
+     },
+     "1 | Error reading registry: Second attempt to read ProgramFilesDir has failed | 0 | "
+     "RegQueryValueEx() returned: 5",
+     ""},
+    {"a long ProgramFilesDir", [] { SetProgramFilesDir(301); }, kCompleted,
+     "ProgramFilesDir=C:\\" + std::string(298, 'p')},
     {"engine missing", [] { RemovePackageFile("bv_setup.exe"); },
      "0 | Could not run BV_SETUP.EXE | 1 | End: WinMain().",
      "Launch of BV setup: return from LaunchApp(): -1"},
