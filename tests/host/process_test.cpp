@@ -1,212 +1,132 @@
+/* The engine's launch and wait, the running-image test on both routes, and the DLLs that the
+** launcher's own process loads. */
 #include "fixture.h"
 #include "process/imagerunning.h"
 #include "process/launchapp.h"
+#include "process/systemlib.h"
 
-class ProcessTest : public LauncherTest
-{
-  protected:
-    static void AddExe(DWORD pid, const std::string &exe, std::vector<std::string> modules = {})
-    {
-        hw::Process p;
-        p.pid = pid;
-        p.exe_file = exe;
-        p.modules = modules.empty() ? std::vector<std::string>{"C:\\x\\" + exe} : modules;
-        hw::AddProcess(p);
-    }
-    static void UseNt4()
-    {
-        hw::SetVersion(0x05650004); /* NT 4.0, build 1381 */
-    }
-    static int Launch(char *cmdline)
-    {
-        return LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline);
-    }
-};
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers" /* processes and engines by {} */
 
-TEST_F(ProcessTest, EngineExitCodesMapToTheLaunchResult)
-{
-    char cmdline[] = "C:\\Setup Package\\bv_setup.exe SAS ";
-    const struct {
-        DWORD code;
-        int result;
-    } cases[] = {{0, 1}, {1, 0}, {0xFFFFFFFFu, 0}, {STILL_ACTIVE, 0}};
-    for (auto c : cases) {
-        hw::NextEngine().exit_code = c.code;
-        EXPECT_EQ(c.result, Launch(cmdline)) << c.code;
-    }
-    EXPECT_EQ(0, hw::OpenHandleCount());
-    const hw::Launch &l = hw::Launches().back();
-    EXPECT_EQ((DWORD)(CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP), l.flags);
-    EXPECT_TRUE(l.inherit);
-    EXPECT_TRUE(l.environment_null && l.current_dir_null);
-    EXPECT_EQ((DWORD)sizeof(STARTUPINFOA), l.startup.cb);
-    EXPECT_EQ((DWORD)STARTF_USESHOWWINDOW, l.startup.dwFlags);
-    EXPECT_EQ(SW_HIDE, l.startup.wShowWindow);
-    EXPECT_EQ(nullptr, l.startup.hStdInput);
-}
+static const char kImage[] = "bv_setup.exe", kNoFault[] = "Sleep"; /* its failure changes nothing */
 
-TEST_F(ProcessTest, ExitCodeReadsThatKeepFailingEndAsANonZeroCode)
+/* The engine's exit code, wait result and STILL_ACTIVE reads after the first wait; a call that
+** fails `times` times after `skip` calls; LaunchApp's answer and the waits it made. */
+TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
 {
-    char cmdline[] = "x";
-    hw::NextEngine().failed_exit_reads = 3;
-    EXPECT_EQ(1, Launch(cmdline)) << "a few failed reads are repeated";
-    hw::NextEngine().failed_exit_reads = 1000000;
-    EXPECT_EQ(0, Launch(cmdline));
-    EXPECT_LT(hw::CallCount("GetExitCodeProcess"), 1000);
-    EXPECT_EQ(0, hw::OpenHandleCount());
-}
-
-TEST_F(ProcessTest, WaitThatDidNotSeeTheEndIsRepeatedWhileTheEngineRuns)
-{
-    char cmdline[] = "x";
-    hw::NextEngine().wait_result = WAIT_FAILED;
-    hw::NextEngine().still_active_reads = 150;
-    EXPECT_EQ(1, Launch(cmdline)) << "the engine's own exit code 0, once it has ended";
-    EXPECT_EQ(151, hw::CallCount("WaitForSingleObject"));
-    hw::NextEngine().wait_result = WAIT_OBJECT_0;
-    hw::NextEngine().still_active_reads = 1;
-    EXPECT_EQ(0, Launch(cmdline)) << "after a reported end, 259 is the engine's own code";
-    EXPECT_EQ(152, hw::CallCount("WaitForSingleObject"));
-}
-
-TEST_F(ProcessTest, MissingEngineIsMinusOneWithoutAWait)
-{
-    char cmdline[] = "x";
-    EXPECT_EQ(-1, LaunchApp("C:\\nowhere\\bv_setup.exe", cmdline));
-    EXPECT_EQ(0, hw::CallCount("WaitForSingleObject"));
-}
-
-TEST_F(ProcessTest, ToolhelpMatchesTheWholeFileNameIgnoringAsciiCase)
-{
-    AddExe(10, "BV_SETUP.EXE");
-    EXPECT_EQ(1, IsImageRunning("bv_setup.exe"));
-    hw::Processes().clear();
-    AddExe(11, "Bv_Setup.Exe");
-    EXPECT_EQ(1, IsImageRunning("bv_setup.exe"));
-    hw::Processes().clear();
-    AddExe(12, "xbv_setup.exe");
-    AddExe(13, "bv_setup.exe ");
-    AddExe(14, "bv_setup.ex\xc5");
-    EXPECT_EQ(0, IsImageRunning("bv_setup.exe"));
-    /* The consumer family reports the full path: its file name part is compared. */
-    AddExe(15, "C:\\SETUP\\BV_SETUP.EXE");
-    EXPECT_EQ(1, IsImageRunning("bv_setup.exe"));
-    EXPECT_EQ(0, hw::LoadedLibraryCount());
-    EXPECT_EQ(0, hw::OpenHandleCount());
-}
-
-TEST_F(ProcessTest, PsapiOnNt4SearchesEveryModulePathCaseSensitively)
-{
-    UseNt4();
-    AddExe(20, "a.exe", {"C:\\SETUP\\BV_SETUP.EXE"});
-    EXPECT_EQ(0, IsImageRunning("bv_setup.exe"));
-    AddExe(21, "b.exe", {"C:\\b.exe", "C:\\bv_setup.exe.old\\lib.dll"});
-    EXPECT_EQ(1, IsImageRunning("bv_setup.exe"));
-    EXPECT_EQ(std::string("C:\\WINDOWS\\system32\\psapi.dll"), hw::LoadedLibraryNames().back());
-    for (DWORD mask : hw::OpenProcessMasks())
-        EXPECT_EQ(0x410u, mask);
-    EXPECT_EQ(0, hw::LoadedLibraryCount());
-    EXPECT_EQ(0, hw::OpenHandleCount());
-}
-
-TEST_F(ProcessTest, PsapiPassesOverProcessesItCannotOpenOrList)
-{
-    UseNt4();
-    hw::Process locked;
-    locked.pid = 30;
-    locked.modules = {"C:\\bv_setup.exe"};
-    locked.openable = false;
-    hw::AddProcess(locked);
-    locked.pid = 31;
-    locked.openable = true;
-    locked.modules_listable = false;
-    hw::AddProcess(locked);
-    locked.pid = 32;
-    locked.modules_listable = true;
-    locked.unreadable_modules = {0};
-    hw::AddProcess(locked);
-    EXPECT_EQ(0, IsImageRunning("bv_setup.exe"));
-    EXPECT_EQ(0, hw::OpenHandleCount());
-}
-
-TEST_F(ProcessTest, OnlyTheFirst1024ProcessesAndModulesAreExamined)
-{
-    UseNt4();
-    for (DWORD i = 0; i < 1024; i++)
-        AddExe(100 + i, "other.exe");
-    AddExe(5000, "bv_setup.exe");
-    EXPECT_EQ(0, IsImageRunning("bv_setup.exe"));
-    hw::Processes().clear();
-    std::vector<std::string> modules(1024, "C:\\m.dll");
-    modules.push_back("C:\\bv_setup.exe");
-    AddExe(1, "a.exe", modules);
-    EXPECT_EQ(0, IsImageRunning("bv_setup.exe"));
-    hw::Processes()[0].modules[1023] = "C:\\bv_setup.exe";
-    EXPECT_EQ(1, IsImageRunning("bv_setup.exe"));
-}
-
-TEST_F(ProcessTest, EveryFailureAnswersNoAndReleasesWhatItTook)
-{
-    AddExe(1, "bv_setup.exe", {"C:\\bv_setup.exe"});
-    struct Case {
-        bool nt4;
-        const char *call;
-        const char *missing_entry;
-    } cases[] = {
-        {false, "LoadLibraryA", nullptr},
-        {false, nullptr, "CreateToolhelp32Snapshot"},
-        {false, nullptr, "Process32Next"},
-        {false, nullptr, "Module32Next"},
-        {false, "CreateToolhelp32Snapshot", nullptr},
-        {false, "Process32First", nullptr},
-        {true, "LoadLibraryA", nullptr},
-        {true, "GetSystemDirectoryA", nullptr},
-        {true, nullptr, "GetModuleFileNameExA"},
-        {true, "EnumProcesses", nullptr},
+    const std::tuple<DWORD, DWORD, int, const char *, int, int, int, int> cases[] = {
+        {0, WAIT_OBJECT_0, 0, "", 0, 0, 1, 1},
+        {1, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1},
+        {0xFFFFFFFFu, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1},
+        {STILL_ACTIVE, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1}, /* after a reported end: its own */
+        {0, WAIT_FAILED, 150, "", 0, 0, 1, 151},
+        {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 99, 1, 1}, /* repeated 100 times */
+        {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 100, 0, 1},
+        {0, WAIT_FAILED, 1, "GetExitCodeProcess", 1, 100, 0, 2},
+        {0, WAIT_OBJECT_0, 0, "CreateProcessA", 0, -1, -1, 0},
     };
-    for (const Case &c : cases) {
+    for (const auto &[code, wait, still_active, fail, skip, times, result, waits] : cases) {
         NewMachine();
-        AddExe(1, "bv_setup.exe", {"C:\\bv_setup.exe"});
-        if (c.nt4)
-            UseNt4();
-        if (c.call != nullptr)
-            hw::FailCall(c.call);
-        if (c.missing_entry != nullptr) {
-            std::vector<std::string> th = {"CreateToolhelp32Snapshot", "Process32First",
-                                           "Process32Next", "Module32First", "Module32Next"};
-            std::vector<std::string> ps = {"EnumProcesses", "EnumProcessModules",
-                                           "GetModuleFileNameExA"};
-            std::vector<std::string> &entries = c.nt4 ? ps : th;
-            entries.erase(std::find(entries.begin(), entries.end(), c.missing_entry));
-            hw::SetLibrary(c.nt4 ? "C:\\WINDOWS\\system32\\psapi.dll" : "kernel32.dll", true,
-                           entries);
-        }
-        EXPECT_EQ(0, IsImageRunning("bv_setup.exe")) << (c.call ? c.call : c.missing_entry);
-        EXPECT_EQ(0, hw::LoadedLibraryCount()) << (c.call ? c.call : c.missing_entry);
-        EXPECT_EQ(0, hw::OpenHandleCount()) << (c.call ? c.call : c.missing_entry);
+        hw::NextEngine() = {code, 0, still_active, wait};
+        hw::FailCall(fail[0] != '\0' ? fail : kNoFault, 0, times, skip);
+        char cmdline[] = "x";
+        EXPECT_EQ(result, LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline)) << code << times;
+        EXPECT_EQ(waits, hw::CallCount("WaitForSingleObject")) << code << " " << times;
+        EXPECT_EQ(0, hw::OpenHandleCount());
+    }
+    const hw::Launch &l = hw::Launches().back();
+    const STARTUPINFOA &s = l.startup; /* nothing else set */
+    EXPECT_TRUE(l.flags == (CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP) && l.inherit &&
+                l.environment_null && l.current_dir_null && s.cb == sizeof s && !s.lpReserved &&
+                s.dwFlags == STARTF_USESHOWWINDOW && s.wShowWindow == SW_HIDE && !s.hStdInput &&
+                !s.lpDesktop && !s.lpTitle && !s.lpReserved2);
+}
+
+/* Toolhelp: the exe's file name, ASCII letters folded; psapi on NT 4: any module's path. Every
+** failure answers no: a call failing after `skip` calls (GetProcAddress: that entry missing). */
+TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
+{
+    enum Route { Toolhelp, Toolhelp932, Psapi };
+    using Names = std::vector<std::string>;
+    const std::tuple<Route, Names, const char *, const char *, int, int> cases[] = {
+        {Toolhelp, {"AZ"}, "az", kNoFault, 0, 1}, /* as BV_SETUP.EXE is bv_setup.exe */
+        {Toolhelp, {"@"}, "`", kNoFault, 0, 0},
+        {Toolhelp, {"["}, "{", kNoFault, 0, 0},
+        {Toolhelp, {"xbv_setup.exe", "bv_setup.exe ", "bv_setup.ex"}, kImage, kNoFault, 0, 0},
+        {Toolhelp, {"C:\\SETUP\\BV_SETUP.EXE"}, kImage, kNoFault, 0, 1},
+        {Toolhelp932, {"C:\\\x95\\bv_setup.exe"}, kImage, kNoFault, 0, 0}, /* 0x95 0x5C: one */
+        {Psapi, {"C:\\SETUP\\BV_SETUP.EXE"}, kImage, kNoFault, 0, 0},
+        {Psapi, {"C:\\b.exe", "C:\\bv_setup.exe.old\\lib.dll"}, kImage, kNoFault, 0, 1},
+        {Toolhelp, {kImage}, kImage, "LoadLibraryA", 0, 0},
+        {Toolhelp, {kImage}, kImage, "GetProcAddress", 0, 0}, /* CreateToolhelp32Snapshot */
+        {Toolhelp, {kImage}, kImage, "GetProcAddress", 2, 0}, /* Process32Next */
+        {Toolhelp, {kImage}, kImage, "GetProcAddress", 4, 0}, /* Module32Next */
+        {Toolhelp, {kImage}, kImage, "CreateToolhelp32Snapshot", 0, 0},
+        {Toolhelp, {kImage}, kImage, "Process32First", 0, 0},
+        {Psapi, {kImage}, kImage, "LoadLibraryA", 0, 0},
+        {Psapi, {kImage}, kImage, "GetSystemDirectoryA", 0, 0},
+        {Psapi, {kImage}, kImage, "GetProcAddress", 2, 0}, /* GetModuleFileNameExA */
+        {Psapi, {kImage}, kImage, "EnumProcesses", 0, 0},
+    };
+    for (const auto &[route, names, image, fail, skip, found] : cases) {
+        NewMachine();
+        hw::SetVersion(route == Psapi ? 0x05650004 : 0x0A280105);
+        hw::SetCodePage(route == Toolhelp932 ? 932 : 0);
+        for (const std::string &name : names)
+            hw::AddProcess({(DWORD)hw::Processes().size() + 1, name, {name}});
+        hw::FailCall(fail, 0, 1, skip);
+        EXPECT_EQ(found, IsImageRunning(image)) << names[0] << " " << image << " " << fail << skip;
+        EXPECT_EQ(0, hw::LoadedLibraryCount() + hw::OpenHandleCount());
+        EXPECT_EQ(std::vector<DWORD>(hw::OpenProcessMasks().size(), 0x410), hw::OpenProcessMasks());
     }
 }
 
-TEST_F(ProcessTest, GuardRefusesToStartWhileAnEngineRuns)
+TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLockedOnes)
 {
-    AddExe(1, "bv_setup.exe");
-    EXPECT_EQ(1, Run("LOG"));
-    EXPECT_EQ(std::vector<std::string>{"An instance of this Setup is already running.  Please "
-                                       "close all Setups before running this one."},
-              BoxTexts());
-    EXPECT_EQ("Begin: WinMain().", TraceLines().back()) << "no line of its own";
-    EXPECT_TRUE(hw::Launches().empty());
-    EXPECT_EQ(1u, hw::Processes().size()) << "the running engine is left alone";
+    const std::vector<std::string> engine = {"C:\\bv_setup.exe"};
+    hw::SetVersion(0x05650004); /* NT 4 */
+    hw::Processes().assign(1024, {100, "", {"C:\\other.exe"}});
+    hw::AddProcess({5000, "", engine});
+    EXPECT_EQ(0, IsImageRunning(kImage));
+    std::vector<std::string> modules(1025, "C:\\m.dll");
+    modules[1024] = engine[0];
+    hw::Processes() = {{1, "", engine, false},
+                       {2, "", engine, true, false},
+                       {3, "", engine, true, true, {0}},
+                       {4, "", modules}};
+    EXPECT_EQ(0, IsImageRunning(kImage)) << "neither a locked process nor a 1025th module";
+    hw::Processes()[3].modules[1023] = engine[0];
+    EXPECT_EQ(1, IsImageRunning(kImage));
+    EXPECT_EQ(0, hw::OpenHandleCount());
 }
 
-TEST_F(ProcessTest, WaitLoopPollsUntilTheEnginesCopyHasEnded)
+/* kernel32 of Windows 8 (or an updated 7), the same refusing, of XP SP1 to 7, of NT 4 to XP. The
+** DLLs the launcher loads itself: by a full path that fits MAX_PATH ("-": none), or not at all. */
+TEST_F(LauncherTest, DllsAreSearchedForInTheSystemDirectoryOnlyAndLoadedByTheirFullPath)
 {
-    hw::NextEngine().copy_scans = 3;
-    ASSERT_EQ(0, Run("LOG"));
-    std::vector<std::string> lines = TraceLines();
-    EXPECT_EQ(4, hw::SleepCount());
-    EXPECT_EQ(20u, hw::SleptMs());
-    EXPECT_TRUE(Contains(lines, "Waiting for bv_setup.exe to terminate: 20 seconds elapsed"));
-    EXPECT_FALSE(Contains(lines, "Waiting for bv_setup.exe to terminate: 25 seconds elapsed"));
-    EXPECT_EQ(1, hw::CallCount("GetVersion")) << "one version query per run";
+    const std::vector<std::string> both = {"SetDefaultDllDirectories", "SetDllDirectoryA"};
+    const std::string newer = "SetDefaultDllDirectories(0x800)", older = "SetDllDirectoryA(\"\")";
+    const std::tuple<std::vector<std::string>, const char *, std::vector<std::string>> cases[] = {
+        {both, kNoFault, {newer}},
+        {both, "SetDefaultDllDirectories", {newer, older}},
+        {{"SetDllDirectoryA"}, kNoFault, {older}},
+        {{"Module32First"}, kNoFault, {}},
+        {both, "GetModuleHandleA", {}},
+    };
+    for (const auto &[entries, fail, calls] : cases) {
+        NewMachine();
+        hw::SetLibrary("kernel32.dll", true, entries);
+        hw::FailCall(fail);
+        RestrictDllSearch();
+        EXPECT_EQ(calls, hw::DllSearchCalls()) << entries.size() << fail;
+        EXPECT_TRUE(hw::LoadedLibraryNames().empty()) << "kernel32 is not searched for";
+    }
+    const std::string fits = "C:\\" + std::string(MAX_PATH - 1 - 11 - 3, 's');
+    hw::SetLibrary(fits + "\\user32.dll", true, {});
+    for (const std::string &dir : {fits + "s", std::string(), fits, std::string("-")}) {
+        hw::SetSystemDirectory(dir);
+        hw::FailCall(dir == "-" ? "GetSystemDirectoryA" : kNoFault);
+        FreeLibrary(LoadSystemLibrary("user32.dll"));
+    }
+    EXPECT_EQ(std::vector<std::string>{fits + "\\user32.dll"}, hw::LoadedLibraryNames());
+    EXPECT_EQ(0, hw::LoadedLibraryCount());
 }

@@ -1,0 +1,106 @@
+/* The trace log lies in the unelevated user's TEMP: whatever is planted there, the elevated
+** launcher never writes another file through it. Where nobody can see a box, it is traced. */
+#include "fixture.h"
+
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers" /* processes by {} */
+
+static const char kTarget[] = "C:\\WINDOWS\\system.ini"; /* only the administrator may write */
+static const char kEnd[] = "trace:End: WinMain().\n";
+static const char kReopenBox[] = "box:Could not re-open logfile for append - logging terminated";
+static const char kRunning[] = "An instance of this Setup is already running.  Please close all "
+                               "Setups before running this one.";
+static const std::string kNotShown = "trace:Box not shown, no interactive window station: ";
+
+static void Plant(bool hard)
+{
+    std::remove(hw::HostPath(kTraceLog).c_str());
+    (hard ? hw::HardLink : hw::SymLink)(kTarget, kTraceLog);
+}
+
+/* A link planted before the run or while the engine runs, a failing call, the version; what the
+** run traced or showed last ("": nothing; nullptr: nor was a file deleted or created). */
+TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALinkNorAtAPathThatCannotBeMade)
+{
+    enum Plan { None, Hard, Symbolic, HardLate, SymbolicLate, EmptyTemp, LongTemp, Cyrillic };
+    const DWORD xp = 0x0A280105, nt4 = 0x05650004;
+    const std::tuple<Plan, const char *, DWORD, const char *> cases[] = {
+        {Hard, "", xp, kEnd},           {Symbolic, "", xp, kEnd},
+        {HardLate, "", xp, kReopenBox}, {SymbolicLate, "", xp, kReopenBox},
+        {Hard, "DeleteFileA", xp, ""},  {None, "_open_osfhandle", xp, ""},
+        {None, "_fdopen", xp, ""},      {None, "", nt4, kEnd},
+        {EmptyTemp, "", xp, nullptr},   {LongTemp, "", xp, nullptr},
+        {Cyrillic, "", xp, kEnd},
+    };
+    for (const auto &[plan, fail, version, last] : cases) {
+        NewMachine();
+        hw::SetVersion(version);
+        hw::WriteFile(kTarget, "[boot]\r\n");
+        hw::NextEngine().copy_scans = 3;
+        if (plan == Hard || plan == Symbolic)
+            Plant(plan == Hard);
+        if (plan == HardLate || plan == SymbolicLate)
+            hw::NextEngine().on_run = [hard = plan == HardLate] { Plant(hard); };
+        if (plan == EmptyTemp || plan == LongTemp) /* with "\launcher.log" 300 characters */
+            hw::SetEnv("TEMP", plan == EmptyTemp ? "" : "C:\\" + std::string(284, 't'));
+        if (plan == Cyrillic) { /* the fixture's folders, named by their short forms only */
+            hw::SetModulePath(u8"C:\\Установка\\launcher.exe");
+            hw::SetShortPath(u8"C:\\Установка\\launcher.exe", kLauncher);
+            hw::SetEnv("TEMP", u8"C:\\Темп");
+            hw::SetShortPath(u8"C:\\Темп", "C:\\Temp");
+        }
+        hw::FailCall(fail[0] != '\0' ? fail : "Sleep"); /* Sleep's failure changes nothing */
+        EXPECT_EQ(0, Run("LOG"));
+        const std::vector<std::string> timeline = Timeline();
+        const std::vector<DWORD> flags = hw::CreateFileFlags();
+        EXPECT_EQ(std::string(last ? last : ""), timeline.empty() ? "" : timeline.back())
+            << plan << fail << version;
+        EXPECT_TRUE(last != kEnd || TraceLines().front() == "Begin: WinMain().") << "a new file";
+        EXPECT_TRUE(last || hw::CallCount("DeleteFileA") + flags.size() == 0);
+        EXPECT_TRUE(flags.size() < 2 ||
+                    (version == xp) == !!(flags[1] & FILE_FLAG_OPEN_REPARSE_POINT));
+        EXPECT_EQ("[boot]\r\n", hw::ReadFile(kTarget));
+        EXPECT_EQ(0, hw::OpenFileCount());
+        EXPECT_EQ(1u, hw::Launches().size());
+        EXPECT_EQ(version == xp ? 20u : 5u, hw::SleptMs()) << "until the copy (no module) is gone";
+        EXPECT_EQ(1, hw::CallCount("GetVersion")) << "one version query per run";
+    }
+}
+
+/* Where the window station is known to be invisible a box is traced instead and the run goes on
+** as after OK; without window stations (9x) or their answer it is shown. */
+TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
+{
+    const std::string m = "MessageBoxA", s = "GetProcessWindowStation",
+                      i = "GetUserObjectInformationA";
+    const std::tuple<bool, std::vector<std::string>, std::string, bool> sessions[] = {
+        {true, {m, s, i}, "", true}, /* the run the others are compared with */
+        {false, {m, s, i}, "", false}, {false, {m}, "", true},      {false, {m, s}, "", true},
+        {false, {m, s, i}, s, true},   {false, {m, s, i}, i, true},
+    };
+    const std::tuple<std::string, std::string, int> stops[] = {
+        /* an engine runs, or a fault */
+        {"", kRunning, 1},
+        {"GetFileAttributesA", "Cannot find DATA.TAG", 1},
+        {"CreateProcessA", "Could not run BV_SETUP.EXE", 0},
+    };
+    for (const auto &[cause, box, exit_code] : stops) {
+        std::vector<std::string> seen;
+        for (const auto &[visible, calls, fail, shown] : sessions) {
+            NewMachine();
+            hw::SetWindowStationVisible(visible);
+            hw::SetLibrary(kUser32, true, calls);
+            hw::AddProcess({1, cause.empty() ? "bv_setup.exe" : "other.exe"});
+            hw::FailCall(cause.empty() ? "Sleep" : cause);
+            hw::FailCall(fail.empty() ? "Sleep" : fail);
+            EXPECT_EQ(exit_code, Run("LOG")) << box;
+            std::vector<std::string> want = seen = seen.empty() ? Timeline() : seen;
+            if (!shown)
+                std::replace(want.begin(), want.end(), "box:" + box, kNotShown + box + "\n");
+            EXPECT_EQ(want, Timeline()) << visible << calls.size() << fail;
+            EXPECT_EQ(exit_code == 0 ? 1u : 0u, hw::Launches().size());
+            EXPECT_EQ(0, hw::LoadedLibraryCount());
+        }
+        EXPECT_TRUE(!cause.empty() || seen.size() == 2) << "the engine guard traces no line";
+        EXPECT_TRUE(Contains(seen, "box:" + box));
+    }
+}
