@@ -62,7 +62,7 @@ void ReopenTraceLog(void)
 void Trace(const char *fmt, ...)
 {
     va_list ap;
-    if (!log_on || log_fp == NULL)
+    if (log_fp == NULL) /* tracing off, or the log closed while the engine runs */
         return;
     va_start(ap, fmt);
     vfprintf(log_fp, fmt, ap);

@@ -27,9 +27,6 @@ int LaunchApp(const char *engine_path, char *cmdline)
 
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    si.hStdInput = NULL;
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     si.wShowWindow = SW_HIDE;
     si.dwFlags = STARTF_USESHOWWINDOW;
 

@@ -25,7 +25,7 @@ void Reset(const std::string &sandbox_dir);
 ** whose path, key or value name holds that text (in any letter case) count. A name the
 ** stand-in does not know stops the test program: a misspelled fault would inject nothing.
 ** Every call can fail but GetLastError, SetLastError and the stand-in's MessageBoxA answer;
-** GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, GetStdHandle, free and exit are counted
+** GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, free and exit are counted
 ** and can be killed before, but their failure changes nothing, as on Windows. */
 void FailCall(const std::string &call, long error = 0, int times = -1, int skip = 0,
               const std::string &argument = "");

@@ -39,8 +39,6 @@ typedef struct HWINSTA__ *HWINSTA;
 #define WAIT_OBJECT_0 0u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
-#define STD_OUTPUT_HANDLE ((DWORD)-11)
-#define STD_ERROR_HANDLE ((DWORD)-12)
 #define STARTF_USESHOWWINDOW 0x00000001u
 #define STARTF_USESTDHANDLES 0x00000100u
 #define SW_HIDE 0
@@ -135,7 +133,6 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *proc
                     PROCESS_INFORMATION *info);
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
-HANDLE GetStdHandle(DWORD which);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetLastError(void);
 void SetLastError(DWORD error);

@@ -174,16 +174,6 @@ DWORD GetVersion(void)
     return M().version;
 }
 
-HANDLE GetStdHandle(DWORD which)
-{
-    hw::Failing("GetStdHandle");
-    if (which == STD_OUTPUT_HANDLE)
-        return (HANDLE)(uintptr_t)0x51;
-    if (which == STD_ERROR_HANDLE)
-        return (HANDLE)(uintptr_t)0x52;
-    return nullptr;
-}
-
 DWORD GetLastError(void)
 {
     return M().last_error;
