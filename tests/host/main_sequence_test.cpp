@@ -253,3 +253,8 @@ TEST_F(LauncherTest, TraceLogIsOnlyWrittenWhereTempWithItsNameFits)
     EXPECT_EQ(0, Run("LOG"));
     EXPECT_EQ("End: WinMain().", TraceLines().back());
 }
+
+TEST(StandIn, FaultOnACallItDoesNotKnowStopsTheTestProgram)
+{
+    EXPECT_DEATH(hw::FailCall("RegOpenKeyEx"), "no call named \"RegOpenKeyEx\"");
+}

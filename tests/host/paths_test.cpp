@@ -25,6 +25,8 @@ TEST_F(LauncherTest, ArgumentTextAndUninstallFolderAreCutOutOfTheirCommandLines)
         {Folder, 0, "LAUNCHSETUP", ""},
         {Folder, 0, "LAUNCHSETUPx", ""},
         {Folder, 0, "launchsetup \"\xe9t\\setup.exe", "\xe9T\\"},
+        {Folder, 0, "launchsetup \"C:\\az{`@[\\setup.exe", "C:\\AZ{`@[\\"}, /* a to z only */
+        {Folder, 0, "aSETUP.EXE LAUNCHSETUP \"x", ""}, /* the folder is terminated where cut */
         {Folder, 932, "launchsetup \"C:\\\x83\141d\x83z\\bv_setup.exe\"", "C:\\\x83\141D\x83z\\"},
         {Folder, 932, "launchsetup \"C:\\d\\setup.exe\x83", "C:\\D\\"},
     };
@@ -87,6 +89,7 @@ TEST_F(LauncherTest, BackupAndStashRecordNamesStayInTheLogsFolderAndFitOrAreRefu
         {"etup.zmf", 300, "etup.z_f", nullptr}, /* no log name to replace */
         {"C:\\d\\setup.log", 300, "C:\\d\\setup.l_g", nullptr},
         {"x", 300, nullptr, nullptr},
+        {"ab", 300, "_b", nullptr},            /* the shortest name with a character to replace */
         {dir + "setup.zmf", 300, "", nullptr}, /* the record would be 300 long */
         {"p" + dir + "setup.zmf", 300, nullptr, nullptr},
         {"C:\\d\\setup.zmf", 0, nullptr, nullptr},
