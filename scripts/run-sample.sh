@@ -48,11 +48,12 @@ show_installation() {
     echo "  UninstallString: ${value:-absent}"
 }
 
-# Runs the launcher with LOG and the given engine variables; prints its exit code and trace.
+# Runs the launcher with LOG, its engine recording and then doing what the given actions say
+# (BV_TEST, see tests/engine/bv_setup.cpp); prints its exit code and trace.
 run_launcher() {
     rm -f "$temp/launcher.log" "$temp/engine.txt"
     set +e
-    env BV_TEST_RECORD='C:\temp\engine.txt' "$@" wine 'C:\Sample Package\launcher.exe' LOG /silent
+    BV_TEST="rec:C:\\temp\\engine.txt;$1" wine 'C:\Sample Package\launcher.exe' LOG /silent
     local code=$?
     set -e
     wineserver -w
@@ -60,7 +61,7 @@ run_launcher() {
     echo "--- its trace log (C:\\temp\\launcher.log) ---"
     tr -d '\r' <"$temp/launcher.log"
     echo "--- what the engine received ---"
-    tr -d '\r' <"$temp/engine.txt" | grep -E '^(cmdline|cwd|show)='
+    tr -d '\r' <"$temp/engine.txt" | grep -E '^(cmdline|show)='
 }
 
 # A fresh start: the sample package, no installation of the product, no logs.
@@ -78,41 +79,30 @@ echo "=== Run 1: a first installation of the sample product ==="
 show_installation
 # The test engine writes files but makes no folders: the installation's folder is made here.
 mkdir -p "$info"
-run_launcher BV_TEST_KEY="$key_path" \
-    BV_TEST_SET_VALUES="UninstallString|1|$(hex "$uninstall_command")00" \
-    BV_TEST_NEW_FILE="$info_win\\setup.zmf" \
-    BV_TEST_NEW_FILE_HEX="$(hex "setup log of the first installation")"
+run_launcher "set:$key_path\\UninstallString|1|hex:$(hex "$uninstall_command")00;\
+write:$info_win\\setup.zmf|setup log of the first installation"
 
 echo
 echo "=== Run 2: the same package again, over that installation ==="
 echo "Before run 2:"
 show_installation
-run_launcher BV_TEST_KEY="$key_path" \
-    BV_TEST_SEE_FILES="$info_win\\setup.zmf|$info_win\\setup.z_f|$info_win\\uninst.dat" \
-    BV_TEST_SEE_VALUES="UninstallString" \
-    BV_TEST_KEY2="$journal_path" BV_TEST_SEE_VALUES2="SetupLog|UninstallString" \
-    BV_TEST_NEW_FILE="$info_win\\setup.zmf" \
-    BV_TEST_NEW_FILE_HEX="$(hex "the engine's own setup log of run 2")"
+seen=""
+for item in "$info_win\\setup.zmf" "$info_win\\setup.z_f" "$info_win\\uninst.dat" \
+    "$key_path\\UninstallString" "$journal_path\\SetupLog" "$journal_path\\UninstallString"; do
+    seen+="see:$item;"
+done
+run_launcher "${seen}write:$info_win\\setup.zmf|the engine's own setup log of run 2"
 echo "During run 2, as the engine saw them:"
-tr -d '\r' <"$temp/engine.txt" | python3 -c '
+python3 -c '
 import sys
-values_seen = 0
-for line in sys.stdin:
-    kind, _, rest = line.rstrip("\n").partition(" ")
-    if kind not in ("file", "value"):
+for line in open(sys.argv[1], encoding="latin-1"):
+    name, _, seen = line.rstrip("\n").rpartition("=")
+    if name in ("cmdline", "show"):
         continue
-    name, _, seen = rest.rpartition("=")
-    name = name.rpartition("\\")[2]
-    if kind == "value":
-        values_seen += 1
-        if values_seen > 1:  # after UninstallString come the values of the journal key
-            name = "journal\\" + name
-    if seen in ("absent", "nokey"):
-        text = seen
-    else:
-        seen = seen.partition(":")[2] if kind == "value" else seen
-        text = "\"" + bytes.fromhex(seen).rstrip(b"\0").decode("latin-1") + "\""
-    print(f"  {name}: {text}")
-'
+    label = ("journal\\" if "Setup Launcher" in name else "") + name.rpartition("\\")[2]
+    if seen not in ("absent", "nokey"):  # a file is seen as its bytes, a value as type:bytes
+        seen = "\"" + bytes.fromhex(seen.rpartition(":")[2]).rstrip(b"\0").decode("latin-1") + "\""
+    print(f"  {label}: {seen}")
+' "$temp/engine.txt"
 echo "After run 2 (the engine's own log deleted, the earlier installation's put back):"
 show_installation

@@ -1,80 +1,325 @@
-"""The real launcher.exe under Wine: a real registry, real processes, real files."""
+"""The real launcher.exe under Wine: the engine's command line; the boxes and exit codes a user
+sees (the trace instead on a window station nobody sees); the drain wait and, in every run, the
+process enumeration of each platform (Wine.outcome); folder names the ANSI code page cannot
+spell; what is planted in a folder anyone may write to. Nothing of an earlier installation is
+lost, whatever the engine does, on both routes to its log, under WoW64, with two launchers at
+once, after a run cut short (its journal and leftovers planted, or the launcher killed)."""
+import os
+import re
+import shutil
+import time
+
 import pytest
 
-from scenario import PF_DIR, REG_EXPAND_SZ, by_command
-from winehelp import GUARD_TEXT, PACKAGE_WIN, TRACE, error_box
+from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, INFO, KEY, LAUNCHER, NOKEY,
+                  ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, TAG, TEMP, TRACE, VALUE,
+                  X86_INFO, Installation, act, by_command, error_box, record_of, sz, wait_until)
+
+BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
+MARK = TEMP + "\\mark.txt"
+EVERY_KIND = pytest.mark.on("win32", "win64", "nt40", "win98")
+DEFENCE = pytest.mark.on("win32", "nt40")  # the defences run on NT 4 too
 
 
-def test_traced_run_without_installation(pkg):
-    assert pkg.run("LOG") == (0, [])
+@pytest.mark.parametrize("args, command", [
+    (("LOG",), "SAS LOG"), ((), "SAS "), (("CATALOG",), "SAS CATALOG"),  # LOG in a word traces
+    (('say "x"', "b c", "log"), 'SAS "say \\"x\\"" "b c" log'),  # lower-case log does not
+])
+def test_engine_command_line(pkg, args, command):
+    assert pkg.run(*args, engine=["exit:3"]) == (0, []), "the engine's result is only traced"
+    assert (pkg.record()["cmdline"], pkg.record()["show"]) == (PKG + "\\bv_setup.exe " + command,
+                                                               "0")
+    traced = "LOG" in "".join(args)
+    assert (pkg.read(TRACE) is not None) == traced
+    if traced:
+        lines = pkg.trace()
+        assert (lines[0], lines[-1]) == (BEGIN, END) and "GUID=" + GUID in lines
+
+
+@pytest.mark.parametrize("unattended", [pytest.param(False, marks=EVERY_KIND, id="interactive"),
+                                        pytest.param(True, id="unattended")])
+@pytest.mark.parametrize("case, code, text", [  # what is arranged, the exit code, the box
+    ("engine running", 1, GUARD_TEXT), ("no data.tag", 1, "Cannot find DATA.TAG"),
+    ("no ProjectGUID", 1, NO_GUID), ("no engine", 0, "Could not run BV_SETUP.EXE")],
+    ids=["engine running", "no data.tag", "no ProjectGUID", "no engine"])
+def test_box_exit_code_and_course(pkg, case, code, text, unattended):
+    """Unattended: started (by the engine, copied as a starter) on a window station without
+    WSF_VISIBLE, as a service's is; no box, the same exit code and course, the text traced."""
+    running = pkg.start_engine("sleep:6000") if case == "engine running" else None
+    if case == "no ProjectGUID":
+        pkg.write(TAG, b"[TagInfo]\r\nOther=1\r\n")
+    elif not running:
+        pkg.remove(TAG if case == "no data.tag" else PKG + "\\bv_setup.exe")
+    exe, engine = LAUNCHER, []
+    if unattended:
+        exe = TEMP + "\\starter.exe"
+        shutil.copy(pkg.engine, pkg.host(exe))
+        engine = [act("desktop", "Unattended\\Default", f'"{LAUNCHER}" LOG')]
+    assert pkg.run("LOG", exe=exe, engine=engine) == (code, [] if unattended else [error_box(text)])
+    assert pkg.calls, "the relay trace covers the launcher, also when a starter starts it"
+    shown = ["Box not shown, no interactive window station: " + text] * unattended
     lines = pkg.trace()
-    assert (lines[0], lines[-1]) == ("Begin: WinMain().", "End: WinMain().")
-    for line in ("Launcher path=C:\\Setup Package\\launcher.exe", "GUID={E2E-GUID}",
-                 "Log file (setup.zmf) NOT found", "Command line args:  SAS LOG",
-                 "Launch of BV setup: return from LaunchApp(): 1"):
-        assert line in lines
-
-
-@pytest.mark.parametrize("args, command, traced", [
-    ((), "SAS ", False),
-    (("/a", "b c"), 'SAS /a "b c"', False),
-    (('say "x"', "log"), 'SAS "say \\"x\\"" log', False),  # lower-case log does not trace
-    (("CATALOG",), "SAS CATALOG", True),  # LOG inside a word does
-])
-def test_engine_command_line(pkg, args, command, traced):
-    assert pkg.run(*args) == (0, [])
-    record = pkg.engine_record()
-    assert record[0] == "cmdline=C:\\Setup Package\\bv_setup.exe " + command
-    assert "show=0" in record, "the engine is started hidden"
-    assert (pkg.prefix.read(TRACE) is not None) == traced
-
-
-def test_engine_result_is_only_traced(pkg):
-    assert pkg.run("LOG", BV_TEST_EXIT_CODE="3") == (0, [])
-    assert "Launch of BV setup: return from LaunchApp(): 0" in pkg.trace()
-
-
-def test_engine_missing_shows_a_box_and_goes_on(pkg):
-    pkg.prefix.remove(PACKAGE_WIN + "\\bv_setup.exe")
-    assert pkg.run("LOG") == (0, [error_box("Could not run BV_SETUP.EXE")])
-    assert "Launch of BV setup: return from LaunchApp(): -1" in pkg.trace()
-
-
-@pytest.mark.parametrize("tag, text", [
-    ("[TagInfo]\r\nOther=1\r\n", "Error reading GUID from DATA.TAG"),
-    (None, "Cannot find DATA.TAG"),
-])
-def test_data_tag_stops(pkg, tag, text):
-    if tag is None:
-        pkg.prefix.remove(PACKAGE_WIN + "\\data.tag")
+    if running:
+        assert running.poll() is None, "the running engine is undisturbed"
+        assert lines == [BEGIN, *shown] and running.wait(timeout=60) == 0
     else:
-        pkg.write_tag(tag)
-    assert pkg.run("LOG") == (1, [error_box(text)])
-    assert pkg.trace()[-1] == text + " - aborting"
+        assert set(shown) <= set(lines) and lines[-1] == (text + " - aborting" if code else END)
 
 
-def test_wait_covers_the_engines_copy(pkg):
-    code, _ = pkg.run("LOG", wait_all=False, BV_TEST_SPAWN_COPY_MS="1500",
-                      BV_TEST_WRITE_FILE="C:\\temp\\copy_done.txt")
-    assert pkg.prefix.read("C:\\temp\\copy_done.txt") is not None, \
-        "the copy had ended when the launcher returned"
-    pkg.prefix.wait_idle()
-    assert code == 0
-    waits = [l for l in pkg.trace() if l.startswith("Waiting for bv_setup.exe")]
-    assert len(waits) > 5, "the launcher polled while the copy lived"
+@EVERY_KIND
+def test_launcher_waits_for_the_engines_copy(pkg):
+    assert pkg.run("LOG", engine=["spawn", "sleep:2000", act("write", MARK, "")]) == (0, [])
+    assert pkg.read(MARK) is not None, "the launcher ended before the engine's copy"
+    assert pkg.trace()[-1] == END
+    assert {"EnumProcesses", "CreateToolhelp32Snapshot"} & {f for _, f, _ in pkg.calls}
+    loads = [a for _, f, a in pkg.calls if f == "LoadLibraryA" and "psapi" in a.lower()]
+    assert bool(loads) == (pkg.kind == "nt40"), "psapi.dll is loaded on NT 4 only"
 
 
-def test_guard_refuses_while_an_engine_runs(pkg):
-    first = pkg.start_engine(BV_TEST_SLEEP_MS="6000")
-    assert pkg.run("LOG", wait_all=False) == (1, [error_box(GUARD_TEXT)])
-    assert first.poll() is None, "the running engine is undisturbed"
-    assert pkg.trace() == ["Begin: WinMain()."]
-    assert first.wait(timeout=60) == 0
+@pytest.mark.on("win32", "win64")
+def test_package_and_temp_folders_named_in_cyrillic(pkg):
+    """Both reached by their short (8.3) names, which Wine makes up as Windows does."""
+    shutil.copytree(pkg.host(PKG), pkg.host(CYRILLIC + "\\Пакет"))
+    pkg.set_temp(CYRILLIC + "\\Временные")
+    assert pkg.run("LOG", exe=CYRILLIC + "\\Пакет\\launcher.exe") == (0, [])
+    lines = pkg.trace(CYRILLIC + "\\Временные\\launcher.log")
+    short = lines[2].partition("Launcher path=")[2].rpartition("\\")[0]
+    assert re.fullmatch(r"C:\\[!-~]+~[!-~]+\\[!-~]+~[!-~]+", short), "an ASCII short name"
+    assert "Data.tag path/name=" + short + "\\data.tag" in lines and lines[-1] == END
+    assert pkg.record()["cmdline"] == short + "\\bv_setup.exe SAS LOG"
 
 
-def test_earlier_installation_survives(earlier):
-    inst = by_command("LaunchSetup", PF_DIR, " /u", REG_EXPAND_SZ)
-    earlier.install(inst)
-    code, boxes, _ = earlier.run()
+# Wine has no KnownDLLs: a DLL named native-first is loaded from the application's folder
+# when it lies there, as any DLL that is not a KnownDLL on Windows. Its loaddll trace names
+# the process (pid) of each DLL loaded from a file.
+PLANTED = ("user32", "version", "uxtheme", "imm32", "gdi32", "dwmapi", "cryptbase", "psapi")
+PRECIOUS, ESCAPE = "C:\\precious.txt", "C:\\escape\\{}\\setup.zmf"
+LOADED = re.compile(r'^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at \w+: native', re.M)
+
+
+def loads(relay):  # (by launcher.exe, file name) of each DLL loaded from a file
+    found = LOADED.findall(relay)
+    launcher = {pid for pid, path in found if path.endswith("launcher.exe")}
+    return {(pid in launcher, path.rpartition("\\")[2]) for pid, path in found}
+
+
+@DEFENCE
+def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
+    """DLLs beside the launcher under system DLLs' names; a hard link as its trace log to a file
+    only the administrator may write, before the run and while the engine runs; a ProjectGUID
+    that climbs out of its folder to another product's setup log."""
+    for name in PLANTED:
+        shutil.copy(request.config.getoption("--planted"), pkg.host(f"{PKG}\\{name}.dll"))
+    env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + ",".join(PLANTED) + "=n,b",
+           "WINEDEBUG": "+pid,+relay,+loaddll"}
+    for path in PRECIOUS, ESCAPE:
+        pkg.write(path, path.encode())
+    os.link(pkg.host(PRECIOUS), pkg.host(TRACE))
+    pkg.write(TAG, b"[TagInfo]\r\nProjectGUID=x}\\..\\..\\..\\escape\\{\r\n")
+    assert pkg.run("LOG", **env) == (1, [error_box(NO_GUID)]), "the real user32 showed the box"
+    assert loads(pkg.relay) == {(True, "launcher.exe")}
+    assert pkg.trace()[-1] == NO_GUID + " - aborting"
+    assert os.listdir(pkg.host(ESCAPE.rpartition("\\")[0])) == ["setup.zmf"]
+    # A whole run, whose engine loads one of the DLLs by its bare name (so they do load where
+    # nothing restricts the search) and plants the link while the trace log is closed.
+    pkg.write(TAG, b"[TagInfo]\r\nProjectGUID=E2E-GUID\r\n")
+    assert pkg.run("LOG", engine=["load:version.dll", act("link", TRACE, PRECIOUS)], **env) == (
+        0, [error_box("Could not re-open logfile for append - logging terminated")])
+    assert loads(pkg.relay) == {(True, "launcher.exe"), (False, "bv_setup.exe"),
+                                (False, "version.dll")}
+    assert os.stat(pkg.host(TRACE)).st_nlink == 2, "the engine planted the link"
+    assert [pkg.read(path) for path in (PRECIOUS, ESCAPE)] == [PRECIOUS.encode(), ESCAPE.encode()]
+
+
+@DEFENCE
+def test_engine_inherits_no_handle_of_the_launcher(pkg):
+    # With an earlier installation, so that the stash record is written during the run.
+    pkg.install(by_command("LaunchSetup", INFO + GUID, " /u").state())
+    pkg.run_seeing((), "handles")
+    assert pkg.tool("handles")["handles"] == pkg.record()["handles"]
+
+
+PF_DIR, OWN_DIR = INFO + GUID, "C:\\Brevane Apps\\Info\\" + GUID  # OWN: named by commands only
+HIGH_DIR = "C:\\Pr\u00fcf Ordner\\Info \u00e9 " + GUID  # blanks and bytes from 0x80 up
+OWN_VALUE = sz('C:\\Brevane Apps\\LaunchSetup "C:\\Brevane Apps\\New\\bv_setup.exe" /engine')
+LONG = f'C:\\x\\LaunchSetup "{PF_DIR}\\bv_setup.exe" /u '  # too long for the command route
+NEWER_LOG = b"log of the interrupted run's engine\r\n"
+OWN = by_command("LaunchSetup", OWN_DIR, " /u", REG_EXPAND_SZ)
+PF = Installation(PF_DIR, sz("%ProgramFiles%\\Brevane\\unins000.exe /x", REG_EXPAND_SZ))
+INSTALLATIONS = {
+    "LaunchSetup, REG_SZ": by_command("LaunchSetup", OWN_DIR, " /u"),
+    "lAuNcHsEtUp, REG_EXPAND_SZ, blanks and high bytes": by_command(
+        "lAuNcHsEtUp", HIGH_DIR, " -u /s", REG_EXPAND_SZ, "Bv_Setup.exe"),
+    "LAUNCHSETUP to Program Files": by_command("LAUNCHSETUP", PF_DIR, "", program="SETUP.EXE"),
+    "Program Files, REG_EXPAND_SZ": PF,
+}
+EDGES = {
+    "Program Files, a line feed": Installation(PF_DIR, sz("C:\\x\\uninstall.exe\n/second line")),
+    "284 bytes, the most the stash takes": Installation(PF_DIR, sz(LONG.ljust(283, "a"))),
+    "285 bytes, left in place": Installation(PF_DIR, sz(LONG.ljust(284, "b"))),
+    "a key without UninstallString": Installation(PF_DIR, None),
+}
+X86 = {  # under WoW64: the registry's 32-bit view, ProgramFilesDir C:\Program Files (x86)
+    "uninstall command": by_command("LaunchSetup", OWN_DIR, " /u"),
+    "Program Files (x86)": Installation(X86_INFO + GUID, sz("C:\\Brevane\\unins000.exe /x")),
+    "Program Files (x86), no product key": Installation(X86_INFO + GUID, None, has_key=False),
+}
+ACTIONS = {  # what the engine does during its run, and the value it leaves (...: none of its own)
+    "writes a new log": ([], ...),
+    "writes no log": (None, ...),
+    "deletes the value": ([act("del", VALUE)], ...),
+    "writes its own value": ([act("set", VALUE, *OWN_VALUE)], OWN_VALUE),
+    "deletes the whole key": ([act("delkey", KEY)], NOKEY),
+}
+
+
+def grid(installations, actions=ACTIONS, *marks):  # as planted, whatever the engine does
+    for key, inst in installations.items():
+        for action in actions:
+            engine, after = ACTIONS[action]
+            if action == "deletes the value" and inst.aside()[VALUE]:
+                after = inst.no_value  # the value was left in place for the engine to delete
+            new_log = [] if engine is None else [act("write", inst.zmf, ENGINE_LOG)]
+            yield pytest.param(inst, inst.state(), new_log + (engine or []), ..., after,
+                               id=f"{key}, {action}", marks=marks)
+
+
+def cut_short(name, inst, steps=None):
+    """What a run cut short leaves, step by step, and the value the next run is to put back."""
+    value, log_aside = inst.value, dict(zmf=None, z_f=ORIGINAL_LOG, j_log=inst.journal_log)
+    own = sz(f'C:\\x\\LaunchSetup "{inst.log_dir}\\bv_setup.exe" /meanwhile')
+    left = {"log path journalled": (inst.state(j_log=inst.journal_log), value),
+            "log aside": (inst.state(**log_aside), value),
+            "value copied": (inst.state(**log_aside, j_value=value), value),
+            "value deleted": (inst.state(**log_aside, j_value=value, value=None), value),
+            "all aside": (inst.aside(), value),
+            "newer log": (inst.aside(zmf=NEWER_LOG), value),
+            "newer log and value": (inst.aside(zmf=NEWER_LOG, value=own), own),
+            "product removed": (inst.aside(zmf=NEWER_LOG, value=NOKEY), NOKEY)}
+    for step in steps or left:
+        yield next_run(f"{name}, {step}", inst, *left[step])
+
+
+def next_run(name, inst, planted, restored):
+    new_log = [] if restored is NOKEY else [act("write", inst.zmf, ENGINE_LOG)]
+    return pytest.param(inst, planted, new_log, restored, restored, id=name)
+
+
+def no_copy(name, text, restored):
+    """A journal without a copy of the value: the stash record is it, coming back as REG_SZ."""
+    record = b"UninstallString=" + text.replace(b"\n", b"\r\n")
+    return next_run("no copy, " + name, PF, PF.aside(zmf=NEWER_LOG, dat=record, j_value=None),
+                    (REG_SZ, restored))
+
+
+HIGH = "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)
+CASES = [
+    *grid(INSTALLATIONS), *grid(EDGES, ("writes a new log", "writes its own value")),
+    *grid({"no product key": Installation(PF_DIR, None, has_key=False)},
+          ("writes a new log", "writes no log", "deletes the whole key")),
+    *grid(X86, ("writes a new log", "deletes the value"), pytest.mark.on("win64")),
+    *cut_short("own folder", OWN),
+    *cut_short("uninstall command to Program Files", by_command("launchsetup", PF_DIR, " -u"),
+               ("newer log", "product removed")),
+    *cut_short("Program Files", PF, ("newer log", "product removed")),
+    no_copy("REG_EXPAND_SZ", PF.value[1], PF.value[1]), no_copy("high bytes", HIGH, HIGH),
+    no_copy("line feed", b"C:\\u.exe\n/2\0", b"C:\\u.exe\n/2\0"),
+]
+
+
+@pytest.mark.parametrize("inst, planted, engine, held, after", CASES)
+def test_installation_comes_through(pkg, inst, planted, engine, held, after):
+    pkg.install(planted)
+    comes_through(pkg, inst, engine, held, after)
+
+
+def comes_through(pkg, inst, engine, held, after):
+    """A traced run whose engine does what engine lists: the installation, its key holding held
+    (...: as planted), is aside during it and back after it, the value after; a gone key stays."""
+    code, boxes, during = pkg.run_seeing(inst.items, *engine)
     assert (code, boxes) == (0, [])
-    assert earlier.state(inst.paths) == inst.intact()
+    if held is not NOKEY or inst.value is None:  # not removed by the engine of a cut run
+        assert during == inst.aside(held)
+        assert "Log file (setup.zmf) found at:" + inst.found_as + "\\setup.zmf" in pkg.trace()
+    assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())
+
+
+def test_a_backup_log_alone_is_not_found_and_stays(pkg):
+    pkg.install(planted := PF.state(zmf=None, z_f=ORIGINAL_LOG, dat=record_of(PF.value)))
+    assert pkg.run_seeing(PF.items)[:2] == (0, [])
+    assert "Log file (setup.zmf) NOT found" in pkg.trace() and pkg.look(PF.items) == planted
+
+
+@pytest.mark.parametrize("planted, in_the_way, box, stays", [
+    (PF.aside(), PF.zmf, "Could not put back what an interrupted Setup set aside",
+     PF.aside(value=PF.value)),
+    (PF.state(), PF.z_f, "Could not set the earlier installation aside", PF.state()),
+], ids=["a newer log that cannot be removed", "a stale backup log that cannot be removed"])
+def test_what_cannot_be_put_back_or_set_aside_stops_the_run(pkg, planted, in_the_way, box, stays):
+    """A folder in the way of a file that must go: a box, exit code 1, no engine; what stays is
+    left for a later run."""
+    pkg.install(planted)
+    os.makedirs(pkg.host(in_the_way + "\\sub"))
+    assert pkg.run("LOG") == (1, [error_box(box)]) and pkg.trace()[-1] == box + " - aborting"
+    assert pkg.read(RECORD) is None, "no engine was started"
+    assert pkg.look(PF.items) == stays
+
+
+RELEASE, ACTED, DONE = (TEMP + "\\" + name for name in ("release", "acted", "done"))
+
+
+@pytest.mark.on("win32", "nt40")
+@pytest.mark.parametrize("second", [0, 0.03, 0.15, "once the engine runs"])
+def test_two_launchers_at_once(pkg, second):
+    """Exactly one runs, the other gets the box and exit code 1 and leaves no trace line. The
+    engine waits until the refused launcher has ended, so the runs overlap whatever the timing.
+    On NT 4 psapi.dll is off: the guard enumerates nothing, the run lock alone keeps one out."""
+    env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;psapi=d"} if pkg.kind == "nt40" else {}
+    pkg.install(OWN.state())
+    launchers = []
+    for _ in range(2):
+        engine = [act("write", OWN.zmf, ENGINE_LOG), act("wait", RELEASE)]
+        launchers.append(pkg.run("LOG", engine=engine, wait=False, **env))
+        if second == "once the engine runs":
+            wait_until(lambda: pkg.read(RECORD), "the first engine never ran")
+        else:
+            time.sleep(second)
+    wait_until(lambda: any(l.poll() is not None for l in launchers), "neither ended")
+    pkg.write(RELEASE, b"")
+    outcomes = [(pkg.outcome(l), {f for _, f, _ in pkg.calls}) for l in launchers]
+    assert sorted(o for o, _ in outcomes) == [(0, []), (1, [error_box(GUARD_TEXT)])]
+    assert not env or all("EnumProcesses" not in calls for _, calls in outcomes), "not blind"
+    assert pkg.read(RECORD).count(b"cmdline=") == 1, "engines started"
+    lines = pkg.trace()
+    assert (lines[0], lines[-1], lines.count(lines[0])) == (BEGIN, END, 1)
+    assert pkg.look(OWN.items) == OWN.state()
+
+
+@pytest.mark.parametrize("awaited, seconds", [(TRACE, 0), (TRACE, 0.005), (ACTED, 0),
+                                              ("Waiting for bv_setup.exe", 0)],
+                         ids=["as its trace log appears", "5 ms after", "its engine running",
+                              "waiting for its engine's copy"])
+def test_killed_runs_are_put_back_by_the_next(pkg, awaited, seconds):
+    """The launcher killed once what is awaited shows, and seconds after. Where the moment is
+    known, the killed run has left its journal and everything aside."""
+    pkg.install(OWN.state())
+    copy = ["spawn"] if awaited.startswith("Waiting") else []
+    launcher = pkg.run("LOG", wait=False, engine=[
+        act("write", OWN.zmf, NEWER_LOG), act("write", ACTED, ""), *copy, act("wait", RELEASE),
+        act("write", DONE, "")])
+    try:
+        wait_until(lambda: pkg.read(awaited) is not None if awaited.startswith("C:")
+                   else awaited.encode() in (pkg.read(TRACE) or b""), f"no {awaited}")
+        time.sleep(seconds)
+    finally:
+        launcher.kill()  # the wine process is the Windows process: killed at once
+        launcher.wait(timeout=60)
+    if awaited == TRACE:
+        # A kill inside CreateProcess leaves Wine a process that never starts, which the
+        # launcher's guard sees until the server ends.
+        pkg.stop(keep_alive=True)
+    else:
+        pkg.write(RELEASE, b"")
+        wait_until(lambda: pkg.read(DONE) is not None, "the engine never ended")
+        assert pkg.look(OWN.items) == OWN.aside(zmf=NEWER_LOG), "left aside"
+    comes_through(pkg, OWN, [act("write", OWN.zmf, ENGINE_LOG)], OWN.value, OWN.value)
