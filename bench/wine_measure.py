@@ -39,7 +39,7 @@ class Wine:
     def __init__(self, prefix):
         self.temp = os.path.join(prefix, "drive_c", "temp")
         self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(("BV_TEST_", "BENCH_")) and k != "DISPLAY"}
+                    if not k.startswith(("BV_TEST", "BENCH_")) and k != "DISPLAY"}
         self.env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
     @staticmethod
@@ -224,7 +224,7 @@ def measure_wait_cpu(w, pkg, window=(0.25, 4.75)):
     """CPU time while the test engine sleeps 5 s, from window[0] to window[1] s after its
     record file, its first act, appears: launcher.exe (traced) and the minimal launcher."""
     log("CPU time while the engine runs 5 s")
-    env = {"BV_TEST_SLEEP_MS": "5000", "BV_TEST_RECORD": "C:\\temp\\engine.txt"}
+    env = {"BV_TEST": "rec:C:\\temp\\engine.txt;sleep:5000"}
     out = {"window_s": window[1] - window[0]}
     for key, exe, args in (("launcher_ms", "launcher.exe", ["LOG"]),
                            ("minimal_ms", "minimal_launcher.exe", [])):

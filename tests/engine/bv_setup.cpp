@@ -170,13 +170,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     DWORD size = GetEnvironmentVariableA("BV_TEST", list, sizeof list);
     if (size >= sizeof list)
         return 255;
-    if (size ==
-        0) { /* bench/wine_measure.py gives a record and a sleep in variables of their own */
-        char path[MAX_PATH] = "", ms[16] = "0";
-        GetEnvironmentVariableA("BV_TEST_RECORD", path, sizeof path);
-        GetEnvironmentVariableA("BV_TEST_SLEEP_MS", ms, sizeof ms);
-        snprintf(list, sizeof list, "%s%s;sleep:%s", *path ? "rec:" : "", path, ms);
-    }
     for (char *next = list; next != NULL && *next != '\0';) {
         char *verb = next, *arg[3] = {none, none, none}, *at;
         DWORD len[3];
