@@ -36,7 +36,7 @@ End: WinMain().
     EXPECT_EQ(1, hw::CallCount("GetVersion")) << "one version query per run";
 }
 
-TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCut)
+TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCutAndLogTraces)
 {
     const std::string engine = "C:\\Setup Package\\bv_setup.exe";
     const size_t longest = 32767 - (engine.size() + 5); /* with the terminator, 32768 */
@@ -45,10 +45,15 @@ TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCut)
         {std::string(longest, 'a'), " SAS " + std::string(longest, 'a')},
         {"", " SAS "}, /* after a longer one: the buffer is terminated anew */
         {"/q  \"a b\" x", " SAS /q  \"a b\" x"},
+        {"/logfile", " SAS /logfile"}, /* no trace: the old one is left as it is */
+        {"CATALOG", " SAS CATALOG"},   /* a trace: LOG may be inside a word */
         {std::string(longest + 1, 'a'), ""}};
     for (auto &c : cases) {
         NewMachine();
+        hw::WriteFile(kTraceLog, "old\r\n");
         EXPECT_EQ(0, Run(c[0])) << c[0].size();
+        EXPECT_EQ(c[0].find("LOG") != std::string::npos ? "End: WinMain()." : "old",
+                  TraceLines().back());
         /* The full path as application name keeps "C:\Setup.exe" from being tried first. */
         EXPECT_EQ(c[1].empty() ? "" : engine + "|" + engine + c[1],
                   hw::Launches().empty()
@@ -57,23 +62,6 @@ TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCut)
         EXPECT_EQ(c[1].empty() ? std::vector<std::string>{"Could not run BV_SETUP.EXE"}
                                : std::vector<std::string>{},
                   BoxTexts());
-    }
-}
-
-TEST_F(LauncherTest, LogAnywhereInTheArgumentsTurnsTracingOnAndARunWithoutItLeavesTheLog)
-{
-    const std::pair<std::string, bool> cases[] = {
-        {"\"C:\\My Setup\\LOG\\launcher.exe\" CATALOG", true},
-        {"\"C:\\My Setup\\LOG\\launcher.exe\" /logfile", false},
-        {"\"C:\\My Setup\\LOG\\launcher.exe\"", false},
-        {"C:\\My Setup\\LOG\\launcher.exe", true}, /* unquoted: all after the blank */
-    };
-    hw::SetModulePath("C:\\My Setup\\LOG\\launcher.exe");
-    hw::WriteFile("C:\\My Setup\\LOG\\data.tag", "[TagInfo]\nProjectGUID=X\n");
-    for (auto &c : cases) {
-        hw::WriteFile(kTraceLog, "old\r\n");
-        EXPECT_EQ(0, RunProcess(c.first));
-        EXPECT_EQ(c.second ? "Begin: WinMain()." : "old", TraceLines().front()) << c.first;
     }
 }
 
