@@ -69,9 +69,9 @@ static DWORD SpellExactly(const struct WideCalls *calls, const WCHAR *wide,
 {
     WCHAR back[WIDE_PATH_SIZE];
 
-    if (calls->to_ansi(CP_ACP, 0, wide, -1, spelled, SPELLED_SIZE, NULL, NULL) <= 0)
+    if (calls->to_ansi(CP_ACP, 0, wide, -1, spelled, SPELLED_SIZE, NULL, NULL) == 0)
         return 0;
-    if (calls->to_wide(CP_ACP, 0, spelled, -1, back, WIDE_PATH_SIZE) <= 0)
+    if (calls->to_wide(CP_ACP, 0, spelled, -1, back, WIDE_PATH_SIZE) == 0)
         return 0;
     if (!SameWide(wide, back))
         return 0;

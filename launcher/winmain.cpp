@@ -137,9 +137,9 @@ static int ComposeEngineCommand(const char *drive, const char *dir, const char *
     Trace("Setup.exe, path and filename: %s\nCommand line args: %s%s\n", engine_path, sas, args);
     if (!fits || path_len + (sizeof sas - 1) + args_len >= CMDLINE_SIZE)
         return 0;
-    memcpy(cmdline, engine_path, path_len);
-    memcpy(cmdline + path_len, sas, sizeof sas - 1);
-    memcpy(cmdline + path_len + (sizeof sas - 1), args, args_len + 1);
+    strcpy(cmdline, engine_path);
+    strcat(cmdline, sas);
+    strcat(cmdline, args);
     return 1;
 }
 

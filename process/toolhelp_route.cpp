@@ -1,4 +1,3 @@
-#include <string.h>
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -71,8 +70,7 @@ int IsImageRunningToolhelp(const char *image_name)
     snapshot = create_snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         goto free_library;
-    memset(&entry, 0, sizeof entry);
-    entry.dwSize = sizeof entry;
+    entry.dwSize = sizeof entry; /* the rest is the snapshot's to fill */
     if (process_first(snapshot, &entry)) {
         do {
             if (NamesEqualFolded(ExeFileName(&entry), image_name)) {

@@ -142,7 +142,7 @@ static const Outcome kOutcomes[] = {
      "RegQueryValueEx() returned: 5",
      ""},
     {"a long ProgramFilesDir", [] { SetProgramFilesDir(301); }, kCompleted,
-     "ProgramFilesDir=C:\\" + std::string(298, 'p')},
+     "RegQueryValueEx() returned ERROR_MORE_DATA, required buffer size=302"},
     {"engine missing", [] { RemovePackageFile("bv_setup.exe"); },
      "0 | Could not run BV_SETUP.EXE | 1 | End: WinMain().",
      "Launch of BV setup: return from LaunchApp(): -1"},
