@@ -108,6 +108,7 @@ static const Outcome kOutcomes[] = {
     {"no GUID", [] { WriteGuid("Name=X"); }, kGuidStop, ""},
     {"empty GUID", [] { WriteGuid("ProjectGUID="); }, kGuidStop, ""},
     {"GUID of 98", [] { WriteGuid("ProjectGUID=" + std::string(98, 'G')); }, kGuidStop, ""},
+    {"GUID of 1", [] { WriteGuid("ProjectGUID=G"); }, kCompleted, "GUID={G}"},
     {"GUID of 97", [] { WriteGuid("ProjectGUID=" + std::string(97, 'G')); }, kCompleted,
      "GUID={" + std::string(97, 'G') + "}"},
     {"GUID climbing", [] { WriteGuid("ProjectGUID=x}\\..\\..\\escape\\{"); }, kGuidStop, ""},
