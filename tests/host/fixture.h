@@ -42,6 +42,13 @@ inline std::string Between(const std::string &text, const std::string &from, con
     return text.substr(begin, end - begin);
 }
 
+/* The file at a Windows path on the simulated machine deleted, as a user or another program
+** would. */
+inline void RemoveFile(const std::string &path)
+{
+    std::remove(hw::HostPath(path).c_str());
+}
+
 /* ProgramFilesDir of that many characters, with its terminator or without. */
 inline void SetProgramFilesDir(size_t length, bool terminated = true)
 {

@@ -28,11 +28,6 @@ static std::string LocatorDir(const Scenario &s)
     return s.dir == kCommandDir ? "C:\\APPS\\BREVANE\\{1234-ABCD}\\" : s.dir;
 }
 
-static void RemoveFile(const std::string &path)
-{
-    std::remove(hw::HostPath(path).c_str());
-}
-
 class InstallationTest : public EarlierInstallationTest
 {
   protected:
@@ -53,7 +48,7 @@ class InstallationTest : public EarlierInstallationTest
 TEST_F(InstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
 {
     const Scenario s = AllScenarios()[5]; /* by uninstall command, REG_EXPAND_SZ, new log */
-    const std::string dir = "C:\\APPS\\BREVANE\\{1234-ABCD}\\"; /* as the locator spells it */
+    const std::string dir = LocatorDir(s);
     Plant(s);
     std::string during; /* backup | stash record | value present | journal's values */
     hw::NextEngine().on_run = [&] {

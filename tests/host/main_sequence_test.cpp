@@ -73,11 +73,6 @@ struct Outcome {
     std::string expected, line; /* exit | boxes | launches | last trace line; a line traced */
 };
 
-static void RemovePackageFile(const char *name)
-{
-    std::remove(hw::HostPath(std::string(kPackageDir) + name).c_str());
-}
-
 static void WriteGuid(const std::string &line)
 {
     hw::WriteFile(std::string(kPackageDir) + "data.tag", "[TagInfo]\n" + line + "\n");
@@ -98,7 +93,7 @@ static const std::string kCompleted = "0 |  | 1 | End: WinMain().";
 static const std::string kLongPath = "C:\\" + std::string(300, 'd') + "\\launcher.exe";
 
 static const Outcome kOutcomes[] = {
-    {"no data.tag", [] { RemovePackageFile("data.tag"); }, kDataTagStop, ""},
+    {"no data.tag", [] { RemoveFile(std::string(kPackageDir) + "data.tag"); }, kDataTagStop, ""},
     {"module path cut short", [] { hw::SetModulePath(kLongPath); }, kDataTagStop,
      "Data.tag path/name="},
     {"module path query fails", [] { hw::FailCall("GetModuleFileNameA"); }, kDataTagStop,
@@ -144,7 +139,7 @@ static const Outcome kOutcomes[] = {
      ""},
     {"a long ProgramFilesDir", [] { SetProgramFilesDir(301); }, kCompleted,
      "RegQueryValueEx() returned ERROR_MORE_DATA, required buffer size=302"},
-    {"engine missing", [] { RemovePackageFile("bv_setup.exe"); },
+    {"engine missing", [] { RemoveFile(std::string(kPackageDir) + "bv_setup.exe"); },
      "0 | Could not run BV_SETUP.EXE | 1 | End: WinMain().",
      "Launch of BV setup: return from LaunchApp(): -1"},
     {"trace log not reopened", [] { hw::FailCall("CreateFileA", 0, 1, 1); },
@@ -201,7 +196,7 @@ TEST_F(LauncherTest, BoxIsShownBeforeItsStopIsTracedAndUser32IsLoadedOnlyForIt)
         return std::count(names.begin(), names.end(), kUser32);
     };
     EXPECT_EQ(0, user32_loads()) << "a run without a box";
-    RemovePackageFile("data.tag");
+    RemoveFile(std::string(kPackageDir) + "data.tag");
     EXPECT_EQ(1, Run("LOG"));
     std::vector<std::string> t = Timeline();
     EXPECT_EQ("box:Cannot find DATA.TAG", t[t.size() - 2]);

@@ -13,7 +13,7 @@ static const std::string kNotShown = "trace:Box not shown, no interactive window
 
 static void Plant(bool hard)
 {
-    std::remove(hw::HostPath(kTraceLog).c_str());
+    RemoveFile(kTraceLog);
     (hard ? hw::HardLink : hw::SymLink)(kTarget, kTraceLog);
 }
 
