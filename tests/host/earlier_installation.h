@@ -35,11 +35,6 @@ struct Scenario {
     }
 };
 
-inline void PrintTo(const Scenario &s, std::ostream *os)
-{
-    *os << s.Name();
-}
-
 /* Both routes to the setup log; the value as REG_SZ, REG_EXPAND_SZ and without terminator;
 ** every engine action. The first five take the uninstall command's route. */
 inline std::vector<Scenario> AllScenarios()

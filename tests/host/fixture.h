@@ -80,15 +80,10 @@ class LauncherTest : public ::testing::Test
     }
 
     /* One launcher process: the product's process-wide state starts afresh, as in a new one. */
-    static int RunProcess(const std::string &command_line)
-    {
-        ResetProductState();
-        return hw::RunLauncher(command_line.c_str());
-    }
-
     int Run(const std::string &args)
     {
-        return RunProcess("\"" + std::string(kLauncher) + "\" " + args);
+        ResetProductState();
+        return hw::RunLauncher(("\"" + std::string(kLauncher) + "\" " + args).c_str());
     }
 
     /* The trace log with LF line ends; fails the test on a line not ended by CR LF. */

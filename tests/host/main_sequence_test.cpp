@@ -188,34 +188,6 @@ TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine
     }
 }
 
-TEST_F(LauncherTest, BoxIsShownBeforeItsStopIsTracedAndUser32IsLoadedOnlyForIt)
-{
-    ASSERT_EQ(0, Run("LOG"));
-    auto user32_loads = [] {
-        const std::vector<std::string> names = hw::LoadedLibraryNames();
-        return std::count(names.begin(), names.end(), kUser32);
-    };
-    EXPECT_EQ(0, user32_loads()) << "a run without a box";
-    RemoveFile(std::string(kPackageDir) + "data.tag");
-    EXPECT_EQ(1, Run("LOG"));
-    std::vector<std::string> t = Timeline();
-    EXPECT_EQ("box:Cannot find DATA.TAG", t[t.size() - 2]);
-    EXPECT_EQ("trace:Cannot find DATA.TAG - aborting\n", t.back());
-    EXPECT_EQ(1, user32_loads());
-    const hw::Event &box = hw::Events()[hw::Events().size() - 2];
-    EXPECT_EQ("Launcher Error", box.caption);
-    EXPECT_EQ(0x10u, box.flags);
-    EXPECT_FALSE(box.has_owner);
-    /* No user32, or no MessageBoxA in it: no box, the same stop. */
-    for (bool loadable : {false, true}) {
-        hw::SetLibrary(kUser32, loadable, {});
-        EXPECT_EQ(1, Run("LOG"));
-        EXPECT_EQ(1u, BoxTexts().size());
-        EXPECT_EQ("Cannot find DATA.TAG - aborting", TraceLines().back());
-        EXPECT_EQ(0, hw::LoadedLibraryCount());
-    }
-}
-
 TEST_F(LauncherTest, TraceLogIsOnlyWrittenWhereTempWithItsNameFits)
 {
     /* TEMP and "\launcher.log" must fit 299 characters: TEMP of 286 does, 287 does not. */

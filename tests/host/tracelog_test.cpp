@@ -67,40 +67,61 @@ TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALinkNorAtAPathThatCannotBeMad
 }
 
 /* Where the window station is known to be invisible a box is traced instead and the run goes on
-** as after OK; without window stations (9x) or their answer it is shown. */
+** as after OK; without window stations (9x) or their answer it is shown; without user32 or its
+** MessageBoxA there is none. user32 is loaded by its full path, for a box only. */
 TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
 {
+    enum Box { Shown, Traced, None };
     const std::string m = "MessageBoxA", s = "GetProcessWindowStation",
                       i = "GetUserObjectInformationA";
-    const std::tuple<bool, std::vector<std::string>, std::string, bool> sessions[] = {
-        {true, {m, s, i}, "", true}, /* the run the others are compared with */
-        {false, {m, s, i}, "", false}, {false, {m}, "", true},      {false, {m, s}, "", true},
-        {false, {m, s, i}, s, true},   {false, {m, s, i}, i, true},
+    const std::tuple<bool, bool, std::vector<std::string>, std::string, Box> sessions[] = {
+        {true, true, {m, s, i}, "", Shown}, /* the run the others are compared with */
+        {false, true, {m, s, i}, "", Traced}, {false, true, {m}, "", Shown},
+        {false, true, {m, s}, "", Shown},     {false, true, {m, s, i}, s, Shown},
+        {false, true, {m, s, i}, i, Shown},   {true, false, {m, s, i}, "", None},
+        {true, true, {s, i}, "", None},
     };
-    const std::tuple<std::string, std::string, int> stops[] = {
-        /* an engine runs, or a fault */
-        {"", kRunning, 1},
-        {"GetFileAttributesA", "Cannot find DATA.TAG", 1},
-        {"CreateProcessA", "Could not run BV_SETUP.EXE", 0},
+    const std::tuple<std::string, std::string, int, std::string> stops[] = {
+        /* an engine runs, or a fault; the line traced after the box */
+        {"", kRunning, 1, ""},
+        {"GetFileAttributesA", "Cannot find DATA.TAG", 1, "Cannot find DATA.TAG - aborting"},
+        {"CreateProcessA", "Could not run BV_SETUP.EXE", 0,
+         "Waiting for bv_setup.exe to terminate: 5 seconds elapsed"},
     };
-    for (const auto &[cause, box, exit_code] : stops) {
+    auto user32_loads = [] {
+        const std::vector<std::string> names = hw::LoadedLibraryNames();
+        return std::count(names.begin(), names.end(), kUser32);
+    };
+    ASSERT_EQ(0, Run("LOG"));
+    EXPECT_EQ(0, user32_loads()) << "a run without a box";
+    for (const auto &[cause, box, exit_code, after] : stops) {
         std::vector<std::string> seen;
-        for (const auto &[visible, calls, fail, shown] : sessions) {
+        for (const auto &[visible, loadable, calls, fail, shown] : sessions) {
             NewMachine();
             hw::SetWindowStationVisible(visible);
-            hw::SetLibrary(kUser32, true, calls);
+            hw::SetLibrary(kUser32, loadable, calls);
             hw::AddProcess({1, cause.empty() ? "bv_setup.exe" : "other.exe"});
             hw::FailCall(cause.empty() ? "Sleep" : cause);
             hw::FailCall(fail.empty() ? "Sleep" : fail);
             EXPECT_EQ(exit_code, Run("LOG")) << box;
             std::vector<std::string> want = seen = seen.empty() ? Timeline() : seen;
-            if (!shown)
-                std::replace(want.begin(), want.end(), "box:" + box, kNotShown + box + "\n");
-            EXPECT_EQ(want, Timeline()) << visible << calls.size() << fail;
+            auto at = std::find(want.begin(), want.end(), "box:" + box);
+            ASSERT_NE(want.end(), at) << box;
+            if (shown == Traced)
+                *at = kNotShown + box + "\n";
+            else if (shown == None)
+                want.erase(at);
+            EXPECT_EQ(want, Timeline()) << visible << loadable << calls.size() << fail;
+            for (const hw::Event &e : hw::Events())
+                EXPECT_TRUE(e.kind != hw::Event::Box ||
+                            (e.caption == "Launcher Error" && e.flags == 0x10u && !e.has_owner));
+            EXPECT_EQ(1, user32_loads());
             EXPECT_EQ(exit_code == 0 ? 1u : 0u, hw::Launches().size());
             EXPECT_EQ(0, hw::LoadedLibraryCount());
         }
-        EXPECT_TRUE(!cause.empty() || seen.size() == 2) << "the engine guard traces no line";
-        EXPECT_TRUE(Contains(seen, "box:" + box));
+        /* The box comes before the line that tells the stop; the engine guard traces none. */
+        auto at = std::find(seen.begin(), seen.end(), "box:" + box);
+        EXPECT_EQ(after.empty() ? "" : "trace:" + after + "\n", at + 1 < seen.end() ? at[1] : "");
+        EXPECT_TRUE(!cause.empty() || seen.size() == 2);
     }
 }
