@@ -6,36 +6,6 @@ static const char kAlreadyRunning[] =
     "An instance of this Setup is already running.  Please close all Setups before running this "
     "one.";
 
-TEST_F(LauncherTest, TracedRunWithoutInstallationWritesEveryStepInOrder)
-{
-    ASSERT_EQ(0, Run("LOG"));
-    EXPECT_EQ(R"(Begin: WinMain().
-GetModuleFileName returned 29
-Launcher path=C:\Setup Package\launcher.exe
-Data.tag path/name=C:\Setup Package\data.tag
-GUID={1234-ABCD}
-Begin: RecoverInterruptedRun().
-End: RecoverInterruptedRun().
-Begin: MakeUninstLogFile().
-Couldn't open Uninstall key: RegOpenKeyEx() returned: 2
-ProgramFilesDir=C:\Program Files
-zmf_loc=C:\Program Files\Brevane Installation Information\{1234-ABCD}\setup.zmf
-zmf_loc access()=-1
-End: MakeUninstLogFile().
-Log file (setup.zmf) NOT found
-Setup.exe, path and filename: C:\Setup Package\bv_setup.exe
-Command line args:  SAS LOG
-Launch of BV setup: return from LaunchApp(): 1
-Waiting for bv_setup.exe to terminate: 5 seconds elapsed
-End: WinMain().
-)",
-              TraceText());
-    EXPECT_TRUE(BoxTexts().empty());
-    EXPECT_EQ(0, hw::OpenStreamCount());
-    EXPECT_EQ(0, hw::HeapBlocksAtEnd()) << "ProgramFilesDir's buffer is freed";
-    EXPECT_EQ(1, hw::CallCount("GetVersion")) << "one version query per run";
-}
-
 TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCutAndLogTraces)
 {
     const std::string engine = "C:\\Setup Package\\bv_setup.exe";
