@@ -21,6 +21,8 @@ static const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{1234-ABCD}";
 static const char kUser32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* by its full path only */
 static const char kJournalKey[] = "SOFTWARE\\Brevane\\Setup Launcher\\{1234-ABCD}";
+static const char kRunning[] = "An instance of this Setup is already running.  Please close all "
+                               "Setups before running this one.";
 
 /* A sandbox folder of this test process's own, so that test binaries of several work trees
 ** may run side by side. */

@@ -2,10 +2,6 @@
 
 #include "fixture.h"
 
-static const char kAlreadyRunning[] =
-    "An instance of this Setup is already running.  Please close all Setups before running this "
-    "one.";
-
 TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCutAndLogTraces)
 {
     const std::string engine = "C:\\Setup Package\\bv_setup.exe";
@@ -59,6 +55,7 @@ static const std::string kGuidStop = "1 | Error reading GUID from DATA.TAG | 0 |
                                      "Error reading GUID from DATA.TAG - aborting";
 static const std::string kDataTagStop =
     "1 | Cannot find DATA.TAG | 0 | Cannot find DATA.TAG - aborting";
+static const std::string kLockStop = "1 | " + std::string(kRunning) + " | 0 | earlier trace";
 static const std::string kCompleted = "0 |  | 1 | End: WinMain().";
 static const std::string kLongPath = "C:\\" + std::string(300, 'd') + "\\launcher.exe";
 
@@ -117,24 +114,15 @@ static const Outcome kOutcomes[] = {
      "LOG",
      ""},
     {"run lock held", [] { HoldRunLock(0x0A280105, "Global\\Brevane.SetupLauncher.RunLock"); },
-     "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
+     kLockStop, ""},
     {"run lock held, NT 4: no Global namespace",
-     [] { HoldRunLock(0x05650004, "Brevane.SetupLauncher.RunLock"); },
-     "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
+     [] { HoldRunLock(0x05650004, "Brevane.SetupLauncher.RunLock"); }, kLockStop, ""},
     {"run lock held, 98: no Global namespace",
-     [] { HoldRunLock(0xC0000A04, "Brevane.SetupLauncher.RunLock"); },
-     "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
+     [] { HoldRunLock(0xC0000A04, "Brevane.SetupLauncher.RunLock"); }, kLockStop, ""},
     {"run lock of another user", [] { hw::FailCall("CreateMutexA", ERROR_ACCESS_DENIED, 1); },
-     "1 | " + std::string(kAlreadyRunning) + " | 0 | earlier trace", ""},
+     kLockStop, ""},
     {"run lock not made", [] { hw::FailCall("CreateMutexA", ERROR_NOT_ENOUGH_MEMORY, 1); },
      kCompleted, "Run lock not taken: CreateMutex() failed: 8"},
-    {"an engine runs",
-     [] {
-         hw::Process engine;
-         engine.exe_file = "bv_setup.exe";
-         hw::AddProcess(engine);
-     },
-     "1 | " + std::string(kAlreadyRunning) + " | 0 | Begin: WinMain().", ""},
 };
 
 TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine)

@@ -7,8 +7,6 @@
 static const char kTarget[] = "C:\\WINDOWS\\system.ini"; /* only the administrator may write */
 static const char kEnd[] = "trace:End: WinMain().\n";
 static const char kReopenBox[] = "box:Could not re-open logfile for append - logging terminated";
-static const char kRunning[] = "An instance of this Setup is already running.  Please close all "
-                               "Setups before running this one.";
 static const std::string kNotShown = "trace:Box not shown, no interactive window station: ";
 
 static void Plant(bool hard)
