@@ -132,11 +132,6 @@ class LauncherTest : public ::testing::Test
         }
         return out;
     }
-
-    static bool Contains(const std::vector<std::string> &v, const std::string &s)
-    {
-        return std::find(v.begin(), v.end(), s) != v.end();
-    }
 };
 
 #endif

@@ -130,78 +130,76 @@ struct Course {
     int scenario;
     bool interrupted;
     void (*change)(Scenario &s);
-    const char *call, *argument;
-    int skip, exit_code;
+    const char *fault; /* "call|argument|skip" */
+    int exit_code;
     const char *end, *trace;
 };
 
 static const Course kCourses[] = {
     /* Setting aside and putting back. */
-    {"no copy in the journal", 1, false, nullptr, "RegSetValueExA", "UninstallString", 0, 0, "",
+    {"no copy in the journal", 1, false, nullptr, "RegSetValueExA|UninstallString", 0, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 5\n"
      "UninstallString not saved: not deleted\n"},
-    {"the value cannot be deleted", 1, false, nullptr, "RegDeleteValueA", "UninstallString", 0, 0,
-     "", "Delete UninstallString: return from ReqDeleteValue(): 5\n"},
+    {"the value cannot be deleted", 1, false, nullptr, "RegDeleteValueA|UninstallString", 0, "",
+     "Delete UninstallString: return from ReqDeleteValue(): 5\n"},
     {"the largest value the stash takes", 16, false, [](Scenario &s) { SetValueOfSize(s, 284); },
-     nullptr, nullptr, 0, 0, "", "Query UninstallString: return from ReqQueryValueEx(): 0\n"},
-    {"one byte more", 16, false, [](Scenario &s) { SetValueOfSize(s, 285); }, nullptr, nullptr, 0,
-     0, "", "UninstallString of 285 bytes does not fit the stash: left in place\n"},
+     "", 0, "", "Query UninstallString: return from ReqQueryValueEx(): 0\n"},
+    {"one byte more", 16, false, [](Scenario &s) { SetValueOfSize(s, 285); }, "", 0, "",
+     "UninstallString of 285 bytes does not fit the stash: left in place\n"},
     {"a key without the value", 16, false,
-     [](Scenario &) { hw::RegRemoveValue(kUninstallKey, "UninstallString"); }, nullptr, nullptr, 0,
-     0, "UninstallString is gone",
+     [](Scenario &) { hw::RegRemoveValue(kUninstallKey, "UninstallString"); }, "", 0,
+     "UninstallString is gone",
      "Uninstall key not found: RegQueryValueEx() returned: 2\nProgramFilesDir=C:\\Program Files\n"},
-    {"no product key", 16, false, [](Scenario &) { hw::RegRemoveKey(kUninstallKey); }, nullptr,
-     nullptr, 0, 0, "UninstallString is gone",
+    {"no product key", 16, false, [](Scenario &) { hw::RegRemoveKey(kUninstallKey); }, "", 0,
+     "UninstallString is gone",
      "Couldn't open Uninstall key: RegOpenKeyEx() returned: 2\nProgramFilesDir=C:\\Program "
      "Files\n"},
-    {"the engine writes its own value", 3, false, nullptr, nullptr, nullptr, 0, 0, "",
+    {"the engine writes its own value", 3, false, nullptr, "", 0, "",
      "Begin: RestoreUninstallString().\n$o\nQuery UninstallString: return from ReqQueryValueEx(): "
      "0\n"},
-    {"the engine deletes the key", 4, false, nullptr, nullptr, nullptr, 0, 0, "",
+    {"the engine deletes the key", 4, false, nullptr, "", 0, "",
      "RegOpenKeyEx() returned: 2\nOpenUninstallStringKey failed.\nEnd: "
      "RestoreUninstallString().\nDelete journal: return from RegDeleteKey(): 0\n"},
-    {"no stash record made", 1, false, nullptr, "CreateFileA", "uninst.dat", 0, 0, "",
+    {"no stash record made", 1, false, nullptr, "CreateFileA|uninst.dat", 0, "",
      "Stash record not created: $duninst.dat\n"},
-    {"the stash record stays", 1, false, nullptr, "remove", "uninst.dat", 0, 0,
+    {"the stash record stays", 1, false, nullptr, "remove|uninst.dat", 0,
      "a backup log or stash record is left", "End: RestoreUninstallString().\nEnd: WinMain().\n"},
     {"a stale backup log", 1, false,
-     [](Scenario &) { hw::WriteFile(kCommandDir + "setup.z_f", "stale"); }, nullptr, nullptr, 0, 0,
-     "", "Rename of log file to $dsetup.z_f returned: 0\n"},
-    {"the locator cannot open the key", 1, false, nullptr, "RegOpenKeyExA", "Uninstall\\", 0, 1, "",
+     [](Scenario &) { hw::WriteFile(kCommandDir + "setup.z_f", "stale"); }, "", 0, "",
+     "Rename of log file to $dsetup.z_f returned: 0\n"},
+    {"the locator cannot open the key", 1, false, nullptr, "RegOpenKeyExA|Uninstall\\", 1, "",
      "Couldn't open Uninstall key: RegOpenKeyEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
-    {"the locator cannot read the value", 1, false, nullptr, "RegQueryValueExA", "UninstallString",
-     0, 1, "",
-     "Uninstall key not found: RegQueryValueEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
-    {"the journal cannot be made", 1, false, nullptr, "RegCreateKeyExA", "Setup Launcher", 0, 1, "",
+    {"the locator cannot read the value", 1, false, nullptr, "RegQueryValueExA|UninstallString", 1,
+     "", "Uninstall key not found: RegQueryValueEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
+    {"the journal cannot be made", 1, false, nullptr, "RegCreateKeyExA|Setup Launcher", 1, "",
      "Save SetupLog to journal: return from ReqSetValueEx(): 5\nBegin: "
      "RestoreUninstallString().\n"},
     {"a folder of the backup's name", 1, false,
-     [](Scenario &) { hw::MakeDir(kCommandDir + "setup.z_f"); }, nullptr, nullptr, 0, 1,
+     [](Scenario &) { hw::MakeDir(kCommandDir + "setup.z_f"); }, "", 1,
      "a backup log or stash record is left",
      "Log file (setup.zmf) found at:$dsetup.zmf\nBegin: RestoreUninstallString().\n"},
-    {"the log cannot be renamed", 1, false, nullptr, "rename", "setup.zmf", 0, 1, "",
+    {"the log cannot be renamed", 1, false, nullptr, "rename|setup.zmf", 1, "",
      "Rename of log file to $dsetup.z_f returned: -1\nBegin: RestoreUninstallString().\n"
      "UninstallString was not read: nothing to set\n"},
-    {"the key cannot be opened to take the value", 1, false, nullptr, "RegOpenKeyExA",
-     "Uninstall\\", 1, 1, "",
+    {"the key cannot be opened to take the value", 1, false, nullptr, "RegOpenKeyExA|Uninstall\\|1",
+     1, "",
      "RegOpenKeyEx() returned: 5\nOpenUninstallStringKey failed.\nEnd: RemoveUninstallString().\n"
      "Deleting log file: return from remove(): -1\n"},
-    {"the value's size cannot be read", 1, false, nullptr, "RegQueryValueExA", "UninstallString", 1,
-     1, "",
+    {"the value's size cannot be read", 1, false, nullptr, "RegQueryValueExA|UninstallString|1", 1,
+     "",
      "Query UninstallString for size: return from ReqQueryValueEx(): 5\nUninstallString not read: "
      "not deleted\n"},
     {"the longest log path under Program Files", 16, false,
-     [](Scenario &) { SetProgramFilesDir(244); }, nullptr, nullptr, 0, 0, "",
+     [](Scenario &) { SetProgramFilesDir(244); }, "", 0, "",
      "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nLog file (setup.zmf) NOT found\n"},
-    {"one character more", 16, false, [](Scenario &) { SetProgramFilesDir(245); }, nullptr, nullptr,
-     0, 0, "",
+    {"one character more", 16, false, [](Scenario &) { SetProgramFilesDir(245); }, "", 0, "",
      "Setup log path would not fit in zmf_loc: no setup log\nEnd: MakeUninstLogFile().\n"},
     {"ProgramFilesDir filling its buffer unterminated", 16, false,
-     [](Scenario &) { SetProgramFilesDir(260, false); }, nullptr, nullptr, 0, 0, "",
+     [](Scenario &) { SetProgramFilesDir(260, false); }, "", 0, "",
      "Setup log path would not fit in zmf_loc: no setup log\n"},
 
     /* Putting back what a run killed while the engine ran set aside. */
-    {"everything a killed run set aside", 1, true, nullptr, nullptr, nullptr, 0, 0, "",
+    {"everything a killed run set aside", 1, true, nullptr, "", 0, "",
      R"(Begin: RecoverInterruptedRun().
 Journal: RegOpenKeyEx() returned: 0
 Query journal UninstallString: return from ReqQueryValueEx(): 0
@@ -216,11 +214,9 @@ Deleting stash record: return from remove(): 0
 Delete journal: return from RegDeleteKey(): 0
 End: RecoverInterruptedRun().
 )"},
-    {"no stash record", 1, true, [](Scenario &s) { RemoveFile(s.dir + "uninst.dat"); }, nullptr,
-     nullptr, 0, 0, "",
+    {"no stash record", 1, true, [](Scenario &s) { RemoveFile(s.dir + "uninst.dat"); }, "", 0, "",
      "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
-    {"no newer setup log", 1, true, [](Scenario &s) { RemoveFile(s.dir + "setup.zmf"); }, nullptr,
-     nullptr, 0, 0, "",
+    {"no newer setup log", 1, true, [](Scenario &s) { RemoveFile(s.dir + "setup.zmf"); }, "", 0, "",
      "Backup log left by an interrupted run=$dsetup.z_f\nRenaming log file: return from rename(): "
      "0\n"},
     {"the journal holds only the value's copy", 1, false,
@@ -228,7 +224,7 @@ End: RecoverInterruptedRun().
          hw::RegRemoveValue(kUninstallKey, "UninstallString");
          hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes());
      },
-     nullptr, nullptr, 0, 0, "",
+     "", 0, "",
      "Set UninstallString: return from ReqSetValueEx(): 0\nDelete journal: return from "
      "RegDeleteKey(): 0\n"},
     {"a stash record without a value, no copy in the journal", 1, true,
@@ -236,7 +232,7 @@ End: RecoverInterruptedRun().
          hw::RegRemoveValue(kJournalKey, "UninstallString");
          hw::WriteFile(s.dir + "uninst.dat", "Something=else");
      },
-     nullptr, nullptr, 0, 0, "UninstallString is gone",
+     "", 0, "UninstallString is gone",
      "Stash record holds no value to recover\nDeleting stash record: return from remove(): 0\n"},
     {"a journal naming no setup log", 1, false,
      [](Scenario &) {
@@ -244,50 +240,47 @@ End: RecoverInterruptedRun().
          hw::WriteFile("C:\\d\\boot.ini", "boot");
          hw::WriteFile("C:\\d\\boot.i_i", "not a backup");
      },
-     nullptr, nullptr, 0, 0, "",
+     "", 0, "",
      "Journal setup log=C:\\d\\boot.ini\nDelete journal: return from RegDeleteKey(): 0\n"},
-    {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA", "Setup Launcher", 0, 1, "",
+    {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA|Setup Launcher", 1, "",
      "Journal: RegOpenKeyEx() returned: 5\nEnd: RecoverInterruptedRun().\n"},
-    {"the journal's copy cannot be read", 1, true, nullptr, "RegQueryValueExA", "UninstallString",
-     0, 1, "", "Query journal UninstallString: return from ReqQueryValueEx(): 5\n"},
-    {"the copy cannot be written back", 1, true, nullptr, "RegSetValueExA", "UninstallString", 0, 1,
-     "", "Set UninstallString: return from ReqSetValueEx(): 5\n"},
-    {"the journal's setup log cannot be read", 1, true, nullptr, "RegQueryValueExA", "SetupLog", 0,
-     1, "",
+    {"the journal's copy cannot be read", 1, true, nullptr, "RegQueryValueExA|UninstallString", 1,
+     "", "Query journal UninstallString: return from ReqQueryValueEx(): 5\n"},
+    {"the copy cannot be written back", 1, true, nullptr, "RegSetValueExA|UninstallString", 1, "",
+     "Set UninstallString: return from ReqSetValueEx(): 5\n"},
+    {"the journal's setup log cannot be read", 1, true, nullptr, "RegQueryValueExA|SetupLog", 1, "",
      "Query journal setup log: return from ReqQueryValueEx(): 5\nEnd: RecoverInterruptedRun().\n"},
     {"a journal setup log longer than a path", 1, true,
-     [](Scenario &) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, std::string(300, 'l')); },
-     nullptr, nullptr, 0, 1, "the clean run ended with 1",
-     "Query journal setup log: return from ReqQueryValueEx(): 234\n"},
-    {"the setup log cannot be looked at", 1, true, nullptr, "GetFileAttributesA", "setup.zmf", 0, 1,
-     "", "Backup log left by an interrupted run=$dsetup.z_f\nEnd: RecoverInterruptedRun().\n"},
+     [](Scenario &) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, std::string(300, 'l')); }, "", 1,
+     "the clean run ended with 1", "Query journal setup log: return from ReqQueryValueEx(): 234\n"},
+    {"the setup log cannot be looked at", 1, true, nullptr, "GetFileAttributesA|setup.zmf", 1, "",
+     "Backup log left by an interrupted run=$dsetup.z_f\nEnd: RecoverInterruptedRun().\n"},
     {"a folder where the setup log goes", 1, true,
      [](Scenario &s) {
          RemoveFile(s.dir + "setup.zmf");
          hw::MakeDir(s.dir + "setup.zmf");
      },
-     nullptr, nullptr, 0, 1, "the clean run ended with 1",
+     "", 1, "the clean run ended with 1",
      "Deleting log file: return from remove(): -1\nEnd: RecoverInterruptedRun().\n"},
-    {"the stash record cannot be looked at", 1, true, nullptr, "GetFileAttributesA", "uninst.dat",
-     0, 1, "", "Renaming log file: return from rename(): 0\nEnd: RecoverInterruptedRun().\n"},
+    {"the stash record cannot be looked at", 1, true, nullptr, "GetFileAttributesA|uninst.dat", 1,
+     "", "Renaming log file: return from rename(): 0\nEnd: RecoverInterruptedRun().\n"},
     /* A journal without a copy of the value: the stash record beside the log is the copy. */
     {"the stash record as the copy, junk after its zero", 1, true,
-     [](Scenario &s) { StashOnly(s.command + '\0' + "junk"); }, nullptr, nullptr, 0, 0, "",
+     [](Scenario &s) { StashOnly(s.command + '\0' + "junk"); }, "", 0, "",
      "Set UninstallString: return from ReqSetValueEx(): 0\n"},
-    {"the stash record without its zero", 1, true, [](Scenario &s) { StashOnly(s.command); },
-     nullptr, nullptr, 0, 0, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"the stash record without its zero", 1, true, [](Scenario &s) { StashOnly(s.command); }, "", 0,
+     "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
     {"the longest value a stash record holds", 1, true,
-     [](Scenario &s) { StashOnly((s.command = std::string(499, 'c')) + '\0'); }, nullptr, nullptr,
-     0, 0, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
-    {"one more", 1, true, [](Scenario &) { StashOnly(std::string(500, 'c')); }, nullptr, nullptr, 0,
-     0, "UninstallString is gone", "Stash record holds no value to recover\n"},
-    {"a stash record filling the reader's buffer", 1, true,
-     [](Scenario &) { StashOnly(std::string(501, 'c')); }, nullptr, nullptr, 0, 0,
+     [](Scenario &s) { StashOnly((s.command = std::string(499, 'c')) + '\0'); }, "", 0, "",
+     "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"one more", 1, true, [](Scenario &) { StashOnly(std::string(500, 'c')); }, "", 0,
      "UninstallString is gone", "Stash record holds no value to recover\n"},
+    {"a stash record filling the reader's buffer", 1, true,
+     [](Scenario &) { StashOnly(std::string(501, 'c')); }, "", 0, "UninstallString is gone",
+     "Stash record holds no value to recover\n"},
     {"the stash record cannot be read, no copy in the journal", 1, true,
-     [](Scenario &) { hw::RegRemoveValue(kJournalKey, "UninstallString"); }, "fopen", "uninst.dat",
-     0, 1, "",
-     "Stash record left by an interrupted run=$duninst.dat\nEnd: RecoverInterruptedRun().\n"},
+     [](Scenario &) { hw::RegRemoveValue(kJournalKey, "UninstallString"); }, "fopen|uninst.dat", 1,
+     "", "Stash record left by an interrupted run=$duninst.dat\nEnd: RecoverInterruptedRun().\n"},
 };
 
 TEST_F(InstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
@@ -301,8 +294,10 @@ TEST_F(InstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
             Plant(s);
         if (c.change != nullptr)
             c.change(s);
-        if (c.call != nullptr)
-            hw::FailCall(c.call, ERROR_ACCESS_DENIED, 1, c.skip, c.argument);
+        char call[32] = "", argument[32] = "";
+        int skip = 0;
+        if (sscanf(c.fault, "%31[^|]|%31[^|]|%d", call, argument, &skip) >= 2)
+            hw::FailCall(call, ERROR_ACCESS_DENIED, 1, skip, argument);
         EXPECT_EQ(c.exit_code, RunWithEngine(s));
         const std::string expected = Fill(c.trace, LocatorDir(s));
         EXPECT_EQ(expected, Excerpt(TraceText(), expected));

@@ -141,7 +141,8 @@ TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine
                                   std::to_string(hw::Launches().size()) + " | " +
                                   (lines.empty() ? "" : lines.back()))
             << c.what;
-        EXPECT_TRUE(c.line.empty() || Contains(lines, c.line)) << c.what << ": " << c.line;
+        EXPECT_TRUE(c.line.empty() || std::count(lines.begin(), lines.end(), c.line))
+            << c.what << ": " << c.line;
         EXPECT_EQ(0, hw::LoadedLibraryCount()) << c.what;
     }
 }
