@@ -31,19 +31,6 @@ inline std::string SandboxDir(const std::string &name)
     return "/dev/shm/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
 }
 
-/* The lines of text from the first that starts with `from` up to the first from there on that
-** starts with `to`, both included, each ended by "\n". */
-inline std::string Between(const std::string &text, const std::string &from, const std::string &to)
-{
-    size_t begin = text.compare(0, from.size(), from) == 0 ? 0 : text.find("\n" + from);
-    if (begin == std::string::npos)
-        return "";
-    begin += text[begin] == '\n';
-    size_t end = text.compare(begin, to.size(), to) == 0 ? begin : text.find("\n" + to, begin);
-    end = end == std::string::npos ? text.size() : text.find('\n', end + 1) + 1;
-    return text.substr(begin, end - begin);
-}
-
 /* The file at a Windows path on the simulated machine deleted, as a user or another program
 ** would. */
 inline void RemoveFile(const std::string &path)

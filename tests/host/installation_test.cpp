@@ -15,11 +15,17 @@ static std::string Fill(std::string text, const std::string &dir)
     return text;
 }
 
-/* The lines of the trace from the first line of `expected` to its last, as they are. */
+/* The trace from the first line of `expected` to the first of its last line after it, or to its
+** end: what the trace holds where `expected` should be. */
 static std::string Excerpt(const std::string &trace, const std::string &expected)
 {
-    size_t last = expected.rfind('\n', expected.size() - 2) + 1;
-    return Between(trace, expected.substr(0, expected.find('\n')), expected.substr(last));
+    const std::string text = "\n" + trace,
+                      first = "\n" + expected.substr(0, expected.find('\n') + 1),
+                      last = "\n" + expected.substr(expected.rfind('\n', expected.size() - 2) + 1);
+    size_t begin = text.find(first), end = text.find(last, begin);
+    if (begin == std::string::npos)
+        return "";
+    return text.substr(begin + 1, end == std::string::npos ? end : end + last.size() - begin - 1);
 }
 
 /* Where the locator finds the scenario's setup log, spelled as it spells it. */
