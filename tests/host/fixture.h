@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,10 +92,9 @@ class LauncherTest : public ::testing::Test
     std::vector<std::string> TraceLines()
     {
         std::vector<std::string> lines;
-        std::string text = TraceText();
-        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-             start = end + 1)
-            lines.push_back(text.substr(start, end - start));
+        std::istringstream text(TraceText());
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
         return lines;
     }
 
