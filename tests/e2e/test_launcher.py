@@ -13,7 +13,7 @@ import pytest
 
 from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, INFO, KEY, LAUNCHER, NOKEY,
                   ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, TAG, TEMP, TRACE, VALUE,
-                  X86_INFO, Installation, act, by_command, error_box, record_of, sz, wait_until)
+                  X86_INFO, Installation, act, by_command, record_of, sz, wait_until)
 
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
 MARK = TEMP + "\\mark.txt"
@@ -55,7 +55,7 @@ def test_box_exit_code_and_course(pkg, case, code, text, unattended):
         exe = TEMP + "\\starter.exe"
         shutil.copy(pkg.engine, pkg.host(exe))
         engine = [act("desktop", "Unattended\\Default", f'"{LAUNCHER}" LOG')]
-    assert pkg.run("LOG", exe=exe, engine=engine) == (code, [] if unattended else [error_box(text)])
+    assert pkg.run("LOG", exe=exe, engine=engine) == (code, [] if unattended else [text])
     assert pkg.calls, "the relay trace covers the launcher, also when a starter starts it"
     shown = ["Box not shown, no interactive window station: " + text] * unattended
     lines = pkg.trace()
@@ -116,7 +116,7 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
         pkg.write(path, path.encode())
     os.link(pkg.host(PRECIOUS), pkg.host(TRACE))
     pkg.write(TAG, b"[TagInfo]\r\nProjectGUID=x}\\..\\..\\..\\escape\\{\r\n")
-    assert pkg.run("LOG", **env) == (1, [error_box(NO_GUID)]), "the real user32 showed the box"
+    assert pkg.run("LOG", **env) == (1, [NO_GUID]), "the real user32 showed the box"
     assert loads(pkg.relay) == {(True, "launcher.exe")}
     assert pkg.trace()[-1] == NO_GUID + " - aborting"
     assert os.listdir(pkg.host(ESCAPE.rpartition("\\")[0])) == ["setup.zmf"]
@@ -124,7 +124,7 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
     # nothing restricts the search) and plants the link while the trace log is closed.
     pkg.write(TAG, b"[TagInfo]\r\nProjectGUID=E2E-GUID\r\n")
     assert pkg.run("LOG", engine=["load:version.dll", act("link", TRACE, PRECIOUS)], **env) == (
-        0, [error_box("Could not re-open logfile for append - logging terminated")])
+        0, ["Could not re-open logfile for append - logging terminated"])
     assert loads(pkg.relay) == {(True, "launcher.exe"), (False, "bv_setup.exe"),
                                 (False, "version.dll")}
     assert os.stat(pkg.host(TRACE)).st_nlink == 2, "the engine planted the link"
@@ -260,7 +260,7 @@ def test_what_cannot_be_put_back_or_set_aside_stops_the_run(pkg, planted, in_the
     left for a later run."""
     pkg.install(planted)
     os.makedirs(pkg.host(in_the_way + "\\sub"))
-    assert pkg.run("LOG") == (1, [error_box(box)]) and pkg.trace()[-1] == box + " - aborting"
+    assert pkg.run("LOG") == (1, [box]) and pkg.trace()[-1] == box + " - aborting"
     assert pkg.read(RECORD) is None, "no engine was started"
     assert pkg.look(PF.items) == stays
 
@@ -287,7 +287,7 @@ def test_two_launchers_at_once(pkg, second):
     wait_until(lambda: any(l.poll() is not None for l in launchers), "neither ended")
     pkg.write(RELEASE, b"")
     outcomes = [(pkg.outcome(l), {f for _, f, _ in pkg.calls}) for l in launchers]
-    assert sorted(o for o, _ in outcomes) == [(0, []), (1, [error_box(GUARD_TEXT)])]
+    assert sorted(o for o, _ in outcomes) == [(0, []), (1, [GUARD_TEXT])]
     assert not env or all("EnumProcesses" not in calls for _, calls in outcomes), "not blind"
     assert pkg.read(RECORD).count(b"cmdline=") == 1, "engines started"
     lines = pkg.trace()
