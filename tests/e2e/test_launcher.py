@@ -135,7 +135,7 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
 def test_engine_inherits_no_handle_of_the_launcher(pkg):
     # With an earlier installation, so that the stash record is written during the run.
     pkg.install(by_command("LaunchSetup", INFO + GUID, " /u").state())
-    pkg.run_seeing((), "handles")
+    assert pkg.run("LOG", engine=["handles"]) == (0, [])
     assert pkg.tool("handles")["handles"] == pkg.record()["handles"]
 
 
@@ -236,18 +236,17 @@ def test_installation_comes_through(pkg, inst, planted, engine, held, after):
 def comes_through(pkg, inst, engine, held, after):
     """A traced run whose engine does what engine lists: the installation, its key holding held
     (...: as planted), is aside during it and back after it, the value after; a gone key stays."""
-    code, boxes, during = pkg.run_seeing(inst.items, *engine)
-    assert (code, boxes) == (0, [])
+    assert pkg.run("LOG", engine=[*(act("see", i) for i in inst.items), *engine]) == (0, [])
     if held is not NOKEY or inst.value is None:  # not removed by the engine of a cut run
-        assert during == inst.aside(held)
+        assert pkg.look(inst.items, pkg.record()) == inst.aside(held)
         assert "Log file (setup.zmf) found at:" + inst.found_as + "\\setup.zmf" in pkg.trace()
     assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())
 
 
 def test_a_backup_log_alone_is_not_found_and_stays(pkg):
     pkg.install(planted := PF.state(zmf=None, z_f=ORIGINAL_LOG, dat=record_of(PF.value)))
-    assert pkg.run_seeing(PF.items)[:2] == (0, [])
-    assert "Log file (setup.zmf) NOT found" in pkg.trace() and pkg.look(PF.items) == planted
+    assert pkg.run("LOG") == (0, []) and "Log file (setup.zmf) NOT found" in pkg.trace()
+    assert pkg.look(PF.items) == planted
 
 
 @pytest.mark.parametrize("planted, in_the_way, box, stays", [

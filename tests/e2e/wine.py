@@ -195,13 +195,6 @@ class Wine:
                            (int(type_), bytes.fromhex(data)) if type_ else bytes.fromhex(data))
         return state
 
-    def run_seeing(self, items, *engine):
-        """A traced run, its engine seeing the items first: (exit code, boxes, their state)."""
-        self.remove(RECORD, TRACE)
-        code, boxes = self.run("LOG", engine=[*(act("see", i) for i in items), *engine])
-        assert self.read(RECORD), f"no engine ran: {code}, {boxes}"
-        return code, boxes, self.look(items, self.record())
-
 
 class Installation:
     """An earlier installation: its setup log's folder, its UninstallString (None: no value, or
