@@ -162,7 +162,7 @@ EDGES = {
 X86 = {  # under WoW64: the registry's 32-bit view, ProgramFilesDir C:\Program Files (x86)
     "uninstall command": by_command("LaunchSetup", OWN_DIR, " /u"),
     "Program Files (x86)": Installation(X86_INFO + GUID, sz("C:\\Brevane\\unins000.exe /x")),
-    "Program Files (x86), no product key": Installation(X86_INFO + GUID, None, has_key=False),
+    "Program Files (x86), no product key": Installation(X86_INFO + GUID, NOKEY),
 }
 ACTIONS = {  # what the engine does during its run, and the value it leaves (...: none of its own)
     "writes a new log": ([], ...),
@@ -177,8 +177,6 @@ def grid(installations, actions=ACTIONS, *marks):  # as planted, whatever the en
     for key, inst in installations.items():
         for action in actions:
             engine, after = ACTIONS[action]
-            if action == "deletes the value" and inst.aside()[VALUE]:
-                after = inst.no_value  # the value was left in place for the engine to delete
             new_log = [] if engine is None else [act("write", inst.zmf, ENGINE_LOG)]
             yield pytest.param(inst, inst.state(), new_log + (engine or []), ..., after,
                                id=f"{key}, {action}", marks=marks)
@@ -215,7 +213,7 @@ def no_copy(name, text, restored):
 HIGH = "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)
 CASES = [
     *grid(INSTALLATIONS), *grid(EDGES, ("writes a new log", "writes its own value")),
-    *grid({"no product key": Installation(PF_DIR, None, has_key=False)},
+    *grid({"no product key": Installation(PF_DIR, NOKEY)},
           ("writes a new log", "writes no log", "deletes the whole key")),
     *grid(X86, ("writes a new log", "deletes the value"), pytest.mark.on("win64")),
     *cut_short("own folder", OWN),
@@ -237,7 +235,7 @@ def comes_through(pkg, inst, engine, held, after):
     """A traced run whose engine does what engine lists: the installation, its key holding held
     (...: as planted), is aside during it and back after it, the value after; a gone key stays."""
     assert pkg.run("LOG", engine=[*(act("see", i) for i in inst.items), *engine]) == (0, [])
-    if held is not NOKEY or inst.value is None:  # not removed by the engine of a cut run
+    if held is not NOKEY:  # not removed by the engine of a cut run
         assert pkg.look(inst.items, pkg.record()) == inst.aside(held)
         assert "Log file (setup.zmf) found at:" + inst.found_as + "\\setup.zmf" in pkg.trace()
     assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())

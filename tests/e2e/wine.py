@@ -197,29 +197,28 @@ class Wine:
 
 
 class Installation:
-    """An earlier installation: its setup log's folder, its UninstallString (None: no value, or
-    no product key without has_key), the folder as the launcher is to spell it when it finds it."""
+    """An earlier installation: its setup log's folder, its UninstallString (None: no value;
+    NOKEY: no product key), the folder as the launcher is to spell it when it finds it."""
 
-    def __init__(self, log_dir, value, found_as=None, has_key=True):
-        self.log_dir, self.value, self.no_value = log_dir, value, None if has_key else NOKEY
+    def __init__(self, log_dir, value, found_as=None):
+        self.log_dir, self.value, self.found_as = log_dir, value, found_as or log_dir
         self.zmf, self.z_f, self.dat = (log_dir + "\\" + n
                                         for n in ("setup.zmf", "setup.z_f", "uninst.dat"))
         self.items = (self.zmf, self.z_f, self.dat, VALUE, J_VALUE, J_LOG)
-        self.found_as = found_as or log_dir
         self.journal_log = sz(self.found_as + "\\setup.zmf")
 
     def state(self, zmf=ORIGINAL_LOG, z_f=None, dat=None, value=..., j_value=..., j_log=...):
         """By default as planted: the setup log and the value in place, no journal key."""
         journal = None if (j_value, j_log) != (..., ...) else NOKEY
         return {self.zmf: zmf, self.z_f: z_f, self.dat: dat,
-                VALUE: (self.value or self.no_value) if value is ... else value,
+                VALUE: self.value if value is ... else value,
                 J_VALUE: journal if j_value is ... else j_value,
                 J_LOG: journal if j_log is ... else j_log}
 
     def aside(self, held=..., **changes):
         """While a run has it aside, the key having held that value (...: the planted one): the
         log renamed and journalled, the value taken into the journal and uninst.dat if it fits."""
-        held = (self.value or self.no_value) if held is ... else held
+        held = self.value if held is ... else held
         taken = held not in (None, NOKEY) and len(held[1]) <= 284
         return self.state(**dict(dict(
             zmf=None, z_f=ORIGINAL_LOG, j_log=self.journal_log, value=None if taken else held,
