@@ -1,9 +1,7 @@
-"""The real launcher.exe under Wine: the engine's command line; the boxes and exit codes a user
-sees (the trace instead on a window station nobody sees); the drain wait and, in every run, the
-process enumeration of each platform (Wine.outcome); folder names the ANSI code page cannot
-spell; what is planted in a folder anyone may write to. Nothing of an earlier installation is
-lost, whatever the engine does, on both routes to its log, under WoW64, with two launchers at
-once, after a run cut short (its journal and leftovers planted, or the launcher killed)."""
+"""The real launcher.exe under Wine: the engine's command line, boxes and exit codes, the drain
+wait, names the ANSI code page cannot spell, what is planted where anyone may write; nothing of an
+earlier installation lost, whatever the engine does, with two launchers at once, after a run cut
+short. Every run also checks the process enumeration of its platform (Wine.outcome)."""
 import os
 import re
 import shutil
@@ -11,12 +9,12 @@ import time
 
 import pytest
 
-from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, INFO, KEY, LAUNCHER, NOKEY,
+from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, KEY, LAUNCHER, NOKEY,
                   ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, TAG, TEMP, TRACE, VALUE,
                   X86_INFO, Installation, act, by_command, record_of, sz, wait_until)
 
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
-MARK = TEMP + "\\mark.txt"
+MARK, RELEASE, ACTED, DONE = (TEMP + "\\" + name for name in ("mark", "release", "acted", "done"))
 EVERY_KIND = pytest.mark.on("win32", "win64", "nt40", "win98")
 DEFENCE = pytest.mark.on("win32", "nt40")  # the defences run on NT 4 too
 
@@ -27,13 +25,13 @@ DEFENCE = pytest.mark.on("win32", "nt40")  # the defences run on NT 4 too
 ])
 def test_engine_command_line(pkg, args, command):
     assert pkg.run(*args, engine=["exit:3"]) == (0, []), "the engine's result is only traced"
-    assert (pkg.record()["cmdline"], pkg.record()["show"]) == (PKG + "\\bv_setup.exe " + command,
-                                                               "0")
-    traced = "LOG" in "".join(args)
-    assert (pkg.read(TRACE) is not None) == traced
-    if traced:
+    record = pkg.record()
+    assert (record["cmdline"], record["show"]) == (PKG + "\\bv_setup.exe " + command, "0")
+    if "LOG" in "".join(args):
         lines = pkg.trace()
         assert (lines[0], lines[-1]) == (BEGIN, END) and "GUID=" + GUID in lines
+    else:
+        assert pkg.read(TRACE) is None
 
 
 @pytest.mark.parametrize("unattended", [pytest.param(False, marks=EVERY_KIND, id="interactive"),
@@ -43,19 +41,16 @@ def test_engine_command_line(pkg, args, command):
     ("no ProjectGUID", 1, NO_GUID), ("no engine", 0, "Could not run BV_SETUP.EXE")],
     ids=["engine running", "no data.tag", "no ProjectGUID", "no engine"])
 def test_box_exit_code_and_course(pkg, case, code, text, unattended):
-    """Unattended: started (by the engine, copied as a starter) on a window station without
+    """Unattended: started (by an IDLE engine as a starter) on a window station without
     WSF_VISIBLE, as a service's is; no box, the same exit code and course, the text traced."""
     running = pkg.start_engine("sleep:6000") if case == "engine running" else None
     if case == "no ProjectGUID":
         pkg.write(TAG, b"[TagInfo]\r\nOther=1\r\n")
     elif not running:
         pkg.remove(TAG if case == "no data.tag" else PKG + "\\bv_setup.exe")
-    exe, engine = LAUNCHER, []
-    if unattended:
-        exe = TEMP + "\\starter.exe"
-        shutil.copy(pkg.engine, pkg.host(exe))
-        engine = [act("desktop", "Unattended\\Default", f'"{LAUNCHER}" LOG')]
-    assert pkg.run("LOG", exe=exe, engine=engine) == (code, [] if unattended else [text])
+    starter = [act("desktop", "Unattended\\Default", f'"{LAUNCHER}" LOG')] * unattended
+    assert pkg.run("LOG", exe=IDLE if unattended else LAUNCHER, engine=starter) == (
+        code, [] if unattended else [text])
     assert pkg.calls, "the relay trace covers the launcher, also when a starter starts it"
     shown = ["Box not shown, no interactive window station: " + text] * unattended
     lines = pkg.trace()
@@ -203,14 +198,12 @@ def next_run(name, inst, planted, restored):
     return pytest.param(inst, planted, new_log, restored, restored, id=name)
 
 
-def no_copy(name, text, restored):
+def no_copy(name, text):
     """A journal without a copy of the value: the stash record is it, coming back as REG_SZ."""
-    record = b"UninstallString=" + text.replace(b"\n", b"\r\n")
-    return next_run("no copy, " + name, PF, PF.aside(zmf=NEWER_LOG, dat=record, j_value=None),
-                    (REG_SZ, restored))
+    planted = PF.aside(zmf=NEWER_LOG, dat=record_of((REG_SZ, text)), j_value=None)
+    return next_run("no copy, " + name, PF, planted, (REG_SZ, text))
 
 
-HIGH = "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)
 CASES = [
     *grid(INSTALLATIONS), *grid(EDGES, ("writes a new log", "writes its own value")),
     *grid({"no product key": Installation(PF_DIR, NOKEY)},
@@ -220,8 +213,8 @@ CASES = [
     *cut_short("uninstall command to Program Files", by_command("launchsetup", PF_DIR, " -u"),
                ("newer log", "product removed")),
     *cut_short("Program Files", PF, ("newer log", "product removed")),
-    no_copy("REG_EXPAND_SZ", PF.value[1], PF.value[1]), no_copy("high bytes", HIGH, HIGH),
-    no_copy("line feed", b"C:\\u.exe\n/2\0", b"C:\\u.exe\n/2\0"),
+    no_copy("REG_EXPAND_SZ", PF.value[1]), no_copy("line feed", b"C:\\u.exe\n/2\0"),
+    no_copy("high bytes", "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)),
 ]
 
 
@@ -253,8 +246,7 @@ def test_a_backup_log_alone_is_not_found_and_stays(pkg):
     (PF.state(), PF.z_f, "Could not set the earlier installation aside", PF.state()),
 ], ids=["a newer log that cannot be removed", "a stale backup log that cannot be removed"])
 def test_what_cannot_be_put_back_or_set_aside_stops_the_run(pkg, planted, in_the_way, box, stays):
-    """A folder in the way of a file that must go: a box, exit code 1, no engine; what stays is
-    left for a later run."""
+    """A folder in the way of a file that must go; what stays is left for a later run."""
     pkg.install(planted)
     os.makedirs(pkg.host(in_the_way + "\\sub"))
     assert pkg.run("LOG") == (1, [box]) and pkg.trace()[-1] == box + " - aborting"
@@ -262,20 +254,15 @@ def test_what_cannot_be_put_back_or_set_aside_stops_the_run(pkg, planted, in_the
     assert pkg.look(PF.items) == stays
 
 
-RELEASE, ACTED, DONE = (TEMP + "\\" + name for name in ("release", "acted", "done"))
-
-
 @pytest.mark.on("win32", "nt40")
 @pytest.mark.parametrize("second", [0, 0.03, 0.15, "once the engine runs"])
 def test_two_launchers_at_once(pkg, second):
-    """Exactly one runs, the other gets the box and exit code 1 and leaves no trace line. The
-    engine waits until the refused launcher has ended, so the runs overlap whatever the timing.
-    On NT 4 psapi.dll is off: the guard enumerates nothing, the run lock alone keeps one out."""
+    """The engine waits until the refused launcher has ended, so the runs overlap whatever the
+    timing. On NT 4 psapi.dll is off: the guard enumerates nothing, the run lock keeps one out."""
     env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;psapi=d"} if pkg.kind == "nt40" else {}
     pkg.install(OWN.state())
-    launchers = []
+    engine, launchers = [act("write", OWN.zmf, ENGINE_LOG), act("wait", RELEASE)], []
     for _ in range(2):
-        engine = [act("write", OWN.zmf, ENGINE_LOG), act("wait", RELEASE)]
         launchers.append(pkg.run("LOG", engine=engine, wait=False, **env))
         if second == "once the engine runs":
             wait_until(lambda: pkg.read(RECORD), "the first engine never ran")

@@ -16,6 +16,7 @@ import pytest
 PKG, TEMP = "C:\\Setup Package", "C:\\temp"
 LAUNCHER, TRACE, RECORD = PKG + "\\launcher.exe", TEMP + "\\launcher.log", TEMP + "\\engine.txt"
 TAG, GUID = PKG + "\\data.tag", "{E2E-GUID}"
+IDLE = "C:\\keepalive\\idle.exe"  # the engine, by a name neither the guard nor the wait counts
 KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + GUID
 JOURNAL = "SOFTWARE\\Brevane\\Setup Launcher\\" + GUID  # what a run set aside
 VALUE, J_VALUE, J_LOG = KEY + "\\UninstallString", JOURNAL + "\\UninstallString", \
@@ -81,15 +82,15 @@ class Wine:
         self.stop(keep_alive=True)
 
     def stop(self, keep_alive=False):
-        """Ends every process of the prefix. An idle engine copy (an image name neither the guard
-        nor the wait counts) keeps Wine's processes alive, so no call waits seconds for them."""
+        """Ends every process of the prefix. An IDLE engine keeps Wine's processes alive, so that
+        no call waits seconds for them."""
         if self.idle:
             self.idle.kill()
         subprocess.run(["wineserver", "-k"], env=self.env(), timeout=60)
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
         if keep_alive:
-            self.write("C:\\keepalive\\idle.exe", Path(self.engine).read_bytes())
-            self.idle = self.start_engine("sleep:3600000", image="C:\\keepalive\\idle.exe")
+            self.write(IDLE, Path(self.engine).read_bytes())
+            self.idle = self.start_engine("sleep:3600000", image=IDLE)
 
     def lay_out(self):
         self.remove(PKG, TEMP, INFO, X86_INFO, *SCRATCH)
