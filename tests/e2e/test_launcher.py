@@ -89,13 +89,6 @@ def test_package_and_temp_folders_named_in_cyrillic(pkg):
 # the process (pid) of each DLL loaded from a file.
 PLANTED = ("user32", "version", "uxtheme", "imm32", "gdi32", "dwmapi", "cryptbase", "psapi")
 PRECIOUS, ESCAPE = "C:\\precious.txt", "C:\\escape\\{}\\setup.zmf"
-LOADED = re.compile(r'^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at \w+: native', re.M)
-
-
-def loads(relay):  # (by launcher.exe, file name) of each DLL loaded from a file
-    found = LOADED.findall(relay)
-    launcher = {pid for pid, path in found if path.endswith("launcher.exe")}
-    return {(pid in launcher, path.rpartition("\\")[2]) for pid, path in found}
 
 
 @DEFENCE
@@ -112,7 +105,7 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
     os.link(pkg.host(PRECIOUS), pkg.host(TRACE))
     pkg.write(TAG, b"[TagInfo]\r\nProjectGUID=x}\\..\\..\\..\\escape\\{\r\n")
     assert pkg.run("LOG", **env) == (1, [NO_GUID]), "the real user32 showed the box"
-    assert loads(pkg.relay) == {(True, "launcher.exe")}
+    assert pkg.loaded == {(True, "launcher.exe")}
     assert pkg.trace()[-1] == NO_GUID + " - aborting"
     assert os.listdir(pkg.host(ESCAPE.rpartition("\\")[0])) == ["setup.zmf"]
     # A whole run, whose engine loads one of the DLLs by its bare name (so they do load where
@@ -120,8 +113,7 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
     pkg.write(TAG, b"[TagInfo]\r\nProjectGUID=E2E-GUID\r\n")
     assert pkg.run("LOG", engine=["load:version.dll", act("link", TRACE, PRECIOUS)], **env) == (
         0, ["Could not re-open logfile for append - logging terminated"])
-    assert loads(pkg.relay) == {(True, "launcher.exe"), (False, "bv_setup.exe"),
-                                (False, "version.dll")}
+    assert pkg.loaded == {(True, "launcher.exe"), (False, "bv_setup.exe"), (False, "version.dll")}
     assert os.stat(pkg.host(TRACE)).st_nlink == 2, "the engine planted the link"
     assert [pkg.read(path) for path in (PRECIOUS, ESCAPE)] == [PRECIOUS.encode(), ESCAPE.encode()]
 

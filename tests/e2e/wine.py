@@ -147,12 +147,16 @@ class Wine:
         return self.outcome(proc) if wait else proc
 
     def outcome(self, proc):
-        """The exit code and the error boxes' texts. In every run the launcher enumerates processes
-        only by its platform's route, and loads psapi.dll only by its system directory path."""
+        """The exit code and the error boxes' texts; the calls, and with +pid,+loaddll what was
+        loaded from a file: (by launcher.exe, file name). In every run the launcher enumerates
+        processes only by its platform's route, and loads psapi.dll only by its system path."""
         code = proc.wait(timeout=300)
         proc.relay.seek(0)
         text = proc.relay.read()
-        self.relay, self.calls = text, re.findall(r"Call (\w+)\.(?:K32)?(\w+)\((.*)\) ret=", text)
+        self.calls = re.findall(r"Call (\w+)\.(?:K32)?(\w+)\((.*)\) ret=", text)
+        found = re.findall(r'(?m)^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at \w+: native', text)
+        launcher = {pid for pid, path in found if path.endswith("launcher.exe")}
+        self.loaded = {(pid in launcher, path.rpartition("\\")[2]) for pid, path in found}
         route = "EnumProcesses" if self.kind == "nt40" else "CreateToolhelp32Snapshot"
         assert {f for _, f, _ in self.calls} & ROUTES <= {route}
         assert all(re.search(r'"C:\\\\windows\\\\(system32|syswow64)\\\\psapi\.dll"', a, re.I)
