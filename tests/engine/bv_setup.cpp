@@ -98,13 +98,21 @@ static HANDLE Start(char *command, char *desktop, const char *rest)
     return pi.hProcess;
 }
 
-/* Does one action; returns -1 to go on with the list, or the engine's exit code. */
-static int Act(const char *verb, char **arg, const DWORD *len, const char *rest)
+/* Does the action VERB or VERB:ARG|...; returns -1 to go on with the list, or the exit code. */
+static int Act(char *verb, const char *rest)
 {
-    char *a = arg[0], *b = arg[1], text[16];
+    static char none[1];
+    char *arg[3] = {none, none, none}, *at = strchr(verb, ':'), text[16];
+    DWORD len[3], code = 255;
     const char *name;
-    DWORD code = 255;
     HKEY key;
+    for (int i = 0; at != NULL && i < 3; i++, at = strchr(at, '|')) {
+        *at++ = '\0';
+        arg[i] = at;
+    }
+    for (int i = 0; i < 3; i++)
+        len[i] = Arg(arg[i]);
+    char *a = arg[0], *b = arg[1];
     if (strcmp(verb, "rec") == 0) {
         STARTUPINFOA si;
         GetStartupInfoA(&si);
@@ -164,23 +172,13 @@ static int Act(const char *verb, char **arg, const DWORD *len, const char *rest)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    static char list[32768], none[1];
+    static char list[32768];
     if (GetEnvironmentVariableA("BV_TEST", list, sizeof list) >= sizeof list)
         return 255;
-    for (char *next = list; next != NULL && *next != '\0';) {
-        char *verb = next, *arg[3] = {none, none, none}, *at;
-        DWORD len[3];
-        next = strchr(verb, ';');
-        if (next != NULL)
+    for (char *action = list, *next; action != NULL && *action != '\0'; action = next) {
+        if ((next = strchr(action, ';')) != NULL)
             *next++ = '\0';
-        at = strchr(verb, ':');
-        for (int i = 0; at != NULL && i < 3; i++, at = strchr(at, '|')) {
-            *at++ = '\0';
-            arg[i] = at;
-        }
-        for (int i = 0; i < 3; i++)
-            len[i] = Arg(arg[i]);
-        int code = Act(verb, arg, len, next);
+        int code = Act(action, next);
         if (code >= 0)
             return code;
     }
