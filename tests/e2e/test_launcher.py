@@ -83,9 +83,8 @@ def test_package_and_temp_folders_named_in_cyrillic(pkg):
     assert pkg.record()["cmdline"] == short + "\\bv_setup.exe SAS LOG"
 
 
-# Wine has no KnownDLLs: a DLL named native-first is loaded from the application's folder
-# when it lies there, as any DLL that is not a KnownDLL on Windows. Its loaddll trace names
-# the process (pid) of each DLL loaded from a file.
+# Wine has no KnownDLLs: a DLL named native-first is loaded from the application's folder when
+# it lies there, as any DLL that is not a KnownDLL on Windows.
 PLANTED = ("user32", "version", "uxtheme", "imm32", "gdi32", "dwmapi", "cryptbase", "psapi")
 PRECIOUS, ESCAPE = "C:\\precious.txt", "C:\\escape\\{}\\setup.zmf"
 

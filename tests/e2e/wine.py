@@ -138,8 +138,7 @@ class Wine:
                 os.remove(path)
 
     def run(self, *args, exe=LAUNCHER, engine=(), wait=True, **env):
-        """Runs the launcher (or exe), its engine recording and then doing what engine lists;
-        returns outcome() or, with wait False, the process."""
+        """Runs the launcher (or exe), its engine recording, then doing what engine lists."""
         relay = tempfile.TemporaryFile("w+", errors="replace")
         proc = self.start(exe, *args, stderr=relay, **{"WINEDEBUG": "+relay", **env},
                           BV_TEST=";".join([act("rec", RECORD), *engine]))
