@@ -16,6 +16,7 @@ import pytest
 PKG, TEMP = "C:\\Setup Package", "C:\\temp"
 LAUNCHER, TRACE, RECORD = PKG + "\\launcher.exe", TEMP + "\\launcher.log", TEMP + "\\engine.txt"
 TAG, GUID = PKG + "\\data.tag", "{E2E-GUID}"
+IDLE = "C:\\keepalive\\idle.exe"  # the engine, by a name neither the guard nor the wait counts
 KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + GUID
 JOURNAL = "SOFTWARE\\Brevane\\Setup Launcher\\" + GUID  # what a run set aside
 VALUE, J_VALUE, J_LOG = KEY + "\\UninstallString", JOURNAL + "\\UninstallString", \
@@ -57,10 +58,6 @@ def record_of(value):
     return b"UninstallString=" + text.replace(b"\n", b"\r\n")
 
 
-def error_box(text):
-    return ("Launcher Error", text, 0x10, "00000000")  # caption, text, style, owner
-
-
 def wait_until(condition, message):
     deadline = time.monotonic() + 60
     while not condition():
@@ -85,15 +82,15 @@ class Wine:
         self.stop(keep_alive=True)
 
     def stop(self, keep_alive=False):
-        """Ends every process of the prefix. An idle engine copy (an image name neither the guard
-        nor the wait counts) keeps Wine's processes alive, so no call waits seconds for them."""
+        """Ends every process of the prefix. An IDLE engine keeps Wine's processes alive, so that
+        no call waits seconds for them."""
         if self.idle:
             self.idle.kill()
         subprocess.run(["wineserver", "-k"], env=self.env(), timeout=60)
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
         if keep_alive:
-            self.write("C:\\keepalive\\idle.exe", Path(self.engine).read_bytes())
-            self.idle = self.start_engine("sleep:3600000", image="C:\\keepalive\\idle.exe")
+            self.write(IDLE, Path(self.engine).read_bytes())
+            self.idle = self.start_engine("sleep:3600000", image=IDLE)
 
     def lay_out(self):
         self.remove(PKG, TEMP, INFO, X86_INFO, *SCRATCH)
@@ -141,8 +138,7 @@ class Wine:
                 os.remove(path)
 
     def run(self, *args, exe=LAUNCHER, engine=(), wait=True, **env):
-        """Runs the launcher (or exe), its engine recording and then doing what engine lists;
-        returns outcome() or, with wait False, the process."""
+        """Runs the launcher (or exe), its engine recording, then doing what engine lists."""
         relay = tempfile.TemporaryFile("w+", errors="replace")
         proc = self.start(exe, *args, stderr=relay, **{"WINEDEBUG": "+relay", **env},
                           BV_TEST=";".join([act("rec", RECORD), *engine]))
@@ -150,18 +146,24 @@ class Wine:
         return self.outcome(proc) if wait else proc
 
     def outcome(self, proc):
-        """The exit code and the boxes shown. Whatever the run, the launcher enumerates processes
-        only by its platform's route, and loads psapi.dll only by its system directory path."""
+        """The exit code and the error boxes' texts; kept: the calls, psapi.dll's loads, the DLLs
+        loaded from files ((by launcher.exe, name), with +pid,+loaddll). In every run the launcher
+        enumerates processes only by its platform's route, loads psapi.dll on NT 4 only, by path."""
         code = proc.wait(timeout=300)
         proc.relay.seek(0)
         text = proc.relay.read()
-        self.relay, self.calls = text, re.findall(r"Call (\w+)\.(?:K32)?(\w+)\((.*)\) ret=", text)
+        self.calls = re.findall(r"Call (\w+)\.(?:K32)?(\w+)\((.*)\) ret=", text)
+        found = re.findall(r'(?m)^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at \w+: native', text)
+        launcher = {pid for pid, path in found if path.endswith("launcher.exe")}
+        self.loaded = {(pid in launcher, path.rpartition("\\")[2]) for pid, path in found}
         route = "EnumProcesses" if self.kind == "nt40" else "CreateToolhelp32Snapshot"
         assert {f for _, f, _ in self.calls} & ROUTES <= {route}
-        assert all(re.search(r'"C:\\\\windows\\\\(system32|syswow64)\\\\psapi\.dll"', a, re.I)
-                   for _, f, a in self.calls if f == "LoadLibraryA" and "psapi" in a.lower())
+        self.psapi = [a for _, f, a in self.calls if f == "LoadLibraryA" and "psapi" in a.lower()]
+        assert not self.psapi or self.kind == "nt40"
+        assert all(a.lower().endswith(r'"c:\\windows\\system32\\psapi.dll"') for a in self.psapi)
         boxes = re.findall(r'Call user32\.MessageBoxA\((\w+),\w+ "(.*)",\w+ "(.*)",(\w+)\)', text)
-        return code, [(m[2], m[1], int(m[3], 16), m[0]) for m in boxes]
+        assert {(box[0], *box[2:]) for box in boxes} <= {("00000000", "Launcher Error", "00000010")}
+        return code, [box[1] for box in boxes]
 
     def start_engine(self, *actions, image=PKG + "\\bv_setup.exe"):  # left running, started
         self.remove("C:\\up")
@@ -198,38 +200,30 @@ class Wine:
                            (int(type_), bytes.fromhex(data)) if type_ else bytes.fromhex(data))
         return state
 
-    def run_seeing(self, items, *engine):
-        """A traced run, its engine seeing the items first: (exit code, boxes, their state)."""
-        self.remove(RECORD, TRACE)
-        code, boxes = self.run("LOG", engine=[*(act("see", i) for i in items), *engine])
-        assert self.read(RECORD), f"no engine ran: {code}, {boxes}"
-        return code, boxes, self.look(items, self.record())
-
 
 class Installation:
-    """An earlier installation: its setup log's folder, its UninstallString (None: no value, or
-    no product key without has_key), the folder as the launcher is to spell it when it finds it."""
+    """An earlier installation: its setup log's folder, its UninstallString (None: no value;
+    NOKEY: no product key), the folder as the launcher is to spell it when it finds it."""
 
-    def __init__(self, log_dir, value, found_as=None, has_key=True):
-        self.log_dir, self.value, self.no_value = log_dir, value, None if has_key else NOKEY
+    def __init__(self, log_dir, value, found_as=None):
+        self.log_dir, self.value, self.found_as = log_dir, value, found_as or log_dir
         self.zmf, self.z_f, self.dat = (log_dir + "\\" + n
                                         for n in ("setup.zmf", "setup.z_f", "uninst.dat"))
         self.items = (self.zmf, self.z_f, self.dat, VALUE, J_VALUE, J_LOG)
-        self.found_as = found_as or log_dir
         self.journal_log = sz(self.found_as + "\\setup.zmf")
 
     def state(self, zmf=ORIGINAL_LOG, z_f=None, dat=None, value=..., j_value=..., j_log=...):
         """By default as planted: the setup log and the value in place, no journal key."""
         journal = None if (j_value, j_log) != (..., ...) else NOKEY
         return {self.zmf: zmf, self.z_f: z_f, self.dat: dat,
-                VALUE: (self.value or self.no_value) if value is ... else value,
+                VALUE: self.value if value is ... else value,
                 J_VALUE: journal if j_value is ... else j_value,
                 J_LOG: journal if j_log is ... else j_log}
 
     def aside(self, held=..., **changes):
         """While a run has it aside, the key having held that value (...: the planted one): the
         log renamed and journalled, the value taken into the journal and uninst.dat if it fits."""
-        held = (self.value or self.no_value) if held is ... else held
+        held = self.value if held is ... else held
         taken = held not in (None, NOKEY) and len(held[1]) <= 284
         return self.state(**dict(dict(
             zmf=None, z_f=ORIGINAL_LOG, j_log=self.journal_log, value=None if taken else held,

@@ -1,17 +1,17 @@
 /* Test engine: stands in for bv_setup.exe in the Wine tests, and is their tool to plant and read
-** an installation with the ANSI calls the launcher makes. It does what %BV_TEST% lists, in
-** order: actions separated by ';', each a verb and, after ':', arguments separated by '|'; one
-** that begins with "hex:" is given in hex (for a zero, ';', '|', characters outside ASCII).
-**   rec:PATH            record to PATH from now on, first "cmdline=" and "show="
-**   see:PATH, see:KEY\NAME  record "PATH=" and the file's bytes in hex, or "KEY\NAME=" and the
-**                       value's "type:" and bytes (KEY under HKLM); or "absent", or "nokey"
-**   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (only the key made), del:KEY\NAME, delkey:KEY,
-**   write:PATH|DATA, load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists),
-**   exit:CODE, handles (record "handles=" and the handles the process holds),
-**   link:LINK|TARGET (LINK made anew as a second name of TARGET)
-**   spawn               the rest of the list is done by a copy of the engine; this one ends
-**   desktop:STATION\DESK|COMMAND  COMMAND started there (Wine makes a station that does not
-**                       exist, not visible) with the rest of the list; its exit code is ours */
+** an installation with the ANSI calls the launcher makes. %BV_TEST% lists what it does, in order:
+** actions separated by ';', each a verb and, after ':', arguments separated by '|'; an argument
+** "hex:..." is given in hex (for a zero, ';', '|', characters outside ASCII). KEY is under HKLM.
+**   rec:PATH  record to PATH from now on, first "cmdline=" and "show="
+**   see:PATH, see:KEY\NAME  record "PATH=" and the file's bytes in hex, or "KEY\NAME=", the
+**             value's "TYPE:" and bytes in hex; or "absent", or "nokey"
+**   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), del:KEY\NAME, delkey:KEY,
+**   write:PATH|DATA, link:LINK|TARGET (LINK made anew as a second name of TARGET), load:NAME (by
+**   that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE
+**   handles   record "handles=" and the handles the process holds
+**   spawn     a copy of the engine does the rest of the list; this one ends
+**   desktop:STATION\DESK|COMMAND  COMMAND started there (Wine makes a missing station, not
+**             visible) with the rest of the list; its exit code is ours */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -61,28 +61,27 @@ static const char *OpenValue(const char *path, bool create, HKEY *key)
 
 static void See(const char *path)
 {
-    DWORD type, size = sizeof data;
+    DWORD type = 0, size = sizeof data;
     char text[16];
     HKEY key;
-    FILE *fp = path[1] == ':' ? fopen(path, "rb") : NULL;
-    const char *name = path[1] == ':' ? NULL : OpenValue(path, false, &key);
-    if (fp != NULL) {
+    const char *name = NULL;
+    if (path[1] == ':') {
+        FILE *fp = fopen(path, "rb");
+        if (fp == NULL)
+            return Note(path, "absent");
         size = (DWORD)fread(data, 1, sizeof data, fp);
         fclose(fp);
         return Note(path, "", data, size);
     }
-    if (name == NULL)
-        return Note(path, path[1] == ':' ? "absent" : "nokey");
-    if (RegQueryValueExA(key, name, NULL, &type, data, &size) == ERROR_SUCCESS) {
-        snprintf(text, sizeof text, "%lu:", (unsigned long)type);
-        Note(path, text, data, size);
-    } else {
-        Note(path, "absent");
-    }
+    if ((name = OpenValue(path, false, &key)) == NULL)
+        return Note(path, "nokey");
+    bool found = RegQueryValueExA(key, name, NULL, &type, data, &size) == ERROR_SUCCESS;
     RegCloseKey(key);
+    snprintf(text, sizeof text, "%lu:", (unsigned long)type);
+    Note(path, found ? text : "absent", data, found ? size : 0);
 }
 
-/* Starts command ("": a copy of this engine) on desktop (NULL: this one's), with the rest of
+/* Starts COMMAND (NULL: a copy of this engine) on DESKTOP (NULL: this one's), with the rest of
 ** the list as its BV_TEST; returns its process handle, or NULL. */
 static HANDLE Start(char *command, char *desktop, const char *rest)
 {
@@ -93,20 +92,27 @@ static HANDLE Start(char *command, char *desktop, const char *rest)
     si.lpDesktop = desktop;
     GetModuleFileNameA(NULL, self, sizeof self);
     SetEnvironmentVariableA("BV_TEST", rest);
-    if (!CreateProcessA(*command ? NULL : self, *command ? command : NULL, NULL, NULL, FALSE, 0,
-                        NULL, NULL, &si, &pi))
+    if (!CreateProcessA(command ? NULL : self, command, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return NULL;
     CloseHandle(pi.hThread);
     return pi.hProcess;
 }
 
-/* Does one action; returns -1 to go on with the list, or the engine's exit code. */
-static int Act(const char *verb, char **arg, const DWORD *len, const char *rest)
+/* Does the action VERB or VERB:ARG|...; returns -1 to go on with the list, or the exit code. */
+static int Act(char *verb, const char *rest)
 {
-    char *a = arg[0], *b = arg[1], text[16];
+    static char none[1];
+    char *arg[3] = {none, none, none}, *at = strchr(verb, ':'), text[16];
+    DWORD len[3], code = 255;
     const char *name;
-    DWORD code = 255;
     HKEY key;
+    for (int i = 0; at != NULL && i < 3; i++, at = strchr(at, '|')) {
+        *at++ = '\0';
+        arg[i] = at;
+    }
+    for (int i = 0; i < 3; i++)
+        len[i] = Arg(arg[i]);
+    char *a = arg[0], *b = arg[1];
     if (strcmp(verb, "rec") == 0) {
         STARTUPINFOA si;
         GetStartupInfoA(&si);
@@ -132,6 +138,9 @@ static int Act(const char *verb, char **arg, const DWORD *len, const char *rest)
             fwrite(b, 1, len[1], fp);
             fclose(fp);
         }
+    } else if (strcmp(verb, "link") == 0) {
+        DeleteFileA(a);
+        CreateHardLinkA(a, b, NULL);
     } else if (strcmp(verb, "load") == 0) {
         LoadLibraryA(a);
     } else if (strcmp(verb, "sleep") == 0) {
@@ -149,11 +158,8 @@ static int Act(const char *verb, char **arg, const DWORD *len, const char *rest)
             if (GetHandleInformation((HANDLE)(ULONG_PTR)value, &flags))
                 end += sprintf(end, "%lx,", (unsigned long)value);
         Note("handles", (char *)data);
-    } else if (strcmp(verb, "link") == 0) {
-        DeleteFileA(a);
-        CreateHardLinkA(a, b, NULL);
     } else if (strcmp(verb, "spawn") == 0) {
-        CloseHandle(Start(a, NULL, rest));
+        CloseHandle(Start(NULL, NULL, rest));
         return 0;
     } else if (strcmp(verb, "desktop") == 0) {
         HANDLE child = Start(b, a, rest); /* NULL: both calls fail, the code stays 255 */
@@ -166,24 +172,13 @@ static int Act(const char *verb, char **arg, const DWORD *len, const char *rest)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    static char list[32768], none[1];
-    DWORD size = GetEnvironmentVariableA("BV_TEST", list, sizeof list);
-    if (size >= sizeof list)
+    static char list[32768];
+    if (GetEnvironmentVariableA("BV_TEST", list, sizeof list) >= sizeof list)
         return 255;
-    for (char *next = list; next != NULL && *next != '\0';) {
-        char *verb = next, *arg[3] = {none, none, none}, *at;
-        DWORD len[3];
-        next = strchr(verb, ';');
-        if (next != NULL)
+    for (char *action = list, *next; action != NULL && *action != '\0'; action = next) {
+        if ((next = strchr(action, ';')) != NULL)
             *next++ = '\0';
-        at = strchr(verb, ':');
-        for (int i = 0; at != NULL && i < 3; i++, at = strchr(at, '|')) {
-            *at++ = '\0';
-            arg[i] = at;
-        }
-        for (int i = 0; i < 3; i++)
-            len[i] = Arg(arg[i]);
-        int code = Act(verb, arg, len, next);
+        int code = Act(action, next);
         if (code >= 0)
             return code;
     }
