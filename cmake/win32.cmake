@@ -32,4 +32,3 @@ target_link_libraries(launcher PRIVATE launcher_resources)
 
 add_subdirectory(tests/engine)
 add_subdirectory(tests/e2e)
-add_subdirectory(tests/resources)
