@@ -3,6 +3,7 @@
 #pragma once
 #undef NDEBUG
 #include <assert.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <filesystem>
