@@ -106,9 +106,6 @@ static const Outcome kOutcomes[] = {
      ""},
     {"a long ProgramFilesDir", [] { SetProgramFilesDir(301); }, kCompleted,
      "RegQueryValueEx() returned ERROR_MORE_DATA, required buffer size=302"},
-    {"engine missing", [] { RemoveFile(std::string(kPackageDir) + "bv_setup.exe"); },
-     "0 | Could not run BV_SETUP.EXE | 1 | End: WinMain().",
-     "Launch of BV setup: return from LaunchApp(): -1"},
     {"trace log not reopened", [] { hw::FailCall("CreateFileA", 0, 1, 1); },
      "0 | Could not re-open logfile for append - logging terminated | 1 | Command line args:  SAS "
      "LOG",
