@@ -80,6 +80,7 @@ DWORD SleptMs();
 std::string HostPath(const std::string &windows_path);
 void WriteFile(const std::string &windows_path, const std::string &bytes); /* makes folders */
 void MakeDir(const std::string &windows_path);
+void RemoveFile(const std::string &windows_path); /* as a user or another program would */
 bool Exists(const std::string &windows_path);
 std::string ReadFile(const std::string &windows_path); /* "" when missing */
 int OpenStreamCount();

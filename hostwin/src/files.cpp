@@ -80,6 +80,11 @@ void MakeDir(const std::string &windows_path)
     std::filesystem::create_directories(HostPath(windows_path));
 }
 
+void RemoveFile(const std::string &windows_path)
+{
+    std::remove(HostPath(windows_path).c_str());
+}
+
 bool Exists(const std::string &windows_path)
 {
     struct stat st;

@@ -32,13 +32,6 @@ inline std::string SandboxDir(const std::string &name)
     return "/dev/shm/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
 }
 
-/* The file at a Windows path on the simulated machine deleted, as a user or another program
-** would. */
-inline void RemoveFile(const std::string &path)
-{
-    std::remove(hw::HostPath(path).c_str());
-}
-
 /* ProgramFilesDir of that many characters, with its terminator or without. */
 inline void SetProgramFilesDir(size_t length, bool terminated = true)
 {

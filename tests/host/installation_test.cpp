@@ -220,9 +220,11 @@ Deleting stash record: return from remove(): 0
 Delete journal: return from RegDeleteKey(): 0
 End: RecoverInterruptedRun().
 )"},
-    {"no stash record", 1, true, [](Scenario &s) { RemoveFile(s.dir + "uninst.dat"); }, "", 0, "",
+    {"no stash record", 1, true, [](Scenario &s) { hw::RemoveFile(s.dir + "uninst.dat"); }, "", 0,
+     "",
      "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
-    {"no newer setup log", 1, true, [](Scenario &s) { RemoveFile(s.dir + "setup.zmf"); }, "", 0, "",
+    {"no newer setup log", 1, true, [](Scenario &s) { hw::RemoveFile(s.dir + "setup.zmf"); }, "", 0,
+     "",
      "Backup log left by an interrupted run=$dsetup.z_f\nRenaming log file: return from rename(): "
      "0\n"},
     {"the journal holds only the value's copy", 1, false,
@@ -263,7 +265,7 @@ End: RecoverInterruptedRun().
      "Backup log left by an interrupted run=$dsetup.z_f\nEnd: RecoverInterruptedRun().\n"},
     {"a folder where the setup log goes", 1, true,
      [](Scenario &s) {
-         RemoveFile(s.dir + "setup.zmf");
+         hw::RemoveFile(s.dir + "setup.zmf");
          hw::MakeDir(s.dir + "setup.zmf");
      },
      "", 1, "the clean run ended with 1",

@@ -60,7 +60,8 @@ static const std::string kCompleted = "0 |  | 1 | End: WinMain().";
 static const std::string kLongPath = "C:\\" + std::string(300, 'd') + "\\launcher.exe";
 
 static const Outcome kOutcomes[] = {
-    {"no data.tag", [] { RemoveFile(std::string(kPackageDir) + "data.tag"); }, kDataTagStop, ""},
+    {"no data.tag", [] { hw::RemoveFile(std::string(kPackageDir) + "data.tag"); }, kDataTagStop,
+     ""},
     {"module path cut short", [] { hw::SetModulePath(kLongPath); }, kDataTagStop,
      "Data.tag path/name="},
     {"module path query fails", [] { hw::FailCall("GetModuleFileNameA"); }, kDataTagStop,

@@ -11,7 +11,7 @@ static const std::string kNotShown = "trace:Box not shown, no interactive window
 
 static void Plant(bool hard)
 {
-    RemoveFile(kTraceLog);
+    hw::RemoveFile(kTraceLog);
     (hard ? hw::HardLink : hw::SymLink)(kTarget, kTraceLog);
 }
 
