@@ -35,6 +35,12 @@ struct Scenario {
     }
 };
 
+/* How a scenario is named where a test reports it: ctest's names of the sweeps, failures. */
+inline void PrintTo(const Scenario &s, std::ostream *os)
+{
+    *os << s.Name();
+}
+
 /* Both routes to the setup log; the value as REG_SZ, REG_EXPAND_SZ and without terminator;
 ** every engine action. The first five take the uninstall command's route. */
 inline std::vector<Scenario> AllScenarios()
