@@ -20,8 +20,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string text = &in[0], name = &in[text.size() + 1],
                       ext = &in[text.size() + name.size() + 2];
     const long d = (signed char)in[text.size() + name.size() + ext.size() + 3];
-    auto dest = [d](size_t len) { return std::vector<char>(std::max(0L, (long)len + 1 + d), 1); };
     auto heap = [](const std::string &s) { return std::vector<char>(&s[0], &s[s.size()] + 1); };
+
+    /* Made where it only just fits, or just does not: the result made with ample room, or
+    ** refused. */
+    auto fit_or_refuse = [&](auto make) {
+        std::vector<char> ample(size + 300);
+        const int made = make(ample.data(), ample.size());
+        const std::string result = ample.data();
+        std::vector<char> dest(std::max(0L, (long)result.size() + 1 + d), 1);
+        const int fits = make(dest.data(), dest.size());
+        assert(fits == (made && result.size() < dest.size()));
+        assert(!fits || dest.data() == result);
+    };
 
     for (int code_page : {0, 932}) {
         hw::SetCodePage(code_page);
@@ -39,31 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         assert(drive == (text.size() >= 2 && text[1] == ':' ? text.substr(0, 2) : ""));
         assert(text.compare(drive.size(), folder.size(), folder) == 0);
 
-        /* Composed into a destination of any size: whole when it fits with its terminator, else
-        ** the destination emptied. */
-        std::vector<char> full(size + 300);
-        assert(ComposePath(full.data(), full.size(), drv.data(), dir.data(), n.data(), e.data()));
-        const std::string path = full.data();
-        assert(path.compare(0, drive.size() + folder.size(), drive + folder) == 0);
-        std::vector<char> c = dest(path.size());
-        int fits = ComposePath(c.data(), c.size(), drv.data(), dir.data(), n.data(), e.data());
-        assert(fits == (path.size() < c.size()) && (fits ? c.data() == path : c.empty() || !c[0]));
-
-        /* The backup log: the second-to-last character made '_'. The stash record: uninst.dat
-        ** in the folder of a path that ends in setup.zmf, or nothing. */
-        const size_t len = text.size();
-        std::vector<char> b = dest(len), r = dest(len);
-        const int backup = MakeBackupLogPath(b.data(), b.size(), t.data());
-        assert(backup == (len >= 2 && len < b.size()));
-        assert(!backup || b.data() == text.substr(0, len - 2) + '_' + text.substr(len - 1));
-        const bool log = len >= 9 && text.compare(len - 9, 9, "setup.zmf") == 0;
-        const int record = MakeStashRecordPath(r.data(), r.size(), t.data());
-        assert(record == (log && len + 1 < r.size()));
-        assert(record ? r.data() == text.substr(0, len - 9) + "uninst.dat" : r.empty() || !r[0]);
+        fit_or_refuse([&](char *out, size_t room) {
+            return ComposePath(out, room, drv.data(), dir.data(), n.data(), e.data());
+        });
+        fit_or_refuse([&](char *out, size_t room) { return MakeBackupLogPath(out, room, &t[0]); });
+        fit_or_refuse(
+            [&](char *out, size_t room) { return MakeStashRecordPath(out, room, &t[0]); });
 
         /* Cut in place, never longer; empty unless the keyword is there in some case. */
         UninstallCommandDirectory(t.data());
-        assert(strlen(t.data()) <= len);
+        assert(strlen(t.data()) <= text.size());
         assert(strcasestr(text.c_str(), "launchsetup") != nullptr || t[0] == '\0');
     }
     return 0;
