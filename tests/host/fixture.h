@@ -91,12 +91,13 @@ class LauncherTest : public ::testing::Test
         return lines;
     }
 
-    std::vector<std::string> BoxTexts()
+    /* The texts of the boxes shown, in order, joined by "; ". */
+    std::string Boxes()
     {
-        std::vector<std::string> texts;
+        std::string texts;
         for (const hw::Event &e : hw::Events())
             if (e.kind == hw::Event::Box)
-                texts.push_back(e.text);
+                texts += (texts.empty() ? "" : "; ") + e.text;
         return texts;
     }
 

@@ -300,10 +300,9 @@ TEST_F(InstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
             << expected << "trace:\n"
             << trace;
         EXPECT_EQ(0, hw::OpenKeyCount() + hw::OpenStreamCount() + hw::HeapBlocksAtEnd());
-        std::vector<std::string> boxes = BoxTexts();
-        ASSERT_EQ(c.exit_code ? 1u : 0u, boxes.size());
-        EXPECT_EQ(c.exit_code ? boxes.at(0) + " - aborting" : "End: WinMain().",
-                  TraceLines().back());
+        const std::string box = Boxes();
+        EXPECT_EQ(c.exit_code != 0, !box.empty());
+        EXPECT_EQ(c.exit_code ? box + " - aborting" : "End: WinMain().", TraceLines().back());
         EXPECT_EQ(c.exit_code ? 0u : 1u, hw::Launches().size());
         EXPECT_EQ(c.end, c.interrupted && c.exit_code ? CleanRunThenDifference(s) : Difference(s));
     }
