@@ -83,7 +83,4 @@ TEST_P(Sweep, FailedCallAtAnyStepThenACompletedRunLosesNothing)
     EXPECT_EQ(0, failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(EarlierInstallations, Sweep, ::testing::ValuesIn(AllScenarios()),
-                         [](const ::testing::TestParamInfo<Scenario> &row) {
-                             return std::to_string(row.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(EarlierInstallations, Sweep, ::testing::ValuesIn(AllScenarios()));
