@@ -62,8 +62,12 @@ def test_box_exit_code_and_course(pkg, case, code, text, unattended):
 
 
 @EVERY_KIND
-def test_launcher_waits_for_the_engines_copy(pkg):
-    assert pkg.run("LOG", engine=["spawn", "sleep:2000", act("write", MARK, "")]) == (0, [])
+def test_engine_inherits_no_handle_and_its_copy_is_waited_for(pkg):
+    # With an earlier installation, so that the stash record is written during the run.
+    pkg.install(by_command("LaunchSetup", INFO + GUID, " /u").state())
+    engine = ["handles", "spawn", "sleep:2000", act("write", MARK, "")]
+    assert pkg.run("LOG", engine=engine) == (0, [])
+    assert pkg.tool("handles")["handles"] == pkg.record()["handles"]
     assert pkg.read(MARK) is not None, "the launcher ended before the engine's copy"
     assert pkg.trace()[-1] == END
     assert ROUTES & {f for _, f, _ in pkg.calls}, "processes enumerated"
@@ -114,14 +118,6 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
     assert pkg.loaded == {(True, "launcher.exe"), (False, "bv_setup.exe"), (False, "version.dll")}
     assert os.stat(pkg.host(TRACE)).st_nlink == 2, "the engine planted the link"
     assert [pkg.read(path) for path in (PRECIOUS, ESCAPE)] == [PRECIOUS.encode(), ESCAPE.encode()]
-
-
-@DEFENCE
-def test_engine_inherits_no_handle_of_the_launcher(pkg):
-    # With an earlier installation, so that the stash record is written during the run.
-    pkg.install(by_command("LaunchSetup", INFO + GUID, " /u").state())
-    assert pkg.run("LOG", engine=["handles"]) == (0, [])
-    assert pkg.tool("handles")["handles"] == pkg.record()["handles"]
 
 
 PF_DIR, OWN_DIR = INFO + GUID, "C:\\Brevane Apps\\Info\\" + GUID  # OWN: named by commands only
