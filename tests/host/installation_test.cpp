@@ -21,24 +21,19 @@ static std::string LocatorDir(const Scenario &s)
     return s.dir == kCommandDir ? "C:\\APPS\\BREVANE\\{1234-ABCD}\\" : s.dir;
 }
 
-class InstallationTest : public EarlierInstallationTest
+/* What a run killed while the engine ran leaves of a planted installation: the log aside, the
+** engine's own log in its place, the value away, its copies in the journal and the stash record. */
+static void LeaveInterrupted(const Scenario &s)
 {
-  protected:
-    /* What a run killed while the engine ran leaves: the log aside, the engine's own log in its
-    ** place, the value away, its copies in the journal and the stash record. */
-    void PlantInterrupted(const Scenario &s)
-    {
-        Plant(s);
-        hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
-        hw::WriteFile(s.dir + "setup.zmf", "the killed run's engine's log");
-        hw::WriteFile(s.dir + "uninst.dat", "UninstallString=" + s.command + '\0');
-        hw::RegRemoveValue(kUninstallKey, "UninstallString");
-        hw::RegSetString(kJournalKey, "SetupLog", LocatorDir(s) + "setup.zmf");
-        hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes());
-    }
-};
+    hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
+    hw::WriteFile(s.dir + "setup.zmf", "the killed run's engine's log");
+    hw::WriteFile(s.dir + "uninst.dat", "UninstallString=" + s.command + '\0');
+    hw::RegRemoveValue(kUninstallKey, "UninstallString");
+    hw::RegSetString(kJournalKey, "SetupLog", LocatorDir(s) + "setup.zmf");
+    hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes());
+}
 
-TEST_F(InstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
+TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
 {
     const Scenario s = AllScenarios()[5]; /* by uninstall command, REG_EXPAND_SZ, new log */
     const std::string dir = LocatorDir(s);
@@ -278,15 +273,14 @@ End: RecoverInterruptedRun().
      "", "Stash record left by an interrupted run=$duninst.dat\nEnd: RecoverInterruptedRun().\n"},
 };
 
-TEST_F(InstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
+TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
 {
     for (const Course &c : kCourses) {
         SCOPED_TRACE(c.what);
         Scenario s = AllScenarios()[c.scenario];
+        Plant(s);
         if (c.interrupted)
-            PlantInterrupted(s);
-        else
-            Plant(s);
+            LeaveInterrupted(s);
         if (c.change != nullptr)
             c.change(s);
         char call[32] = "", argument[32] = "";
@@ -308,11 +302,10 @@ TEST_F(InstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutBack)
     }
 }
 
-TEST(ProductKey, PathThatWouldNotFitItsBufferIsNotOpened)
+TEST_F(LauncherTest, ProductKeyPathThatWouldNotFitItsBufferIsNotOpened)
 {
     char path[UNINSTALL_KEY_SIZE];
     HKEY key;
-    hw::Reset(SandboxDir("ProductKey"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, OpenProductKey(std::string(208, 'g').c_str(), path, &key));
     EXPECT_STREQ("", path);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenProductKey(std::string(207, 'g').c_str(), path, &key));

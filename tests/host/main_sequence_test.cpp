@@ -55,11 +55,10 @@ static const std::string kDataTagStop =
     "1 | Cannot find DATA.TAG | 0 | Cannot find DATA.TAG - aborting";
 static const std::string kLockStop = "1 | " + std::string(kRunning) + " | 0 | earlier trace";
 static const std::string kCompleted = "0 |  | 1 | End: WinMain().";
-static const std::string kLongPath = "C:\\" + std::string(300, 'd') + "\\launcher.exe";
 
 static const Outcome kOutcomes[] = {
-    {"module path cut short", [] { hw::SetModulePath(kLongPath); }, kDataTagStop,
-     "Data.tag path/name="},
+    {"module path cut short", [] { hw::SetModulePath("C:\\" + std::string(300, 'd') + "\\l.exe"); },
+     kDataTagStop, "Data.tag path/name="},
     {"module path query fails", [] { hw::FailCall("GetModuleFileNameA"); }, kDataTagStop,
      "Launcher path="},
     {"empty GUID", [] { WriteGuid("ProjectGUID="); }, kGuidStop, ""},
