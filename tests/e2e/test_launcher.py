@@ -16,7 +16,6 @@ from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, KEY,
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
 MARK, RELEASE, ACTED, DONE = (TEMP + "\\" + name for name in ("mark", "release", "acted", "done"))
 EVERY_KIND = pytest.mark.on("win32", "win64", "nt40", "win98")
-DEFENCE = pytest.mark.on("win32", "nt40")  # the defences run on NT 4 too
 
 
 @pytest.mark.parametrize("args, command", [
@@ -93,7 +92,7 @@ PLANTED = ("user32", "version", "uxtheme", "imm32", "gdi32", "dwmapi", "cryptbas
 PRECIOUS, ESCAPE = "C:\\precious.txt", "C:\\escape\\{}\\setup.zmf"
 
 
-@DEFENCE
+@pytest.mark.on("win32", "nt40")  # the defences run on NT 4 too
 def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
     """DLLs beside the launcher under system DLLs' names; a hard link as its trace log to a file
     only the administrator may write, before the run and while the engine runs; a ProjectGUID
