@@ -25,6 +25,8 @@
 #define CMDLINE_SIZE 32768
 
 static const char engine_image[] = "bv_setup.exe";
+static const char not_put_back[] = "Could not put back the earlier installation after Setup.  "
+                                   "Run Setup again to put it back.";
 
 /* Box, trace line when tracing, exit code 1. The runtime's exit flushes and closes the trace
 ** log, as it does at the end of a completed run. */
@@ -100,8 +102,8 @@ static int SetInstallationAside(const char *braced_guid, const char *zmf_loc, in
 
 /* Deletes the engine's new setup log, moves the backup back, puts UninstallString back and
 ** deletes the stash record; the journal goes once everything is back, and stays for a later
-** run otherwise. */
-static void PutInstallationBack(const char *braced_guid, const char *zmf_loc, int moved_aside)
+** run otherwise. Returns 1 when everything is back. */
+static int PutInstallationBack(const char *braced_guid, const char *zmf_loc, int moved_aside)
 {
     char backup_path[ZMF_LOC_SIZE];
     char record_path[ZMF_LOC_SIZE];
@@ -115,14 +117,15 @@ static void PutInstallationBack(const char *braced_guid, const char *zmf_loc, in
         log_back = rc == 0;
     }
     if (!RestoreUninstallString(braced_guid))
-        return;
+        return 0;
     /* A stash record that stays keeps its journal, the only way to its folder once the
     ** engine has deleted the product's key. */
     if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc) && remove(record_path) != 0 &&
         PathExists(record_path) != 0)
-        return;
+        return 0;
     if (log_back)
         DeleteJournal(braced_guid);
+    return log_back;
 }
 
 /* Composes the engine path into engine_path and engine path + " SAS " + args into cmdline,
@@ -164,7 +167,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     char braced_guid[GUID_SIZE];
     char zmf_loc[ZMF_LOC_SIZE];
     const char *args;
-    DWORD len, lock_error;
+    DWORD len, lock_error, engine_code = 0, exit_code;
     int lock, found, composed, moved_aside = 0, rc;
 
     (void)instance;
@@ -221,20 +224,30 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
 
     composed = ComposeEngineCommand(drive, dir, args, engine_path, cmdline);
     CloseTraceLog(); /* the engine may look at it, and it must not inherit it open */
-    rc = composed ? LaunchApp(engine_path, cmdline) : -1;
+    rc = composed ? LaunchApp(engine_path, cmdline, &engine_code) : -1;
     if (log_on) {
         ReopenTraceLog();
         Trace("Launch of BV setup: return from LaunchApp(): %d\n", rc);
+        if (rc != -1)
+            Trace("BV setup exit code=%lu (0x%08lX)\n", (unsigned long)engine_code,
+                  (unsigned long)engine_code);
     }
     /* After the reopen, so that the text reaches the trace where the box cannot be shown. */
     if (rc == -1)
         LauncherErrorBox("Could not run BV_SETUP.EXE");
+    /* The caller, often a deployment tool, judges the installation by this code alone: the
+    ** engine's own, unchanged, or 1 where there is none to pass on. */
+    exit_code = rc == -1 ? 1 : engine_code;
 
     WaitForEngines();
 
-    if (found)
-        PutInstallationBack(braced_guid, zmf_loc, 1);
+    /* What stays aside stays in the journal for the next run; the caller must hear of it. */
+    if (found && !PutInstallationBack(braced_guid, zmf_loc, 1)) {
+        LauncherErrorBox(not_put_back);
+        Trace("%s\n", not_put_back);
+        exit_code = 1;
+    }
 
     Trace("End: WinMain().\n");
-    return 0;
+    return (int)exit_code;
 }

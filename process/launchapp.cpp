@@ -3,7 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
-/* How often a failing exit-code read is repeated before the code counts as non-zero. */
+/* How often a failing exit-code read is repeated before the code counts as unknown. */
 #define EXIT_CODE_TRIES 100
 
 /* Reads the exit code of a process into *code, repeating a read that fails. Returns 0 when no
@@ -18,12 +18,11 @@ static int ReadExitCode(HANDLE process, DWORD *code)
     return 0;
 }
 
-int LaunchApp(const char *engine_path, char *cmdline)
+int LaunchApp(const char *engine_path, char *cmdline, DWORD *code)
 {
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
-    DWORD code = 1;
-    int ended;
+    int ended, read;
 
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -40,12 +39,12 @@ int LaunchApp(const char *engine_path, char *cmdline)
     ** again. After the end is reported it is the engine's own exit code, 259, and is taken. */
     do {
         ended = WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0;
-        if (!ReadExitCode(pi.hProcess, &code)) {
-            code = 1;
-            break;
-        }
-    } while (code == STILL_ACTIVE && !ended);
+        read = ReadExitCode(pi.hProcess, code);
+    } while (read && *code == STILL_ACTIVE && !ended);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    return code == 0 ? 1 : 0;
+    /* A code that cannot be read tells nothing of what the engine did: never a success. */
+    if (!read)
+        return -1;
+    return *code == 0 ? 1 : 0;
 }

@@ -2,8 +2,11 @@
 #ifndef PROCESS_LAUNCHAPP_H
 #define PROCESS_LAUNCHAPP_H
 
-/* Starts engine_path hidden with cmdline (passed unchanged) and blocks until it ends.
-** Returns -1 when the process cannot be created, 1 when it ended with exit code 0, else 0. */
-int LaunchApp(const char *engine_path, char *cmdline);
+#include <windows.h>
+
+/* Starts engine_path hidden with cmdline (passed unchanged) and blocks until it ends; *code
+** gets its exit code, all 32 bits. Returns -1 when the process cannot be created or its exit
+** code cannot be read, 1 when it ended with exit code 0, else 0. */
+int LaunchApp(const char *engine_path, char *cmdline, DWORD *code);
 
 #endif

@@ -86,10 +86,13 @@ class EarlierInstallationTest : public LauncherTest
         hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes());
     }
 
-    /* One launcher run with the scenario's engine, killed before call kill_at (0: not). */
-    int RunWithEngine(const Scenario &s, int kill_at = 0, const char *args = "LOG")
+    /* One launcher run with the scenario's engine, which ends with exit_code, killed before
+    ** call kill_at (0: not). */
+    int RunWithEngine(const Scenario &s, int kill_at = 0, const char *args = "LOG",
+                      DWORD exit_code = 0)
     {
         hw::NextEngine() = hw::Engine();
+        hw::NextEngine().exit_code = exit_code;
         hw::NextEngine().on_run = [this, s] {
             engine_ran = true;
             if (s.action == NewLog)

@@ -24,6 +24,8 @@ static const char kUser32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* by its ful
 static const char kJournalKey[] = "SOFTWARE\\Brevane\\Setup Launcher\\{1234-ABCD}";
 static const char kRunning[] = "An instance of this Setup is already running.  Please close all "
                                "Setups before running this one.";
+static const char kNotPutBack[] = "Could not put back the earlier installation after Setup.  Run "
+                                  "Setup again to put it back.";
 
 /* A sandbox folder of this test process's own, so that test binaries of several work trees
 ** may run side by side. */

@@ -17,7 +17,7 @@ TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCutAndL
     for (auto &c : cases) {
         NewMachine();
         hw::WriteFile(kTraceLog, "old\r\n");
-        EXPECT_EQ(0, Run(c[0])) << c[0].size();
+        EXPECT_EQ(c[1].empty() ? 1 : 0, Run(c[0])) << c[0].size();
         EXPECT_EQ(c[0].find("LOG") != std::string::npos ? "End: WinMain()." : "old",
                   TraceLines().back());
         /* The full path as application name keeps "C:\Setup.exe" from being tried first. */
@@ -107,6 +107,14 @@ static const Outcome kOutcomes[] = {
      kLockStop, ""},
     {"run lock not made", [] { hw::FailCall("CreateMutexA", ERROR_NOT_ENOUGH_MEMORY, 1); },
      kCompleted, "Run lock not taken: CreateMutex() failed: 8"},
+    /* The exit code is the engine's own, all 32 bits, or 1 where there is none to pass on. */
+    {"engine needs a reboot", [] { hw::NextEngine().exit_code = 3010; },
+     "3010 |  | 1 | End: WinMain().", "BV setup exit code=3010 (0x00000BC2)"},
+    {"engine crashed", [] { hw::NextEngine().exit_code = 0xC0000005; },
+     "-1073741819 |  | 1 | End: WinMain().", "BV setup exit code=3221225477 (0xC0000005)"},
+    {"engine's exit code unreadable", [] { hw::FailCall("GetExitCodeProcess"); },
+     "1 | Could not run BV_SETUP.EXE | 1 | End: WinMain().",
+     "Launch of BV setup: return from LaunchApp(): -1"},
 };
 
 TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine)

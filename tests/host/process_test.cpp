@@ -10,7 +10,8 @@
 static const char kImage[] = "bv_setup.exe", kNoFault[] = "Sleep"; /* its failure changes nothing */
 
 /* The engine's exit code, wait result and STILL_ACTIVE reads after the first wait; a call that
-** fails `times` times after `skip` calls; LaunchApp's answer and the waits it made. */
+** fails `times` times after `skip` calls; LaunchApp's answer (-1: no code to pass on) and the
+** waits it made. */
 TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
 {
     const std::tuple<DWORD, DWORD, int, const char *, int, int, int, int> cases[] = {
@@ -20,8 +21,8 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
         {STILL_ACTIVE, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1}, /* after a reported end: its own */
         {0, WAIT_FAILED, 150, "", 0, 0, 1, 151},
         {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 99, 1, 1}, /* repeated 100 times */
-        {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 100, 0, 1},
-        {0, WAIT_FAILED, 1, "GetExitCodeProcess", 1, 100, 0, 2},
+        {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 100, -1, 1},
+        {0, WAIT_FAILED, 1, "GetExitCodeProcess", 1, 100, -1, 2},
         {0, WAIT_OBJECT_0, 0, "CreateProcessA", 0, -1, -1, 0},
     };
     for (const auto &[code, wait, still_active, fail, skip, times, result, waits] : cases) {
@@ -29,7 +30,10 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
         hw::NextEngine() = {code, 0, still_active, wait};
         hw::FailCall(fail[0] != '\0' ? fail : kNoFault, 0, times, skip);
         char cmdline[] = "x";
-        EXPECT_EQ(result, LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline)) << code << times;
+        DWORD read = 12345;
+        EXPECT_EQ(result, LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline, &read))
+            << code << times;
+        EXPECT_TRUE(result == -1 || read == code) << code;
         EXPECT_EQ(waits, hw::CallCount("WaitForSingleObject")) << code << " " << times;
         EXPECT_EQ(0, hw::OpenHandleCount());
     }

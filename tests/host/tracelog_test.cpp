@@ -77,7 +77,7 @@ TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
         /* an engine runs, or a fault; the line traced after the box */
         {"", kRunning, 1, ""},
         {"GetFileAttributesA", "Cannot find DATA.TAG", 1, "Cannot find DATA.TAG - aborting"},
-        {"CreateProcessA", "Could not run BV_SETUP.EXE", 0,
+        {"CreateProcessA", "Could not run BV_SETUP.EXE", 1,
          "Waiting for bv_setup.exe to terminate: 5 seconds elapsed"},
     };
     auto user32_loads = [] {
@@ -108,7 +108,7 @@ TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
                 EXPECT_TRUE(e.kind != hw::Event::Box ||
                             (e.caption == "Launcher Error" && e.flags == 0x10u && !e.has_owner));
             EXPECT_EQ(1, user32_loads());
-            EXPECT_EQ(exit_code == 0 ? 1u : 0u, hw::Launches().size());
+            EXPECT_EQ(cause == "CreateProcessA" ? 1u : 0u, hw::Launches().size());
             EXPECT_EQ(0, hw::LoadedLibraryCount());
         }
         /* The box comes before the line that tells the stop; the engine guard traces none. */
