@@ -14,6 +14,8 @@ from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, KEY,
                   X86_INFO, Installation, act, by_command, record_of, sz, wait_until)
 
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
+NO_RUN = "Could not run BV_SETUP.EXE"
+NOT_BACK = "Could not put back the earlier installation after Setup.  Run Setup again to put it back."
 MARK, RELEASE, ACTED, DONE = (TEMP + "\\" + name for name in ("mark", "release", "acted", "done"))
 EVERY_KIND = pytest.mark.on("win32", "win64", "nt40", "win98")
 
@@ -23,7 +25,7 @@ EVERY_KIND = pytest.mark.on("win32", "win64", "nt40", "win98")
     (('say "x"', "b c", "log"), 'SAS "say \\"x\\"" "b c" log'),  # lower-case log does not
 ])
 def test_engine_command_line(pkg, args, command):
-    assert pkg.run(*args, engine=["exit:3"]) == (0, []), "the engine's result is only traced"
+    assert pkg.run(*args, engine=["exit:3"]) == (3, []), "the engine's exit code passed on"
     record = pkg.record()
     assert (record["cmdline"], record["show"]) == (PKG + "\\bv_setup.exe " + command, "0")
     if "LOG" in "".join(args):
@@ -37,7 +39,7 @@ def test_engine_command_line(pkg, args, command):
                                         pytest.param(True, id="unattended")])
 @pytest.mark.parametrize("case, code, text", [  # what is arranged, the exit code, the box
     ("engine running", 1, GUARD_TEXT), ("no data.tag", 1, "Cannot find DATA.TAG"),
-    ("no ProjectGUID", 1, NO_GUID), ("no engine", 0, "Could not run BV_SETUP.EXE")],
+    ("no ProjectGUID", 1, NO_GUID), ("no engine", 1, NO_RUN)],
     ids=["engine running", "no data.tag", "no ProjectGUID", "no engine"])
 def test_box_exit_code_and_course(pkg, case, code, text, unattended):
     """Unattended: started (by an IDLE engine as a starter) on a window station without
@@ -58,6 +60,41 @@ def test_box_exit_code_and_course(pkg, case, code, text, unattended):
         assert lines == [BEGIN, *shown] and running.wait(timeout=60) == 0
     else:
         assert set(shown) <= set(lines) and lines[-1] == (text + " - aborting" if code else END)
+
+
+def started(pkg, *engine):
+    """A traced run started as a deployment tool starts it: by a program (an IDLE engine) that
+    reads the exit code whole with GetExitCodeProcess; a shell under Wine sees its low 8 bits."""
+    _, boxes = pkg.run(exe=IDLE, engine=[act("desktop", "", f'"{LAUNCHER}" LOG'), *engine])
+    return int(pkg.record()["exit"]), boxes
+
+
+@pytest.mark.on("win32", "win64")
+@pytest.mark.parametrize("engine, code, boxes", [
+    *(pytest.param(f"exit:{c}", c, [], id=f"{c:#x}") for c in (
+        0, 3010, 1641, 1602, 1603, 1618, 259, 0xC0000005, 0xFFFFFFFF)),
+    pytest.param(None, 1, [NO_RUN], id="no engine"),
+    pytest.param(b"MZ, but no program", 1, [NO_RUN], id="not a program")])
+def test_exit_code_as_its_caller_reads_it(pkg, engine, code, boxes):
+    if not isinstance(engine, str):
+        pkg.remove(PKG + "\\bv_setup.exe")
+        if engine:
+            pkg.write(PKG + "\\bv_setup.exe", engine)
+    assert started(pkg, *([engine] if isinstance(engine, str) else [])) == (code, boxes)
+    assert pkg.trace()[-1] == END
+
+
+def test_failed_engine_and_a_failed_put_back_are_passed_on(pkg):
+    """A failed engine's code reaches the caller, with the earlier installation back. An engine
+    that leaves a folder where the setup log goes: the box, 1, and the next run puts it back."""
+    pkg.install(OWN.state())
+    assert started(pkg, act("write", OWN.zmf, ENGINE_LOG), "exit:1603") == (1603, [])
+    assert pkg.look(OWN.items) == OWN.state()
+    assert started(pkg, act("mkdir", OWN.zmf), "exit:0") == (1, [NOT_BACK])
+    assert pkg.trace()[-2:] == [NOT_BACK, END]
+    assert pkg.look(OWN.items) == OWN.aside(zmf=None, dat=None, value=OWN.value), "in the journal"
+    pkg.remove(OWN.zmf)
+    assert started(pkg) == (0, []) and pkg.look(OWN.items) == OWN.state()
 
 
 @EVERY_KIND

@@ -6,12 +6,13 @@
 **   see:PATH, see:KEY\NAME  record "PATH=" and the file's bytes in hex, or "KEY\NAME=", the
 **             value's "TYPE:" and bytes in hex; or "absent", or "nokey"
 **   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), del:KEY\NAME, delkey:KEY,
-**   write:PATH|DATA, link:LINK|TARGET (LINK made anew as a second name of TARGET), load:NAME (by
-**   that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE
+**   write:PATH|DATA, mkdir:PATH, link:LINK|TARGET (LINK made anew as a second name of TARGET),
+**   load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE (32 bits)
 **   handles   record "handles=" and the handles the process holds
 **   spawn     a copy of the engine does the rest of the list; this one ends
 **   desktop:STATION\DESK|COMMAND  COMMAND started there (Wine makes a missing station, not
-**             visible) with the rest of the list; its exit code is ours */
+**             visible; an empty one: this one's) with the rest of the list; record "exit=" and
+**             its exit code, all 32 bits as GetExitCodeProcess reads them, which is ours too */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -98,12 +99,12 @@ static HANDLE Start(char *command, char *desktop, const char *rest)
     return pi.hProcess;
 }
 
-/* Does the action VERB or VERB:ARG|...; returns -1 to go on with the list, or the exit code. */
-static int Act(char *verb, const char *rest)
+/* Does the action VERB or VERB:ARG|...; returns 1 when the process is to end with *code. */
+static int Act(char *verb, const char *rest, DWORD *code)
 {
     static char none[1];
     char *arg[3] = {none, none, none}, *at = strchr(verb, ':'), text[16];
-    DWORD len[3], code = 255;
+    DWORD len[3];
     const char *name;
     HKEY key;
     for (int i = 0; at != NULL && i < 3; i++, at = strchr(at, '|')) {
@@ -138,6 +139,8 @@ static int Act(char *verb, const char *rest)
             fwrite(b, 1, len[1], fp);
             fclose(fp);
         }
+    } else if (strcmp(verb, "mkdir") == 0) {
+        CreateDirectoryA(a, NULL);
     } else if (strcmp(verb, "link") == 0) {
         DeleteFileA(a);
         CreateHardLinkA(a, b, NULL);
@@ -149,7 +152,8 @@ static int Act(char *verb, const char *rest)
         while (GetFileAttributesA(a) == INVALID_FILE_ATTRIBUTES)
             Sleep(20);
     } else if (strcmp(verb, "exit") == 0) {
-        return atoi(a);
+        *code = strtoul(a, NULL, 10);
+        return 1;
     } else if (strcmp(verb, "handles") == 0) {
         /* Handle values are multiples of 4; the probe runs far past what a fresh process has. */
         char *end = (char *)data;
@@ -160,14 +164,18 @@ static int Act(char *verb, const char *rest)
         Note("handles", (char *)data);
     } else if (strcmp(verb, "spawn") == 0) {
         CloseHandle(Start(NULL, NULL, rest));
-        return 0;
+        *code = 0;
+        return 1;
     } else if (strcmp(verb, "desktop") == 0) {
-        HANDLE child = Start(b, a, rest); /* NULL: both calls fail, the code stays 255 */
+        HANDLE child = Start(b, *a ? a : NULL, rest); /* NULL: both calls fail, 255 stays */
+        *code = 255;
         WaitForSingleObject(child, INFINITE);
-        GetExitCodeProcess(child, &code);
-        return (int)code;
+        GetExitCodeProcess(child, code);
+        snprintf(text, sizeof text, "%lu", (unsigned long)*code);
+        Note("exit", text);
+        return 1;
     }
-    return -1;
+    return 0;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -175,12 +183,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     static char list[32768];
     if (GetEnvironmentVariableA("BV_TEST", list, sizeof list) >= sizeof list)
         return 255;
+    DWORD code = 0;
     for (char *action = list, *next; action != NULL && *action != '\0'; action = next) {
         if ((next = strchr(action, ';')) != NULL)
             *next++ = '\0';
-        int code = Act(action, next);
-        if (code >= 0)
-            return code;
+        if (Act(action, next, &code))
+            break;
     }
-    return 0;
+    return (int)code;
 }
