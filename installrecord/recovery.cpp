@@ -14,10 +14,10 @@
 ** nothing more is owed for the value; *had_copy tells whether the journal held one. */
 static int RecoverValue(HKEY journal, const char *braced_guid, int *had_copy)
 {
-    char value[SAVED_UNINST_SIZE];
+    alignas(WCHAR) char value[SAVED_UNINST_SIZE];
     DWORD size = sizeof value;
     DWORD type = REG_SZ;
-    LONG status = RegQueryValueExA(journal, UNINSTALL_STRING, NULL, &type, (BYTE *)value, &size);
+    LONG status = QueryUninstallValue(journal, &type, (BYTE *)value, &size);
 
     *had_copy = status != ERROR_FILE_NOT_FOUND;
     if (status == ERROR_FILE_NOT_FOUND)
@@ -25,7 +25,7 @@ static int RecoverValue(HKEY journal, const char *braced_guid, int *had_copy)
     Trace("Query journal UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
     if (status != ERROR_SUCCESS)
         return 0;
-    return PutUninstallStringBack(braced_guid, type, value, size);
+    return PutUninstallStringBack(braced_guid, UninstallValueForm() > 0, type, value, size);
 }
 
 /* Reads the path of the setup log that the run set aside. Returns 1 with a path that ends in
@@ -95,7 +95,7 @@ static int RecoverStashRecord(const char *braced_guid, const char *setup_log, in
         if (len == 0)
             Trace("Stash record holds no value to recover\n");
         else
-            value_back = PutUninstallStringBack(braced_guid, REG_SZ, text, len + 1);
+            value_back = PutUninstallStringBack(braced_guid, 0, REG_SZ, text, len + 1);
     }
     if (!value_back)
         return 0;

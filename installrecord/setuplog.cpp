@@ -4,6 +4,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../launcher/ansipath.h"
 #include "../launcher/errorbox.h"
 #include "../launcher/paths.h"
 #include "../launcher/tracelog.h"
@@ -16,34 +17,62 @@
 static const char log_name[] = "setup.zmf";
 static const char info_folder[] = "\\Brevane Installation Information\\";
 
+/* The directory that the uninstall command in the registry's wide form names, into zmf_loc in
+** a form the ANSI calls can open. Returns 1; else zmf_loc gets its '?' spelling, for the trace,
+** and 0 is returned when nothing is there, -1 when it has no name the ANSI calls can open (8.3
+** names off on its volume) or that cannot be told. */
+static int NameWideDirectory(WCHAR *command, char *zmf_loc)
+{
+    UninstallCommandDirectoryWide(command);
+    /* Room for the log's name: the path is composed in zmf_loc. */
+    if (command[0] == 0 || AnsiPathOf(command, zmf_loc, ZMF_LOC_SIZE - (sizeof log_name - 1)) > 0)
+        return 1;
+    if (WideCharToMultiByte(CP_ACP, 0, command, -1, zmf_loc, ZMF_LOC_SIZE, NULL, NULL) == 0)
+        zmf_loc[0] = '\0';
+    return WidePathExists(command) == 0 ? 0 : -1;
+}
+
 /* Reads the product's UninstallString into zmf_loc and cuts its directory out of it; leaves
 ** zmf_loc empty when the key, the value or the directory is not there, or the value is too long.
-** Returns 0 when the key or the value is there but cannot be read: where the setup log lies is
-** then unknown. */
+** Returns 1 then, 0 when the directory it names does not exist, and -1 when the key or the value
+** is there but cannot be read, or the directory cannot be named (see NameWideDirectory): where
+** the setup log lies, or by what name, is then unknown. */
 static int DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
 {
     char uninstkey[UNINSTALL_KEY_SIZE];
+    WCHAR wide[UNINSTALL_STRING_SIZE + 1];
+    int is_wide = UninstallValueForm() != 0;
     HKEY key;
-    DWORD size = UNINSTALL_STRING_SIZE;
+    DWORD size = is_wide ? UNINSTALL_STRING_SIZE * sizeof(WCHAR) : UNINSTALL_STRING_SIZE;
     LONG status;
+    int named = 1;
 
     status = OpenProductKey(braced_guid, uninstkey, &key);
     if (status != ERROR_SUCCESS) {
         Trace("Couldn't open Uninstall key: RegOpenKeyEx() returned: %d\n", (int)status);
-        return status == ERROR_FILE_NOT_FOUND;
+        return status == ERROR_FILE_NOT_FOUND ? 1 : -1;
     }
-    status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, (BYTE *)zmf_loc, &size);
+    /* A product name or folder outside the code page reads as '?' through the ANSI call. */
+    if (is_wide)
+        status = QueryUninstallValue(key, NULL, (BYTE *)wide, &size);
+    else
+        status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, (BYTE *)zmf_loc, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         zmf_loc[0] = '\0';
         Trace("Uninstall key not found: RegQueryValueEx() returned: %d\n", (int)status);
-        return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
+        return status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA ? 1 : -1;
     }
-    /* The registry may hand back a value without a terminator; size is at most 260 here. */
-    zmf_loc[size] = '\0';
-    UninstallCommandDirectory(zmf_loc);
+    /* The registry may hand back a value without a terminator; size is within the buffer. */
+    if (is_wide) {
+        wide[size / sizeof(WCHAR)] = 0;
+        named = NameWideDirectory(wide, zmf_loc);
+    } else {
+        zmf_loc[size] = '\0';
+        UninstallCommandDirectory(zmf_loc);
+    }
     Trace("zmf_loc=%s\n", zmf_loc);
-    return 1;
+    return named;
 }
 
 /* Reads ProgramFilesDir into a heap buffer that the caller frees; every failure is a fatal
@@ -125,9 +154,14 @@ int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
 
     Trace("Begin: MakeUninstLogFile().\n");
     zmf_loc[0] = '\0';
-    if (!DirectoryFromUninstallEntry(braced_guid, zmf_loc)) {
+    exists = DirectoryFromUninstallEntry(braced_guid, zmf_loc);
+    if (exists <= 0) {
+        /* An earlier installation there could be set aside only by a name the ANSI calls
+        ** cannot open: the engine must never run over it. */
+        if (exists == 0)
+            Trace("zmf_loc access()=%ld\n", -1L);
         Trace("End: MakeUninstLogFile().\n");
-        return -1;
+        return exists;
     }
     if (zmf_loc[0] == '\0' && !DirectoryFromProgramFiles(braced_guid, zmf_loc)) {
         Trace("End: MakeUninstLogFile().\n");

@@ -3,11 +3,54 @@
 #include <string.h>
 
 #include "../launcher/tracelog.h"
+#include "../process/platform.h"
 
 static const char product_prefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 /* The journal lives apart from the product's key: an engine that removes the product deletes
 ** that key, and a later run must still find which setup log a killed run moved aside. */
 static const char journal_prefix[] = "SOFTWARE\\Brevane\\Setup Launcher\\";
+
+static const WCHAR uninstall_string_w[] = {'U', 'n', 'i', 'n', 's', 't', 'a', 'l',
+                                           'l', 'S', 't', 'r', 'i', 'n', 'g', 0};
+
+struct WideRegistryCalls wide_calls = {0, NULL, NULL};
+
+int UninstallValueForm(void)
+{
+    HMODULE advapi32;
+
+    if (!GetPlatformVersion()->nt)
+        return 0;
+    if (!wide_calls.looked_up) {
+        wide_calls.looked_up = 1;
+        advapi32 = GetModuleHandleA("advapi32.dll");
+        if (advapi32 != NULL) {
+            wide_calls.query =
+                (RegQueryValueExWFn)(void *)GetProcAddress(advapi32, "RegQueryValueExW");
+            wide_calls.set = (RegSetValueExWFn)(void *)GetProcAddress(advapi32, "RegSetValueExW");
+        }
+    }
+    return wide_calls.query != NULL && wide_calls.set != NULL ? 1 : -1;
+}
+
+LONG QueryUninstallValue(HKEY key, DWORD *type, BYTE *data, DWORD *size)
+{
+    int form = UninstallValueForm();
+    if (form > 0)
+        return wide_calls.query(key, uninstall_string_w, NULL, type, data, size);
+    if (form < 0)
+        return ERROR_PROC_NOT_FOUND;
+    return RegQueryValueExA(key, UNINSTALL_STRING, NULL, type, data, size);
+}
+
+LONG SetUninstallValue(HKEY key, int wide, DWORD type, const BYTE *data, DWORD size)
+{
+    if (!wide) /* text in the code page, as the stash record holds it */
+        return RegSetValueExA(key, UNINSTALL_STRING, 0, type, data, size);
+    if (UninstallValueForm() <= 0)
+        return ERROR_PROC_NOT_FOUND; /* wide bytes never go through the ANSI call */
+    return wide_calls.set(key, uninstall_string_w, 0, type, data, size);
+}
 
 /* prefix + braced GUID into dest of UNINSTALL_KEY_SIZE bytes; 0, dest emptied, when too long. */
 static int MakeKeyPath(char dest[UNINSTALL_KEY_SIZE], const char *prefix, const char *braced_guid)
@@ -53,7 +96,11 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
         status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, NULL, &key, NULL);
     if (status == ERROR_SUCCESS) {
-        status = RegSetValueExA(key, name, 0, type, (const BYTE *)bytes, size);
+        if (strcmp(name, UNINSTALL_STRING) == 0)
+            status =
+                SetUninstallValue(key, UninstallValueForm() > 0, type, (const BYTE *)bytes, size);
+        else
+            status = RegSetValueExA(key, name, 0, type, (const BYTE *)bytes, size);
         RegCloseKey(key);
     }
     Trace("Save %s to journal: return from ReqSetValueEx(): %d\n", name, (int)status);

@@ -19,8 +19,37 @@ LONG OpenProductKey(const char *braced_guid, char uninstkey[UNINSTALL_KEY_SIZE],
 /* Opens the journal key with KEY_ALL_ACCESS; the registry's status, as above. */
 LONG OpenJournal(const char *braced_guid, HKEY *key);
 
-/* Writes one value to the journal, making the key where it is not there yet. Returns 1 when the
-** value is written. */
+/* UninstallString in the registry's own form. On the NT family the registry holds text in
+** UTF-16, and the ANSI calls would spell every character outside the code page as '?' and
+** write that back: there the wide calls read and write it, byte for byte. The consumer
+** family's registry is ANSI. Returns 1 for the wide form, 0 for the ANSI form, -1 on the NT
+** family without its wide calls: the value is then neither read nor written (the calls below
+** fail with ERROR_PROC_NOT_FOUND). */
+int UninstallValueForm(void);
+
+typedef LONG(WINAPI *RegQueryValueExWFn)(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type,
+                                         BYTE *data, DWORD *size);
+typedef LONG(WINAPI *RegSetValueExWFn)(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
+                                       const BYTE *data, DWORD size);
+
+/* The wide calls, looked up once per run so that a value is read and written back in one
+** form: advapi32 of the consumer family may lack them, and the exe must load there. */
+struct WideRegistryCalls {
+    int looked_up;
+    RegQueryValueExWFn query;
+    RegSetValueExWFn set;
+};
+extern struct WideRegistryCalls wide_calls;
+
+/* RegQueryValueEx of UninstallString in that form. */
+LONG QueryUninstallValue(HKEY key, DWORD *type, BYTE *data, DWORD *size);
+
+/* RegSetValueEx of UninstallString: bytes in the wide form when wide is set (only where that
+** is the form), else text in the code page. */
+LONG SetUninstallValue(HKEY key, int wide, DWORD type, const BYTE *data, DWORD size);
+
+/* Writes one value to the journal, making the key where it is not there yet; UninstallString
+** in the registry's own form. Returns 1 when the value is written. */
 int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const void *bytes,
                   DWORD size);
 

@@ -1,7 +1,6 @@
 #include "uninstcmd.h"
 
 #include <string.h>
-#include <windows.h>
 
 /* Only a to z are upper-cased; bytes from 0x80 up stay as they are (the default locale), and
 ** so does the second byte of a double-byte character: in code pages such as 932 it may lie in
@@ -19,28 +18,68 @@ static void UpperCaseAscii(char *text)
     }
 }
 
-void UninstallCommandDirectory(char *text)
+/* The same rule for the text of the registry's own form: every other character stays. */
+static void UpperCaseAscii(WCHAR *text)
+{
+    for (; *text != 0; text++)
+        if (*text >= 'a' && *text <= 'z')
+            *text = (WCHAR)(*text - ('a' - 'A'));
+}
+
+template <typename Char> static size_t Length(const Char *text)
+{
+    size_t n = 0;
+    while (text[n] != 0)
+        n++;
+    return n;
+}
+
+/* The first place in text where word (ASCII) stands, compared unit by unit, or NULL. */
+template <typename Char> static Char *Find(Char *text, const char *word)
+{
+    for (; *text != 0; text++) {
+        size_t i = 0;
+        while (word[i] != '\0' && text[i] == (Char)(unsigned char)word[i])
+            i++;
+        if (word[i] == '\0')
+            return text;
+    }
+    return NULL;
+}
+
+/* The cut, the same for both forms of the text. */
+template <typename Char> static void CutDirectory(Char *text)
 {
     static const char keyword[] = "LAUNCHSETUP";
     const size_t skip = sizeof keyword - 1 + 2; /* the keyword and the two characters after it */
-    char *match;
-    char *end;
+    Char *match;
+    Char *end;
 
     UpperCaseAscii(text);
-    match = strstr(text, keyword);
+    match = Find(text, keyword);
     /* Fewer than two characters after the keyword would put the skip past the text's end. */
-    if (match == NULL || strlen(match) < skip) {
-        text[0] = '\0';
+    if (match == NULL || Length(match) < skip) {
+        text[0] = 0;
         return;
     }
-    memmove(text, match + skip, strlen(match + skip) + 1);
+    memmove(text, match + skip, (Length(match + skip) + 1) * sizeof(Char));
 
     /* BV_SETUP.EXE first: SETUP.EXE alone would match inside it and leave "BV_" behind. */
-    end = strstr(text, "BV_SETUP.EXE");
+    end = Find(text, "BV_SETUP.EXE");
     if (end == NULL)
-        end = strstr(text, "SETUP.EXE");
+        end = Find(text, "SETUP.EXE");
     if (end == NULL)
-        text[0] = '\0';
+        text[0] = 0;
     else
-        *end = '\0';
+        *end = 0;
+}
+
+void UninstallCommandDirectory(char *text)
+{
+    CutDirectory(text);
+}
+
+void UninstallCommandDirectoryWide(WCHAR *text)
+{
+    CutDirectory(text);
 }

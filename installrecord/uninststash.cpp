@@ -7,7 +7,7 @@
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 
-char saved_uninst[SAVED_UNINST_SIZE];
+alignas(WCHAR) char saved_uninst[SAVED_UNINST_SIZE];
 DWORD saved_uninst_type; /* set by the read that fills saved_uninst */
 DWORD saved_uninst_size = 0;
 int saved_uninst_read = 0;
@@ -15,10 +15,11 @@ int saved_uninst_read = 0;
 static const char record_prefix[] = UNINSTALL_STRING "=";
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)
 
-/* The largest value that is taken away: the record buffer must hold the prefix and every
-** delivered byte, and saved_uninst a terminator after them. */
+/* The longest text a stash record takes: the record buffer must hold the prefix and every
+** byte of the value's ANSI form, and saved_uninst the value as read (in UTF-16 at most twice
+** as long) and a wide terminator. */
 #define STASH_LIMIT (STASH_RECORD_SIZE - RECORD_PREFIX_LEN)
-static_assert(STASH_LIMIT < SAVED_UNINST_SIZE, "saved_uninst holds a value and a terminator");
+static_assert(2 * STASH_LIMIT + 2 <= SAVED_UNINST_SIZE, "saved_uninst holds a value as read");
 
 HKEY OpenUninstallString(const char *braced_guid, LONG *status)
 {
@@ -36,9 +37,9 @@ HKEY OpenUninstallString(const char *braced_guid, LONG *status)
     return key;
 }
 
-/* The stash record, written and read side by side: "UninstallString=" and the value's bytes as
-** the registry delivered them, through a text stream, in one write. */
-static void WriteStashRecord(const char *record_path, DWORD value_size)
+/* The stash record, written and read side by side: "UninstallString=" and the value's n bytes
+** in the ANSI code page (text, of RecordText), through a text stream, in one write. */
+static void WriteStashRecord(const char *record_path, const char *text, int n)
 {
     char record[STASH_RECORD_SIZE];
     FILE *fp;
@@ -51,9 +52,33 @@ static void WriteStashRecord(const char *record_path, DWORD value_size)
         return;
     }
     memcpy(record, record_prefix, RECORD_PREFIX_LEN);
-    memcpy(record + RECORD_PREFIX_LEN, saved_uninst, value_size);
-    fwrite(record, RECORD_PREFIX_LEN + value_size, 1, fp);
+    memcpy(record + RECORD_PREFIX_LEN, text, (size_t)n);
+    fwrite(record, RECORD_PREFIX_LEN + n, 1, fp);
     fclose(fp);
+}
+
+/* The value read into saved_uninst (size bytes of type), in the ANSI code page, into text of
+** STASH_LIMIT bytes: a string value read in UTF-16 is spelled as the ANSI calls would read it,
+** any other as it is. Returns the byte count, -1 when it does not fit, -2 when it cannot be
+** spelled. */
+static int RecordText(DWORD type, DWORD size, char text[STASH_LIMIT])
+{
+    int n;
+
+    if (UninstallValueForm() <= 0 ||
+        (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
+        if (size > STASH_LIMIT)
+            return -1;
+        memcpy(text, saved_uninst, size);
+        return (int)size;
+    }
+    if (size < sizeof(WCHAR))
+        return 0;
+    n = WideCharToMultiByte(CP_ACP, 0, (const WCHAR *)saved_uninst, (int)(size / sizeof(WCHAR)),
+                            text, STASH_LIMIT, NULL, NULL);
+    if (n > 0)
+        return n;
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? -1 : -2;
 }
 
 int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE])
@@ -79,40 +104,48 @@ int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE])
     return (int)len;
 }
 
-/* Reads UninstallString into saved_uninst. Returns ERROR_SUCCESS when it was read whole,
-** ERROR_FILE_NOT_FOUND when there is none, ERROR_MORE_DATA when it is too long for the stash,
-** or the failing query's status; *size gets the byte count read, 0 when none was. */
-static LONG ReadUninstallString(HKEY key, DWORD *size)
+/* Reads UninstallString into saved_uninst, in the registry's own form, and its stash record
+** text into text. Returns ERROR_SUCCESS when it was read whole, ERROR_FILE_NOT_FOUND when there
+** is none, ERROR_MORE_DATA when it is too long for the stash, or the failing query's status;
+** *n gets the record text's byte count, 0 when none was read. */
+static LONG ReadUninstallString(HKEY key, char text[STASH_LIMIT], int *n)
 {
+    DWORD size = 0;
     LONG status;
 
-    *size = 0;
-    status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, NULL, size);
+    *n = 0;
+    status = QueryUninstallValue(key, NULL, NULL, &size);
     Trace("Query UninstallString for size: return from ReqQueryValueEx(): %d\n", (int)status);
-    if (status == ERROR_SUCCESS && *size > STASH_LIMIT) {
-        Trace("UninstallString of %ld bytes does not fit the stash: left in place\n", (long)*size);
+    if (status == ERROR_SUCCESS && size > SAVED_UNINST_SIZE - sizeof(WCHAR))
         status = ERROR_MORE_DATA;
-    }
     if (status == ERROR_SUCCESS) {
-        status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, &saved_uninst_type,
-                                  (BYTE *)saved_uninst, size);
+        status = QueryUninstallValue(key, &saved_uninst_type, (BYTE *)saved_uninst, &size);
         Trace("Query UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
     }
+    if (status == ERROR_SUCCESS) {
+        memset(saved_uninst + size, 0,
+               sizeof(WCHAR)); /* the registry may hand back no terminator */
+        *n = RecordText(saved_uninst_type, size, text);
+        if (*n < 0)
+            status = *n == -1 ? ERROR_MORE_DATA : ERROR_NO_UNICODE_TRANSLATION;
+    }
+    if (status == ERROR_MORE_DATA)
+        Trace("UninstallString of %ld bytes does not fit the stash: left in place\n", (long)size);
     if (status != ERROR_SUCCESS) {
-        *size = 0;
+        *n = 0;
         return status;
     }
-    saved_uninst[*size] = '\0';
-    saved_uninst_size = *size;
+    saved_uninst_size = size;
     saved_uninst_read = 1;
     return ERROR_SUCCESS;
 }
 
 int RemoveUninstallString(const char *braced_guid, const char *record_path)
 {
+    char text[STASH_LIMIT];
     HKEY key;
-    DWORD size;
     LONG status;
+    int n;
 
     Trace("Begin: RemoveUninstallString().\n");
     key = OpenUninstallString(braced_guid, &status);
@@ -121,23 +154,24 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path)
         Trace("End: RemoveUninstallString().\n");
         return status == ERROR_FILE_NOT_FOUND; /* no key, no value to take away */
     }
-    status = ReadUninstallString(key, &size);
+    status = ReadUninstallString(key, text, &n);
     if (status != ERROR_SUCCESS) {
         Trace("UninstallString not read: not deleted\n");
     } else if (!SaveToJournal(braced_guid, UNINSTALL_STRING, saved_uninst_type, saved_uninst,
-                              size)) {
+                              saved_uninst_size)) {
         Trace("UninstallString not saved: not deleted\n");
     } else {
         LONG deleted = RegDeleteValueA(key, UNINSTALL_STRING);
         Trace("Delete UninstallString: return from ReqDeleteValue(): %d\n", (int)deleted);
     }
     RegCloseKey(key);
-    WriteStashRecord(record_path, size);
+    WriteStashRecord(record_path, text, n);
     Trace("End: RemoveUninstallString().\n");
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
 }
 
-int PutUninstallStringBack(const char *braced_guid, DWORD type, const char *bytes, DWORD size)
+int PutUninstallStringBack(const char *braced_guid, int wide, DWORD type, const char *bytes,
+                           DWORD size)
 {
     LONG status;
     HKEY key = OpenUninstallString(braced_guid, &status);
@@ -149,7 +183,7 @@ int PutUninstallStringBack(const char *braced_guid, DWORD type, const char *byte
     }
     status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, NULL, NULL);
     if (status == ERROR_FILE_NOT_FOUND) {
-        status = RegSetValueExA(key, UNINSTALL_STRING, 0, type, (const BYTE *)bytes, size);
+        status = SetUninstallValue(key, wide, type, (const BYTE *)bytes, size);
         Trace("Set UninstallString: return from ReqSetValueEx(): %d\n", (int)status);
     } else {
         /* Present, or a failure that does not say it is absent: nothing is written over it. */
@@ -165,8 +199,8 @@ int RestoreUninstallString(const char *braced_guid)
 
     Trace("Begin: RestoreUninstallString().\n");
     if (saved_uninst_read)
-        back =
-            PutUninstallStringBack(braced_guid, saved_uninst_type, saved_uninst, saved_uninst_size);
+        back = PutUninstallStringBack(braced_guid, UninstallValueForm() > 0, saved_uninst_type,
+                                      saved_uninst, saved_uninst_size);
     else
         Trace("UninstallString was not read: nothing to set\n");
     Trace("End: RestoreUninstallString().\n");

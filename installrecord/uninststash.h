@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
-#define SAVED_UNINST_SIZE 500
+/* The value as read: in UTF-16 on the NT family, twice the bytes of the text the stash record
+** holds, and a wide terminator. */
+#define SAVED_UNINST_SIZE 570
 #define STASH_RECORD_SIZE 300
 
 extern char saved_uninst[SAVED_UNINST_SIZE]; /* the value as read, terminated */
@@ -28,8 +30,10 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path);
 ** is owed: the value is there, the product's key is gone, or none was read. */
 int RestoreUninstallString(const char *braced_guid);
 
-/* Writes type/bytes as UninstallString where that value is absent; 1 as above. */
-int PutUninstallStringBack(const char *braced_guid, DWORD type, const char *bytes, DWORD size);
+/* Writes type/bytes (in the wide form when wide is set, see SetUninstallValue) as
+** UninstallString where that value is absent; 1 as above. */
+int PutUninstallStringBack(const char *braced_guid, int wide, DWORD type, const char *bytes,
+                           DWORD size);
 
 /* Reads the text of the stash record at record_path into text (terminated). Returns its
 ** length, 0 when the record holds no text that fits, -1 when the file cannot be read. */

@@ -78,6 +78,42 @@ static DWORD SpellExactly(const struct WideCalls *calls, const WCHAR *wide,
     return (DWORD)strlen(spelled);
 }
 
+DWORD AnsiPathOf(const WCHAR *wide, char *path, DWORD size)
+{
+    struct WideCalls calls;
+    WCHAR short_path[WIDE_PATH_SIZE];
+    char spelled[SPELLED_SIZE];
+    DWORD len, short_len;
+
+    if (!GetPlatformVersion()->nt || !FindWideCalls(&calls))
+        return 0;
+    len = SpellExactly(&calls, wide, spelled);
+    if (len == 0) {
+        /* Short names switched off on the volume: the long path comes back, unspelled again. */
+        short_len = calls.get_short_path_name(wide, short_path, WIDE_PATH_SIZE);
+        if (short_len == 0 || short_len >= WIDE_PATH_SIZE)
+            return 0;
+        len = SpellExactly(&calls, short_path, spelled);
+    }
+    if (len == 0 || len >= size)
+        return 0;
+    memcpy(path, spelled, len + 1);
+    return len;
+}
+
+int WidePathExists(const WCHAR *wide)
+{
+    struct WideCalls calls;
+    DWORD error;
+
+    if (!FindWideCalls(&calls))
+        return -1;
+    if (calls.get_short_path_name(wide, NULL, 0) != 0)
+        return 1;
+    error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+}
+
 /* The ANSI answer of a path query (ansi_len characters in path, of size bytes) checked against
 ** the same query in wide characters (the module path when variable is NULL, else that
 ** environment variable). When the ANSI code page cannot spell the wide path but can spell its
@@ -87,9 +123,7 @@ static DWORD ShortFormWhereUnspelled(const WCHAR *variable, char *path, DWORD si
 {
     struct WideCalls calls;
     WCHAR wide[WIDE_PATH_SIZE];
-    WCHAR short_path[WIDE_PATH_SIZE];
-    char spelled[SPELLED_SIZE];
-    DWORD wide_len, short_len;
+    DWORD wide_len, len;
 
     if (ansi_len == 0 || ansi_len >= size || !GetPlatformVersion()->nt)
         return ansi_len;
@@ -99,17 +133,10 @@ static DWORD ShortFormWhereUnspelled(const WCHAR *variable, char *path, DWORD si
         wide_len = calls.get_module_file_name(NULL, wide, WIDE_PATH_SIZE);
     else
         wide_len = calls.get_environment_variable(variable, wide, WIDE_PATH_SIZE);
-    if (wide_len == 0 || wide_len >= WIDE_PATH_SIZE || SpellExactly(&calls, wide, spelled) > 0)
+    if (wide_len == 0 || wide_len >= WIDE_PATH_SIZE)
         return ansi_len;
-    /* Short names switched off on the volume: the long path comes back, unspelled again. */
-    short_len = calls.get_short_path_name(wide, short_path, WIDE_PATH_SIZE);
-    if (short_len == 0 || short_len >= WIDE_PATH_SIZE)
-        return ansi_len;
-    short_len = SpellExactly(&calls, short_path, spelled);
-    if (short_len == 0 || short_len >= size)
-        return ansi_len;
-    memcpy(path, spelled, short_len + 1);
-    return short_len;
+    len = AnsiPathOf(wide, path, size);
+    return len > 0 ? len : ansi_len;
 }
 
 DWORD GetLauncherPath(char *path, DWORD size)

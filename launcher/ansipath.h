@@ -14,4 +14,13 @@ DWORD GetLauncherPath(char *path, DWORD size);
 ** folder that the ANSI code page cannot spell exactly comes back in its short form, as above. */
 DWORD GetTempFolder(char *value, DWORD size);
 
+/* The path that wide names, in a form the ANSI calls can open: its exact ANSI spelling, or
+** else its short (8.3) form where the code page can spell that. Returns the length written to
+** path (of size bytes), or 0 when neither exists or fits, or on the consumer family. */
+DWORD AnsiPathOf(const WCHAR *wide, char *path, DWORD size);
+
+/* 1 when a file or folder exists at the wide path, 0 when nothing does, -1 when that cannot
+** be told. */
+int WidePathExists(const WCHAR *wide);
+
 #endif

@@ -94,16 +94,25 @@ std::vector<DWORD> CreateFileFlags(); /* the flags and attributes of every Creat
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
 
+/* A string value (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is stored as it was set: in the ANSI
+** code page by the A calls, in UTF-16 by the W calls (wide). Each kind of call reads it in its
+** own form, converted where it was stored in the other: UTF-16 to the code page's spelling (see
+** SetShortPath) for the A calls, each byte to its own character for the W calls. */
 struct RegValue {
     DWORD type = REG_SZ;
     std::string bytes; /* exactly the stored bytes, terminator included where stored */
+    bool wide = false;
 };
 void RegCreateKey(const std::string &path);
 void RegRemoveKey(const std::string &path); /* with its values and subkeys */
 bool RegKeyExists(const std::string &path);
-void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes);
+void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes,
+            bool wide = false);
 void RegSetString(const std::string &key, const std::string &name, const std::string &text);
-bool RegGet(const std::string &key, const std::string &name, RegValue *value);
+/* The value as the A calls (or, with wide, the W calls) read it. */
+bool RegGet(const std::string &key, const std::string &name, RegValue *value, bool wide = false);
+/* UTF-16 bytes of UTF-8 text, with its terminator. */
+std::string Utf16(const std::string &utf8);
 void RegRemoveValue(const std::string &key, const std::string &name);
 void RegDenyOpen(const std::string &key); /* opens fail with ERROR_ACCESS_DENIED */
 std::vector<REGSAM> RegOpenMasks();       /* the access mask of every open, in order */
@@ -162,8 +171,9 @@ const std::vector<Launch> &Launches();
 ** "L" or "l" without saying so, and everything else as "?". The ANSI calls answer that
 ** spelling. Files are reached by their ANSI paths as before: a package in a folder that the
 ** code page cannot spell is laid out under its short path.
-** GetShortPathNameW answers the short path given here for a long one, else the path itself, as
-** on a volume without short names. */
+** GetShortPathNameW answers the short path given here for a long one (given as itself: as on a
+** volume without short names), else the path itself where its ANSI spelling names a file or
+** folder, else fails with ERROR_FILE_NOT_FOUND. */
 void SetShortPath(const std::string &long_path, const std::string &short_path);
 
 /* Whether the process's window station is visible (WSF_VISIBLE; the default). */

@@ -58,10 +58,14 @@ typedef struct HWINSTA__ *HWINSTA;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
@@ -139,6 +143,8 @@ void SetLastError(DWORD error);
 HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR path);
 HMODULE GetModuleHandleA(LPCSTR name);
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
+                        int size, LPCSTR dflt, BOOL *used_default);
 
 /* advapi32 */
 LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result);

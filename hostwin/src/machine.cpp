@@ -49,6 +49,7 @@ void Reset(const std::string &sandbox_dir)
                {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
                 "Module32Next", "GetModuleFileNameW", "GetEnvironmentVariableW",
                 "GetShortPathNameW", "WideCharToMultiByte", "MultiByteToWideChar"});
+    SetLibrary("advapi32.dll", true, {"RegQueryValueExW", "RegSetValueExW"});
     SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true,
                {"MessageBoxA", "GetProcessWindowStation", "GetUserObjectInformationA"});
     SetLibrary("C:\\WINDOWS\\system32\\psapi.dll", true,
@@ -95,7 +96,9 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "RegDeleteValueA",
                                              "RegOpenKeyExA",
                                              "RegQueryValueExA",
+                                             "RegQueryValueExW",
                                              "RegSetValueExA",
+                                             "RegSetValueExW",
                                              "SetDefaultDllDirectories",
                                              "SetDllDirectoryA",
                                              "Sleep",

@@ -118,8 +118,10 @@ void RunPendingEngine();  /* the started engine does its work */
 /* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
 int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
-/* The ANSI spelling of a wide-character truth given in UTF-8 (see SetShortPath). */
+/* The ANSI spelling of a wide-character truth given in UTF-8 (see SetShortPath), and of UTF-16
+** text. */
 std::string AnsiOf(const std::string &utf8);
+std::string AnsiOfWide(const std::u16string &wide);
 /* kernel32's and user32's wide-character and window station calls, handed out by
 ** GetProcAddress. */
 DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
@@ -129,6 +131,10 @@ int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_l
                            int size, LPCSTR dflt, BOOL *used_default);
 int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
                            int size);
+LONG SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data,
+                         DWORD *size);
+LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                       DWORD size);
 HWINSTA SimGetProcessWindowStation(void);
 BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed);
 

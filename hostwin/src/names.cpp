@@ -101,8 +101,19 @@ static std::string Ansi(const std::u16string &wide, bool *lossy)
 
 std::string AnsiOf(const std::string &utf8)
 {
+    return AnsiOfWide(Wide(utf8));
+}
+
+std::string AnsiOfWide(const std::u16string &wide)
+{
     bool lossy;
-    return Ansi(Wide(utf8), &lossy);
+    return Ansi(wide, &lossy);
+}
+
+std::string Utf16(const std::string &utf8)
+{
+    std::u16string wide = Wide(utf8);
+    return std::string((const char *)wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
 }
 
 static size_t WideLen(LPCWSTR s)
@@ -152,26 +163,48 @@ DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
         return 0;
     std::u16string path(long_path, WideLen(long_path));
     auto it = M().short_paths.find(Lower(Utf8(path)));
+    if (it == M().short_paths.end() && !Exists(AnsiOfWide(path))) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
     return CopyOutWide(it == M().short_paths.end() ? path : Wide(it->second), short_path, size);
 }
 
-/* Whole terminated strings only (a length of -1), as the launcher converts them; answers the
-** bytes written, terminator included, or 0 when they do not fit. */
+/* A terminated string (a length of -1: the terminator converted too) or wide_len characters;
+** answers the bytes written, or 0 when they do not fit. */
 int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
                            int size, LPCSTR dflt, BOOL *used_default)
 {
     bool lossy;
-    if (Failing("WideCharToMultiByte") || code_page != CP_ACP || flags != 0 || wide_len != -1 ||
-        dflt != nullptr)
+    long error = ERROR_INVALID_PARAMETER;
+    if (Failing("WideCharToMultiByte", &error) || code_page != CP_ACP || flags != 0 ||
+        wide_len < -1 || dflt != nullptr) {
+        SetLastError((DWORD)error);
         return 0;
-    std::string out = Ansi(std::u16string(wide, WideLen(wide)), &lossy);
+    }
+    std::string out =
+        Ansi(std::u16string(wide, wide_len < 0 ? WideLen(wide) + 1 : wide_len), &lossy);
     if (used_default != nullptr)
         *used_default = lossy;
-    if ((int)out.size() + 1 > size)
+    if ((int)out.size() > size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
-    memcpy(ansi, out.c_str(), out.size() + 1);
-    return (int)out.size() + 1;
+    }
+    memcpy(ansi, out.data(), out.size());
+    return (int)out.size();
 }
+
+} // namespace hw
+
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
+                        int size, LPCSTR dflt, BOOL *used_default)
+{
+    return hw::SimWideCharToMultiByte(code_page, flags, wide, wide_len, ansi, size, dflt,
+                                      used_default);
+}
+
+namespace hw
+{
 
 int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
                            int size)

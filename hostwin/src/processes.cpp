@@ -264,6 +264,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"WideCharToMultiByte", (FARPROC)(void *)hw::SimWideCharToMultiByte},
         {"MultiByteToWideChar", (FARPROC)(void *)hw::SimMultiByteToWideChar},
         {"GetProcessWindowStation", (FARPROC)(void *)hw::SimGetProcessWindowStation},
+        {"RegQueryValueExW", (FARPROC)(void *)hw::SimRegQueryValueExW},
+        {"RegSetValueExW", (FARPROC)(void *)hw::SimRegSetValueExW},
         {"GetUserObjectInformationA", (FARPROC)(void *)hw::SimGetUserObjectInformationA},
     };
     Object *o = hw::FindObject(module, Object::Module);

@@ -33,13 +33,33 @@ bool RegKeyExists(const std::string &path)
     return M().keys.count(KeyName(path)) != 0;
 }
 
-void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes)
+void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes,
+            bool wide)
 {
     RegKey &k = M().keys[KeyName(key)];
     std::string lower = Lower(name);
     if (!k.names.count(lower))
         k.names[lower] = name;
-    k.values[lower] = RegValue{type, bytes};
+    k.values[lower] = RegValue{type, bytes, wide};
+}
+
+/* The stored value as the A calls (wide false) or the W calls read it. */
+static RegValue View(const RegValue &v, bool wide)
+{
+    RegValue out = v;
+    out.wide = wide;
+    if ((v.type != REG_SZ && v.type != REG_EXPAND_SZ && v.type != REG_MULTI_SZ) || v.wide == wide)
+        return out;
+    out.bytes.clear();
+    if (wide) {
+        for (unsigned char c : v.bytes)
+            out.bytes += std::string{(char)c, '\0'};
+    } else {
+        std::u16string text(v.bytes.size() / 2, u'\0');
+        memcpy(&text[0], v.bytes.data(), text.size() * 2);
+        out.bytes = AnsiOfWide(text);
+    }
+    return out;
 }
 
 void RegSetString(const std::string &key, const std::string &name, const std::string &text)
@@ -47,7 +67,7 @@ void RegSetString(const std::string &key, const std::string &name, const std::st
     RegSet(key, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
 }
 
-bool RegGet(const std::string &key, const std::string &name, RegValue *value)
+bool RegGet(const std::string &key, const std::string &name, RegValue *value, bool wide)
 {
     auto k = M().keys.find(KeyName(key));
     if (k == M().keys.end())
@@ -56,7 +76,7 @@ bool RegGet(const std::string &key, const std::string &name, RegValue *value)
     if (v == k->second.values.end())
         return false;
     if (value != nullptr)
-        *value = v->second;
+        *value = View(v->second, wide);
     return true;
 }
 
@@ -141,14 +161,24 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *re
     return OpenKey("RegOpenKeyExA", root, subkey, sam, false, result, &existed);
 }
 
+/* A value name of the W calls; names are ASCII. */
+static std::string NameOf(LPCWSTR name)
+{
+    std::string out;
+    while (*name != 0)
+        out.push_back((char)*name++);
+    return out;
+}
+
 /* Answers as the registry does: with no data buffer only the size; a buffer too small gives
-** ERROR_MORE_DATA and the size needed; data is delivered as stored, terminator or not. */
-LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size)
+** ERROR_MORE_DATA and the size needed; data is delivered as stored, terminator or not, in the
+** form of the A or the W calls. */
+static LONG Query(const char *call, HKEY key, const std::string &name, bool wide, DWORD *type,
+                  BYTE *data, DWORD *size)
 {
     long error = 0;
     LONG status = 0;
-    (void)reserved;
-    if (hw::Failing("RegQueryValueExA", &error, name))
+    if (hw::Failing(call, &error, name.c_str()))
         return (LONG)error;
     hw::RegKey *k = hw::OpenedKey(key, &status);
     if (k == nullptr)
@@ -158,7 +188,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE 
         return ERROR_FILE_NOT_FOUND;
     if (data != nullptr && size == nullptr)
         return ERROR_INVALID_PARAMETER;
-    const std::string &bytes = v->second.bytes;
+    const std::string bytes = hw::View(v->second, wide).bytes;
     if (type != nullptr)
         *type = v->second.type;
     if (data != nullptr && *size < bytes.size()) {
@@ -172,12 +202,33 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE 
     return ERROR_SUCCESS;
 }
 
-LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size)
+{
+    (void)reserved;
+    return Query("RegQueryValueExA", key, name, false, type, data, size);
+}
+
+/* The consumer family's advapi32 has the W calls only as stubs that fail. */
+static bool ConsumerFamily()
+{
+    return (M().version & 0x80000000u) != 0;
+}
+
+LONG hw::SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data,
+                             DWORD *size)
+{
+    (void)reserved;
+    if (ConsumerFamily())
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    return Query("RegQueryValueExW", key, NameOf(name), true, type, data, size);
+}
+
+static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, DWORD type,
+                const BYTE *data, DWORD size)
 {
     long error = 0;
     LONG status = 0;
-    (void)reserved;
-    if (hw::Failing("RegSetValueExA", &error, name))
+    if (hw::Failing(call, &error, name.c_str()))
         return (LONG)error;
     hw::RegKey *k = hw::OpenedKey(key, &status);
     if (k == nullptr)
@@ -185,8 +236,23 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
     std::string lower = hw::Lower(name);
     if (!k->names.count(lower))
         k->names[lower] = name;
-    k->values[lower] = hw::RegValue{type, std::string((const char *)data, size)};
+    k->values[lower] = hw::RegValue{type, std::string((const char *)data, size), wide};
     return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+{
+    (void)reserved;
+    return Set("RegSetValueExA", key, name, false, type, data, size);
+}
+
+LONG hw::SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                           DWORD size)
+{
+    (void)reserved;
+    if (ConsumerFamily())
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    return Set("RegSetValueExW", key, NameOf(name), true, type, data, size);
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR name)

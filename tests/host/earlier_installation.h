@@ -19,19 +19,27 @@ static const char *const kActionNames[] = {"new log", "no log", "deletes value",
 
 struct Scenario {
     std::string dir;     /* where the earlier installation's setup log lies */
-    std::string command; /* its UninstallString */
+    std::string command; /* its UninstallString (UTF-8 where wide) */
     DWORD type;
-    bool terminated; /* stored with its zero byte */
-    Action action;   /* what the engine does */
+    bool terminated;   /* stored with its zero byte */
+    Action action;     /* what the engine does */
+    bool wide = false; /* stored in UTF-16, as the W calls write it */
 
+    /* text as the value stores it, with its terminator where zero is set */
+    std::string Stored(const std::string &text, bool zero) const
+    {
+        std::string bytes = wide ? hw::Utf16(text) : text + '\0';
+        bytes.resize(bytes.size() - (zero ? 0 : wide ? 2 : 1));
+        return bytes;
+    }
     std::string Bytes() const
     {
-        return terminated ? command + '\0' : command;
+        return Stored(command, terminated);
     }
     std::string Name() const
     {
         return dir + " type " + std::to_string(type) + (terminated ? "" : " unterminated") +
-               ", engine " + kActionNames[action];
+               (wide ? " outside the code page" : "") + ", engine " + kActionNames[action];
     }
 };
 
@@ -42,7 +50,8 @@ inline void PrintTo(const Scenario &s, std::ostream *os)
 }
 
 /* Both routes to the setup log; the value as REG_SZ, REG_EXPAND_SZ and without terminator;
-** every engine action. The first five take the uninstall command's route. */
+** every engine action. The first five take the uninstall command's route; the last holds a
+** product name that the ANSI code page cannot spell. */
 inline std::vector<Scenario> AllScenarios()
 {
     const std::string routes[][2] = {
@@ -54,6 +63,7 @@ inline std::vector<Scenario> AllScenarios()
         for (auto &k : kinds)
             for (Action a : {NewLog, NoLog, DeleteValue, OwnValue, DeleteKey})
                 all.push_back({r[0], r[1], k.first, k.second, a});
+    all.push_back({kCommandDir, routes[0][1] + u8" Программа", REG_EXPAND_SZ, true, NewLog, true});
     return all;
 }
 
@@ -83,7 +93,7 @@ class EarlierInstallationTest : public LauncherTest
         NewMachine();
         engine_ran = false;
         hw::WriteFile(s.dir + "setup.zmf", kOriginalLog);
-        hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes());
+        hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes(), s.wide);
     }
 
     /* One launcher run with the scenario's engine, which ends with exit_code, killed before
@@ -100,7 +110,8 @@ class EarlierInstallationTest : public LauncherTest
             else if (s.action == DeleteValue)
                 hw::RegRemoveValue(kUninstallKey, "UninstallString");
             else if (s.action == OwnValue)
-                hw::RegSetString(kUninstallKey, "UninstallString", s.command + " /new");
+                hw::RegSet(kUninstallKey, "UninstallString", REG_SZ,
+                           s.Stored(s.command + " /new", true), s.wide);
             else if (s.action == DeleteKey)
                 hw::RegRemoveKey(kUninstallKey);
         };
@@ -122,11 +133,12 @@ class EarlierInstallationTest : public LauncherTest
         if (engine_ran && s.action == DeleteKey)
             return hw::RegKeyExists(kUninstallKey) ? "the deleted key came back" : "";
         hw::RegValue v;
-        if (!hw::RegGet(kUninstallKey, "UninstallString", &v))
+        if (!hw::RegGet(kUninstallKey, "UninstallString", &v, s.wide))
             return "UninstallString is gone";
         if (engine_ran && s.action == OwnValue)
-            return v.bytes == s.command + " /new" + '\0' ? ""
-                                                         : "the engine's own value was replaced";
+            return v.bytes == s.Stored(s.command + " /new", true)
+                       ? ""
+                       : "the engine's own value was replaced";
         return v.type == s.type && v.bytes == s.Bytes() ? "" : "UninstallString is not as it was";
     }
 

@@ -30,7 +30,7 @@ static void LeaveInterrupted(const Scenario &s)
     hw::WriteFile(s.dir + "uninst.dat", "UninstallString=" + s.command + '\0');
     hw::RegRemoveValue(kUninstallKey, "UninstallString");
     hw::RegSetString(kJournalKey, "SetupLog", LocatorDir(s) + "setup.zmf");
-    hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes());
+    hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes(), s.wide);
 }
 
 TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
@@ -102,6 +102,19 @@ static void SetValueOfSize(Scenario &s, size_t size)
     hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes());
 }
 
+static const std::string kCyrillicDir = u8"C:\\Программы\\{1234-ABCD}\\";
+
+/* The earlier installation in a folder that the code page cannot spell, its log reached at
+** dir (where the stand-in's files lie). */
+static void InCyrillicFolder(Scenario &s, const std::string &dir)
+{
+    hw::RemoveFile(s.dir + "setup.zmf");
+    s = {dir, "C:\\Apps\\LaunchSetup \"" + kCyrillicDir + "bv_setup.exe\" /u", REG_SZ, true, NoLog,
+         true};
+    hw::WriteFile(s.dir + "setup.zmf", kOriginalLog);
+    hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes(), true);
+}
+
 /* The journal without its copy of the value, and the stash record holding that text. */
 static void StashOnly(const std::string &text)
 {
@@ -129,7 +142,27 @@ struct Course {
 
 static const Course kCourses[] = {
     /* Setting aside and putting back. */
-    {"no copy in the journal", 1, false, nullptr, "RegSetValueExA|UninstallString", kFailed, "",
+    {"a value the code page cannot spell, byte for byte", 30, false, nullptr, "", kFailed, "",
+     "Save UninstallString to journal: return from ReqSetValueEx(): 0\n"},
+    {"the consumer family's registry, by the ANSI calls", 1, false,
+     [](Scenario &) { hw::SetVersion(0xC0000A04); }, "", kFailed, "",
+     "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"a folder the code page cannot spell, by its short name", 1, false,
+     [](Scenario &s) {
+         InCyrillicFolder(s, "C:\\D0A2~1\\{1234-ABCD}\\");
+         hw::SetShortPath(kCyrillicDir, s.dir);
+     },
+     "", kFailed, "", "zmf_loc=C:\\D0A2~1\\{1234-ABCD}\\setup.zmf\nzmf_loc access()=0\n"},
+    {"the same folder without a short name", 1, false,
+     [](Scenario &s) {
+         InCyrillicFolder(s, "C:\\?????????\\{1234-ABCD}\\");
+         hw::SetShortPath(kCyrillicDir, kCyrillicDir);
+     },
+     "", 1, "", "zmf_loc=C:\\?????????\\{1234-ABCD}\\\nEnd: MakeUninstLogFile().\n"},
+    {"the same folder gone", 1, false, [](Scenario &s) { InCyrillicFolder(s, kCommandDir); }, "",
+     kFailed, "",
+     "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nLog file (setup.zmf) NOT found\n"},
+    {"no copy in the journal", 1, false, nullptr, "RegSetValueExW|UninstallString", kFailed, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 5\n"
      "UninstallString not saved: not deleted\n"},
     {"the value cannot be deleted", 1, false, nullptr, "RegDeleteValueA|UninstallString", kFailed,
@@ -137,7 +170,7 @@ static const Course kCourses[] = {
     {"the largest value the stash takes", 16, false, [](Scenario &s) { SetValueOfSize(s, 284); },
      "", kFailed, "", "Query UninstallString: return from ReqQueryValueEx(): 0\n"},
     {"one byte more", 16, false, [](Scenario &s) { SetValueOfSize(s, 285); }, "", kFailed, "",
-     "UninstallString of 285 bytes does not fit the stash: left in place\n"},
+     "UninstallString of 570 bytes does not fit the stash: left in place\n"},
     {"a key without the value", 16, false,
      [](Scenario &) { hw::RegRemoveValue(kUninstallKey, "UninstallString"); }, "", kFailed,
      "UninstallString is gone",
@@ -162,7 +195,7 @@ static const Course kCourses[] = {
      "Rename of log file to $dsetup.z_f returned: 0\n"},
     {"the locator cannot open the key", 1, false, nullptr, "RegOpenKeyExA|Uninstall\\", 1, "",
      "Couldn't open Uninstall key: RegOpenKeyEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
-    {"the locator cannot read the value", 1, false, nullptr, "RegQueryValueExA|UninstallString", 1,
+    {"the locator cannot read the value", 1, false, nullptr, "RegQueryValueExW|UninstallString", 1,
      "", "Uninstall key not found: RegQueryValueEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
     {"the journal cannot be made", 1, false, nullptr, "RegCreateKeyExA|Setup Launcher", 1, "",
      "Save SetupLog to journal: return from ReqSetValueEx(): 5\nBegin: "
@@ -178,7 +211,7 @@ static const Course kCourses[] = {
      1, "",
      "RegOpenKeyEx() returned: 5\nOpenUninstallStringKey failed.\nEnd: RemoveUninstallString().\n"
      "Deleting log file: return from remove(): -1\n"},
-    {"the value's size cannot be read", 1, false, nullptr, "RegQueryValueExA|UninstallString|1", 1,
+    {"the value's size cannot be read", 1, false, nullptr, "RegQueryValueExW|UninstallString|1", 1,
      "",
      "Query UninstallString for size: return from ReqQueryValueEx(): 5\nUninstallString not read: "
      "not deleted\n"},
@@ -192,6 +225,8 @@ static const Course kCourses[] = {
      "Setup log path would not fit in zmf_loc: no setup log\n"},
 
     /* Putting back what a run killed while the engine ran set aside. */
+    {"a value the code page cannot spell, put back from the journal", 30, true, nullptr, "",
+     kFailed, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
     {"everything a killed run set aside", 1, true, nullptr, "", kFailed, "",
      R"(Begin: RecoverInterruptedRun().
 Journal: RegOpenKeyEx() returned: 0
@@ -239,9 +274,9 @@ End: RecoverInterruptedRun().
      "Journal setup log=C:\\d\\boot.ini\nDelete journal: return from RegDeleteKey(): 0\n"},
     {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA|Setup Launcher", 1, "",
      "Journal: RegOpenKeyEx() returned: 5\nEnd: RecoverInterruptedRun().\n"},
-    {"the journal's copy cannot be read", 1, true, nullptr, "RegQueryValueExA|UninstallString", 1,
+    {"the journal's copy cannot be read", 1, true, nullptr, "RegQueryValueExW|UninstallString", 1,
      "", "Query journal UninstallString: return from ReqQueryValueEx(): 5\n"},
-    {"the copy cannot be written back", 1, true, nullptr, "RegSetValueExA|UninstallString", 1, "",
+    {"the copy cannot be written back", 1, true, nullptr, "RegSetValueExW|UninstallString", 1, "",
      "Set UninstallString: return from ReqSetValueEx(): 5\n"},
     {"the journal's setup log cannot be read", 1, true, nullptr, "RegQueryValueExA|SetupLog", 1, "",
      "Query journal setup log: return from ReqQueryValueEx(): 5\nEnd: RecoverInterruptedRun().\n"},
@@ -266,12 +301,12 @@ End: RecoverInterruptedRun().
     {"the stash record without its zero", 1, true, [](Scenario &s) { StashOnly(s.command); }, "",
      kFailed, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
     {"the longest value a stash record holds", 1, true,
-     [](Scenario &s) { StashOnly((s.command = std::string(499, 'c')) + '\0'); }, "", kFailed, "",
+     [](Scenario &s) { StashOnly((s.command = std::string(569, 'c')) + '\0'); }, "", kFailed, "",
      "Set UninstallString: return from ReqSetValueEx(): 0\n"},
-    {"one more", 1, true, [](Scenario &) { StashOnly(std::string(500, 'c')); }, "", kFailed,
+    {"one more", 1, true, [](Scenario &) { StashOnly(std::string(570, 'c')); }, "", kFailed,
      "UninstallString is gone", "Stash record holds no value to recover\n"},
     {"a stash record filling the reader's buffer", 1, true,
-     [](Scenario &) { StashOnly(std::string(501, 'c')); }, "", kFailed, "UninstallString is gone",
+     [](Scenario &) { StashOnly(std::string(571, 'c')); }, "", kFailed, "UninstallString is gone",
      "Stash record holds no value to recover\n"},
     {"the stash record cannot be read, no copy in the journal", 1, true,
      [](Scenario &) { hw::RegRemoveValue(kJournalKey, "UninstallString"); }, "fopen|uninst.dat", 1,

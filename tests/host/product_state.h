@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "installrecord/uninstallkey.h"
 #include "installrecord/uninststash.h"
 #include "launcher/tracelog.h"
 #include "process/platform.h"
@@ -18,6 +19,7 @@ inline void ResetProductState()
     saved_uninst_type = 0;
     saved_uninst_size = 0;
     platform_record = PlatformRecord{0, 0, 0};
+    wide_calls = WideRegistryCalls{0, nullptr, nullptr};
 }
 
 #endif
