@@ -256,6 +256,44 @@ def comes_through(pkg, inst, engine, held, after):
     assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())
 
 
+def wide_value(pkg):
+    """UninstallString as the wide call reads it: its type and its UTF-16 bytes as stored."""
+    type_, _, data = pkg.tool(act("wsee", VALUE))[VALUE].rpartition(":")
+    return int(type_), bytes.fromhex(data)
+
+
+@pytest.mark.on("win32", "win64")
+@pytest.mark.parametrize("killed", [False, True], ids=["run", "killed, then a run"])
+@pytest.mark.parametrize("folder", [OWN_DIR, CYRILLIC + "\\Info\\" + GUID],
+                         ids=["plain folder", "Cyrillic folder"])
+def test_names_outside_the_code_page_come_through_byte_for_byte(pkg, folder, killed):
+    """A product name in Cyrillic in the value, in a plain folder or a Cyrillic one, on a
+    Western prefix: set aside during the run (the Cyrillic folder by its short name), and the
+    log's bytes and the value's type and UTF-16 bytes as before after it, or after a launcher
+    killed while the engine ran and a run that puts back what it set aside."""
+    command = f'C:\\Brevane Apps\\LaunchSetup "{folder}\\bv_setup.exe" /u Программа'
+    value = (REG_EXPAND_SZ, command.encode("utf-16-le") + b"\0\0")
+    zmf, z_f = folder + "\\setup.zmf", folder + "\\setup.z_f"
+    pkg.write(zmf, ORIGINAL_LOG)
+    pkg.tool(act("delkey", KEY), act("delkey", JOURNAL), act("wset", VALUE, *value))
+    assert wide_value(pkg) == value, "planted as meant"
+    launcher = pkg.run("LOG", wait=False, engine=[
+        act("write", ACTED, ""), act("wait", RELEASE), act("write", DONE, "")])
+    wait_until(lambda: pkg.read(ACTED) is not None, "the engine never ran")
+    assert (pkg.read(zmf), pkg.read(z_f)) == (None, ORIGINAL_LOG), "set aside"
+    if killed:
+        launcher.kill()
+        launcher.wait(timeout=60)
+    pkg.write(RELEASE, b"")
+    if killed:
+        wait_until(lambda: pkg.read(DONE) is not None, "the engine never ended")
+        assert pkg.run("LOG") == (0, [])
+    else:
+        assert pkg.outcome(launcher) == (0, [])
+    assert (pkg.read(zmf), pkg.read(z_f)) == (ORIGINAL_LOG, None)
+    assert wide_value(pkg) == value
+
+
 def test_a_backup_log_alone_is_not_found_and_stays(pkg):
     pkg.install(planted := PF.state(zmf=None, z_f=ORIGINAL_LOG, dat=record_of(PF.value)))
     assert pkg.run("LOG") == (0, []) and "Log file (setup.zmf) NOT found" in pkg.trace()

@@ -4,7 +4,9 @@
 ** "hex:..." is given in hex (for a zero, ';', '|', characters outside ASCII). KEY is under HKLM.
 **   rec:PATH  record to PATH from now on, first "cmdline=" and "show="
 **   see:PATH, see:KEY\NAME  record "PATH=" and the file's bytes in hex, or "KEY\NAME=", the
-**             value's "TYPE:" and bytes in hex; or "absent", or "nokey"
+**             value's "TYPE:" and bytes in hex; or "absent", or "nokey"; wsee:KEY\NAME the
+**             same by the wide call, which reads text in UTF-16 as stored
+**   wset:KEY\NAME|TYPE|DATA  set by the wide call, DATA given in UTF-16
 **   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), del:KEY\NAME, delkey:KEY,
 **   write:PATH|DATA, mkdir:PATH, link:LINK|TARGET (LINK made anew as a second name of TARGET),
 **   load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE (32 bits)
@@ -60,7 +62,15 @@ static const char *OpenValue(const char *path, bool create, HKEY *key)
     return opened == ERROR_SUCCESS ? name : NULL;
 }
 
-static void See(const char *path)
+/* NAME in UTF-16, for the wide calls; names are ASCII. */
+static const WCHAR *Wide(const char *name)
+{
+    static WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH);
+    return wide;
+}
+
+static void See(const char *path, bool wide)
 {
     DWORD type = 0, size = sizeof data;
     char text[16];
@@ -76,7 +86,8 @@ static void See(const char *path)
     }
     if ((name = OpenValue(path, false, &key)) == NULL)
         return Note(path, "nokey");
-    bool found = RegQueryValueExA(key, name, NULL, &type, data, &size) == ERROR_SUCCESS;
+    bool found = (wide ? RegQueryValueExW(key, Wide(name), NULL, &type, data, &size)
+                       : RegQueryValueExA(key, name, NULL, &type, data, &size)) == ERROR_SUCCESS;
     RegCloseKey(key);
     snprintf(text, sizeof text, "%lu:", (unsigned long)type);
     Note(path, found ? text : "absent", data, found ? size : 0);
@@ -122,11 +133,14 @@ static int Act(char *verb, const char *rest, DWORD *code)
                  (si.dwFlags & STARTF_USESHOWWINDOW) ? (int)si.wShowWindow : -1);
         Note("cmdline", GetCommandLineA());
         Note("show", text);
-    } else if (strcmp(verb, "see") == 0) {
-        See(a);
+    } else if (strcmp(verb, "see") == 0 || strcmp(verb, "wsee") == 0) {
+        See(a, verb[0] == 'w');
     } else if (strcmp(verb, "set") == 0 && (name = OpenValue(a, true, &key)) != NULL) {
         if (*b)
             RegSetValueExA(key, name, 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
+        RegCloseKey(key);
+    } else if (strcmp(verb, "wset") == 0 && (name = OpenValue(a, true, &key)) != NULL) {
+        RegSetValueExW(key, Wide(name), 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
         RegCloseKey(key);
     } else if (strcmp(verb, "del") == 0 && (name = OpenValue(a, false, &key)) != NULL) {
         RegDeleteValueA(key, name);
