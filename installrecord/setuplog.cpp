@@ -75,10 +75,32 @@ static int DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
     return named;
 }
 
+/* Where the ANSI call's answer in progfiles (of PROGFILES_SIZE bytes at least) is not
+** ProgramFilesDir as the wide call reads it from key, progfiles gets the folder's short form.
+** Returns 1, 0 when that folder does not exist, -1 when it has no name the ANSI calls can open
+** or cannot be read in the wide form. A path too long for the ANSI calls stays as it is. */
+static int NameProgramFilesDir(HKEY key, char *progfiles)
+{
+    static const WCHAR name[] = {'P', 'r', 'o', 'g', 'r', 'a', 'm', 'F',
+                                 'i', 'l', 'e', 's', 'D', 'i', 'r', 0};
+    WCHAR wide[PROGFILES_SIZE + 1];
+    DWORD size = PROGFILES_SIZE * sizeof(WCHAR);
+
+    if (UninstallValueForm() <= 0 || strlen(progfiles) >= PROGFILES_SIZE - 1)
+        return 1;
+    if (QueryWideValue(key, name, NULL, (BYTE *)wide, &size) != ERROR_SUCCESS)
+        return -1;
+    wide[size / sizeof(WCHAR)] = 0;
+    if (AnsiPathOf(wide, progfiles, PROGFILES_SIZE) > 0)
+        return 1;
+    return WidePathExists(wide) == 0 ? 0 : -1;
+}
+
 /* Reads ProgramFilesDir into a heap buffer that the caller frees; every failure is a fatal
 ** stop, with box and trace line in the order each case has always had. One byte more than
-** each query's capacity is allocated so that the value can be terminated in place. */
-static char *ReadProgramFilesDir(void)
+** each query's capacity is allocated so that the value can be terminated in place. *named
+** gets NameProgramFilesDir's answer. */
+static char *ReadProgramFilesDir(int *named)
 {
     char *progfiles;
     char *grown;
@@ -121,21 +143,27 @@ static char *ReadProgramFilesDir(void)
         LauncherErrorBox("Error reading registry: Failed to read ProgramFilesDir");
         exit(1);
     }
-    RegCloseKey(key);
     progfiles[size] = '\0';
+    *named = NameProgramFilesDir(key, progfiles);
+    RegCloseKey(key);
     return progfiles;
 }
 
 /* Composes ProgramFilesDir + "\Brevane Installation Information\" + GUID + "\" into zmf_loc.
-** Returns 0, zmf_loc empty, when that and the log's name would not fit. */
+** Returns 0, zmf_loc empty, when that and the log's name would not fit or the Program Files
+** folder does not exist, -1 when it has no name the ANSI calls can open. */
 static int DirectoryFromProgramFiles(const char *braced_guid, char *zmf_loc)
 {
-    char *progfiles = ReadProgramFilesDir();
+    int named;
+    char *progfiles = ReadProgramFilesDir(&named);
     size_t len = strlen(progfiles) + (sizeof info_folder - 1) + strlen(braced_guid) + 1;
-    int fits = len + sizeof log_name <= ZMF_LOC_SIZE;
+    int fits = named > 0 && len + sizeof log_name <= ZMF_LOC_SIZE;
 
     Trace("ProgramFilesDir=%s\n", progfiles);
-    if (fits) {
+    if (named <= 0) {
+        zmf_loc[0] = '\0';
+        fits = named;
+    } else if (fits) {
         strcpy(zmf_loc, progfiles);
         strcat(zmf_loc, info_folder);
         strcat(zmf_loc, braced_guid);
@@ -163,9 +191,9 @@ int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
         Trace("End: MakeUninstLogFile().\n");
         return exists;
     }
-    if (zmf_loc[0] == '\0' && !DirectoryFromProgramFiles(braced_guid, zmf_loc)) {
+    if (zmf_loc[0] == '\0' && (exists = DirectoryFromProgramFiles(braced_guid, zmf_loc)) <= 0) {
         Trace("End: MakeUninstLogFile().\n");
-        return 0;
+        return exists;
     }
     strcat(zmf_loc, log_name);
     Trace("zmf_loc=%s\n", zmf_loc);

@@ -33,14 +33,18 @@ int UninstallValueForm(void)
     return wide_calls.query != NULL && wide_calls.set != NULL ? 1 : -1;
 }
 
+LONG QueryWideValue(HKEY key, const WCHAR *name, DWORD *type, BYTE *data, DWORD *size)
+{
+    if (UninstallValueForm() <= 0)
+        return ERROR_PROC_NOT_FOUND;
+    return wide_calls.query(key, name, NULL, type, data, size);
+}
+
 LONG QueryUninstallValue(HKEY key, DWORD *type, BYTE *data, DWORD *size)
 {
-    int form = UninstallValueForm();
-    if (form > 0)
-        return wide_calls.query(key, uninstall_string_w, NULL, type, data, size);
-    if (form < 0)
-        return ERROR_PROC_NOT_FOUND;
-    return RegQueryValueExA(key, UNINSTALL_STRING, NULL, type, data, size);
+    if (UninstallValueForm() == 0)
+        return RegQueryValueExA(key, UNINSTALL_STRING, NULL, type, data, size);
+    return QueryWideValue(key, uninstall_string_w, type, data, size);
 }
 
 LONG SetUninstallValue(HKEY key, int wide, DWORD type, const BYTE *data, DWORD size)

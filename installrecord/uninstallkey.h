@@ -41,6 +41,9 @@ struct WideRegistryCalls {
 };
 extern struct WideRegistryCalls wide_calls;
 
+/* RegQueryValueExW of the value name, where the wide form is this system's. */
+LONG QueryWideValue(HKEY key, const WCHAR *name, DWORD *type, BYTE *data, DWORD *size);
+
 /* RegQueryValueEx of UninstallString in that form. */
 LONG QueryUninstallValue(HKEY key, DWORD *type, BYTE *data, DWORD *size);
 

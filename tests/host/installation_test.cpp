@@ -115,6 +115,17 @@ static void InCyrillicFolder(Scenario &s, const std::string &dir)
     hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes(), true);
 }
 
+/* ProgramFilesDir in a folder that the code page cannot spell, reached at short_dir. */
+static void InCyrillicProgramFiles(Scenario &s, const std::string &short_dir)
+{
+    hw::RemoveFile(s.dir + "setup.zmf");
+    s.dir = short_dir + "\\Brevane Installation Information\\{1234-ABCD}\\";
+    hw::WriteFile(s.dir + "setup.zmf", kOriginalLog);
+    hw::RegSet("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", REG_SZ,
+               hw::Utf16(u8"C:\\Программы"), true);
+    hw::SetShortPath(u8"C:\\Программы", short_dir);
+}
+
 /* The journal without its copy of the value, and the stash record holding that text. */
 static void StashOnly(const std::string &text)
 {
@@ -162,6 +173,13 @@ static const Course kCourses[] = {
     {"the same folder gone", 1, false, [](Scenario &s) { InCyrillicFolder(s, kCommandDir); }, "",
      kFailed, "",
      "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nLog file (setup.zmf) NOT found\n"},
+    {"a Program Files folder the code page cannot spell, by its short name", 16, false,
+     [](Scenario &s) { InCyrillicProgramFiles(s, "C:\\D0A2~1"); }, "", kFailed, "",
+     "ProgramFilesDir=C:\\D0A2~1\nzmf_loc=C:\\D0A2~1\\Brevane Installation "
+     "Information\\{1234-ABCD}\\setup.zmf\nzmf_loc access()=0\n"},
+    {"the same Program Files without a short name", 16, false,
+     [](Scenario &s) { InCyrillicProgramFiles(s, u8"C:\\Программы"); }, "", 1, "",
+     "ProgramFilesDir=C:\\?????????\nEnd: MakeUninstLogFile().\n"},
     {"no copy in the journal", 1, false, nullptr, "RegSetValueExW|UninstallString", kFailed, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 5\n"
      "UninstallString not saved: not deleted\n"},
