@@ -28,23 +28,31 @@ static int RecoverValue(HKEY journal, const char *braced_guid, int *had_copy)
     return PutUninstallStringBack(braced_guid, UninstallValueForm() > 0, type, value, size);
 }
 
-/* Reads the path of the setup log that the run set aside. Returns 1 with a path that ends in
-** the log's name, 0 when the journal names none, -1 when it cannot be read. */
+/* Reads the path of the setup log that the run set aside: as it was written, a path of up to
+** ZMF_LOC_SIZE - 1 characters and its terminator. Returns 1 with a path that ends in the log's
+** name, 0 when the journal names none, -1 when it cannot be read or is longer than any path
+** this launcher writes: what it names is then unknown. */
 static int ReadJournalSetupLog(HKEY journal, char setup_log[ZMF_LOC_SIZE])
 {
-    char backup[ZMF_LOC_SIZE];
-    DWORD size = ZMF_LOC_SIZE - 1;
+    char record[ZMF_LOC_SIZE + 1]; /* one longer than the log's path */
+    DWORD size = ZMF_LOC_SIZE;
     LONG status =
         RegQueryValueExA(journal, JOURNAL_SETUP_LOG, NULL, NULL, (BYTE *)setup_log, &size);
+    if (status == ERROR_SUCCESS && (size == 0 || setup_log[size - 1] != '\0')) {
+        /* The registry may hand back a value without a terminator. */
+        if (size == ZMF_LOC_SIZE)
+            status = ERROR_MORE_DATA;
+        else
+            setup_log[size] = '\0';
+    }
     if (status != ERROR_SUCCESS) {
         if (status != ERROR_FILE_NOT_FOUND)
             Trace("Query journal setup log: return from ReqQueryValueEx(): %d\n", (int)status);
         return status == ERROR_FILE_NOT_FOUND ? 0 : -1;
     }
-    setup_log[size] = '\0'; /* the registry may hand back a value without a terminator */
     Trace("Journal setup log=%s\n", setup_log);
     /* Only a path this launcher could have written is acted on. */
-    return MakeStashRecordPath(backup, sizeof backup, setup_log) ? 1 : 0;
+    return MakeStashRecordPath(record, sizeof record, setup_log) ? 1 : 0;
 }
 
 /* Moves the backup log back to the setup log path, after removing the log that the cut-short
@@ -83,8 +91,10 @@ static int RecoverStashRecord(const char *braced_guid, const char *setup_log, in
     char text[SAVED_UNINST_SIZE];
     int exists, len, rc;
 
-    MakeStashRecordPath(record_path, sizeof record_path, setup_log);
-    exists = PathExists(record_path);
+    /* A log path of the longest kind has no record beside it: its name would not fit. */
+    exists = MakeStashRecordPath(record_path, sizeof record_path, setup_log)
+                 ? PathExists(record_path)
+                 : 0;
     if (exists <= 0)
         return value_back && exists == 0;
     Trace("Stash record left by an interrupted run=%s\n", record_path);

@@ -9,6 +9,9 @@ static const char product_prefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersi
 /* The journal lives apart from the product's key: an engine that removes the product deletes
 ** that key, and a later run must still find which setup log a killed run moved aside. */
 static const char journal_prefix[] = "SOFTWARE\\Brevane\\Setup Launcher\\";
+/* Its parents, made with the first journal. */
+static const char launcher_key[] = "SOFTWARE\\Brevane\\Setup Launcher";
+static const char vendor_key[] = "SOFTWARE\\Brevane";
 
 static const WCHAR uninstall_string_w[] = {'U', 'n', 'i', 'n', 's', 't', 'a', 'l',
                                            'l', 'S', 't', 'r', 'i', 'n', 'g', 0};
@@ -111,6 +114,24 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
     return status == ERROR_SUCCESS;
 }
 
+/* Deletes the key at path when it holds no value and no subkey: nothing else uses it. (The
+** consumer family's RegDeleteKey would take subkeys along: the test comes first there too.) */
+static int DeleteIfEmpty(const char *path)
+{
+    HKEY key;
+    DWORD subkeys = 1, values = 1;
+    LONG status;
+
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return 0;
+    status = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL,
+                              NULL, NULL);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || subkeys != 0 || values != 0)
+        return 0;
+    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+}
+
 void DeleteJournal(const char *braced_guid)
 {
     char path[UNINSTALL_KEY_SIZE];
@@ -119,4 +140,7 @@ void DeleteJournal(const char *braced_guid)
     if (MakeKeyPath(path, journal_prefix, braced_guid))
         status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
     Trace("Delete journal: return from RegDeleteKey(): %d\n", (int)status);
+    /* The last journal takes the keys that were made for it along. */
+    if (status == ERROR_SUCCESS && DeleteIfEmpty(launcher_key))
+        DeleteIfEmpty(vendor_key);
 }

@@ -47,6 +47,15 @@ template <typename Char> static Char *Find(Char *text, const char *word)
     return NULL;
 }
 
+/* A drive and its root ("C:\"), or a UNC path: a relative directory would be looked for from
+** whatever folder a run happens to start in, and is no installation's. */
+template <typename Char> static int IsAbsolute(const Char *dir)
+{
+    if (dir[0] == '\\' && dir[1] == '\\')
+        return 1;
+    return dir[0] >= 'A' && dir[0] <= 'Z' && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/');
+}
+
 /* The cut, the same for both forms of the text. */
 template <typename Char> static void CutDirectory(Char *text)
 {
@@ -72,6 +81,8 @@ template <typename Char> static void CutDirectory(Char *text)
         text[0] = 0;
     else
         *end = 0;
+    if (!IsAbsolute(text))
+        text[0] = 0;
 }
 
 void UninstallCommandDirectory(char *text)

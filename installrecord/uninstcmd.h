@@ -6,7 +6,8 @@
 
 /* Turns the uninstall command in text, in place, into the directory of its setup program:
 ** upper-cased, cut from 13 characters after "LAUNCHSETUP" up to "BV_SETUP.EXE" (or else
-** "SETUP.EXE"). Leaves text empty when the command names no such directory. */
+** "SETUP.EXE"). Leaves text empty when the command names no such directory, or only a
+** relative one (no drive and root, no UNC path). */
 void UninstallCommandDirectory(char *text);
 
 /* The same for the command in UTF-16, as the NT family's registry holds it. */

@@ -84,8 +84,9 @@ static int RecordText(DWORD type, DWORD size, char text[STASH_LIMIT])
 int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE])
 {
     char record[RECORD_PREFIX_LEN + SAVED_UNINST_SIZE + 1];
-    size_t n, len;
-    FILE *fp = fopen(record_path, "r");
+    size_t n, len, i, j;
+    /* Binary: in text mode a 0x1A byte of the value would end the read. */
+    FILE *fp = fopen(record_path, "rb");
 
     text[0] = '\0';
     if (fp == NULL)
@@ -94,7 +95,11 @@ int ReadStashRecord(const char *record_path, char text[SAVED_UNINST_SIZE])
     fclose(fp);
     if (n == sizeof record)
         return 0;
-    record[n] = '\0'; /* the text ends at its own zero byte, or at the end of the file */
+    /* Written through a text stream: each line feed of the value went out as CR LF. */
+    for (i = j = 0; i < n; i++)
+        if (record[i] != '\r' || i + 1 == n || record[i + 1] != '\n')
+            record[j++] = record[i];
+    record[j] = '\0'; /* the text ends at its own zero byte, or at the end of the file */
     if (strncmp(record, record_prefix, RECORD_PREFIX_LEN) != 0)
         return 0;
     len = strlen(record + RECORD_PREFIX_LEN);
@@ -159,7 +164,9 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path)
         Trace("UninstallString not read: not deleted\n");
     } else if (!SaveToJournal(braced_guid, UNINSTALL_STRING, saved_uninst_type, saved_uninst,
                               saved_uninst_size)) {
+        /* Never deleted without its copy, and never left to an engine that may delete it. */
         Trace("UninstallString not saved: not deleted\n");
+        status = ERROR_CANTWRITE;
     } else {
         LONG deleted = RegDeleteValueA(key, UNINSTALL_STRING);
         Trace("Delete UninstallString: return from ReqDeleteValue(): %d\n", (int)deleted);

@@ -22,7 +22,8 @@ HKEY OpenUninstallString(const char *braced_guid, LONG *status);
 /* Reads UninstallString into saved_uninst, copies it to the journal, deletes it and writes
 ** the stash record at record_path ("" for none). A value that could not be copied to the
 ** journal, or is too long for the stash, stays in place. Returns 0 when the value could not
-** be read although it may be there: the run cannot know what it would leave to the engine. */
+** be read although it may be there, or could not be copied to the journal: the run cannot
+** leave it to the engine. */
 int RemoveUninstallString(const char *braced_guid, const char *record_path);
 
 /* Writes the value read by RemoveUninstallString back, with its type and bytes, where

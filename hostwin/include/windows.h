@@ -64,6 +64,7 @@ typedef struct HWINSTA__ *HWINSTA;
 #define ERROR_INVALID_NAME 123L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 
@@ -173,6 +174,11 @@ typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME;
+
+/* Only the counts of subkeys and values are served; every other pointer must be NULL. */
+LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reserved, DWORD *subkeys,
+                      DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
+                      DWORD *max_value, DWORD *security, FILETIME *written);
 
 typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD dwFileAttributes;

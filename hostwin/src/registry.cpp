@@ -145,6 +145,8 @@ static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, REGSAM sam, bool
     *existed = M().keys.count(name) != 0;
     if (!*existed && !create)
         return ERROR_FILE_NOT_FOUND;
+    for (size_t at = 0; create && (at = name.find('\\', at + 1)) != std::string::npos;)
+        M().keys[name.substr(0, at)]; /* a key is made with its parents */
     if (M().keys[name].deny_open && (sam & ~0x20019u) != 0)
         return ERROR_ACCESS_DENIED;
     hw::Object o{};
@@ -293,6 +295,32 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
     if (status == ERROR_SUCCESS && disposition != nullptr)
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     return status;
+}
+
+LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reserved, DWORD *subkeys,
+                      DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
+                      DWORD *max_value, DWORD *security, FILETIME *written)
+{
+    long error = 0;
+    LONG status = 0;
+    if (hw::Failing("RegQueryInfoKeyA", &error))
+        return (LONG)error;
+    if (key_class || class_size || reserved || max_subkey || max_class || max_value_name ||
+        max_value || security || written)
+        return ERROR_INVALID_PARAMETER;
+    hw::RegKey *k = hw::OpenedKey(key, &status);
+    if (k == nullptr)
+        return status;
+    std::string prefix = hw::FindObject(key, hw::Object::Key)->name + "\\";
+    DWORD children = 0;
+    for (auto &other : M().keys)
+        children += other.first.rfind(prefix, 0) == 0 &&
+                    other.first.find('\\', prefix.size()) == std::string::npos;
+    if (subkeys != nullptr)
+        *subkeys = children;
+    if (values != nullptr)
+        *values = (DWORD)k->values.size();
+    return ERROR_SUCCESS;
 }
 
 /* Deletes a key with its values; a key that has subkeys is refused, as on the NT family. */

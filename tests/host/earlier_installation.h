@@ -130,6 +130,10 @@ class EarlierInstallationTest : public LauncherTest
             return "a backup log or stash record is left";
         if (hw::RegKeyExists(kJournalKey))
             return "the journal is left";
+        if (hw::RegKeyExists("SOFTWARE\\Brevane\\Setup Launcher"))
+            return "the launcher's key is left";
+        if (hw::RegKeyExists("SOFTWARE\\Brevane"))
+            return "the vendor key is left";
         if (engine_ran && s.action == DeleteKey)
             return hw::RegKeyExists(kUninstallKey) ? "the deleted key came back" : "";
         hw::RegValue v;

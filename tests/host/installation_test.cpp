@@ -126,6 +126,20 @@ static void InCyrillicProgramFiles(Scenario &s, const std::string &short_dir)
     hw::SetShortPath(u8"C:\\Программы", short_dir);
 }
 
+/* What a killed run left of a setup log at a path of the longest kind, 299 characters. */
+static void LeftAtTheLongestPath(Scenario &s)
+{
+    for (const char *name : {"setup.zmf", "setup.z_f", "uninst.dat"})
+        hw::RemoveFile(s.dir + name);
+    s.dir = "C:"; /* in folders of at most 50 characters, as the host allows */
+    for (int i = 0; i < 5; i++)
+        s.dir += "\\" + std::string(50, 'd');
+    s.dir += "\\" + std::string(31, 'd') + "\\"; /* 290 characters */
+    hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
+    hw::WriteFile(s.dir + "setup.zmf", "the killed run's engine's log");
+    hw::RegSetString(kJournalKey, "SetupLog", s.dir + "setup.zmf");
+}
+
 /* The journal without its copy of the value, and the stash record holding that text. */
 static void StashOnly(const std::string &text)
 {
@@ -180,7 +194,7 @@ static const Course kCourses[] = {
     {"the same Program Files without a short name", 16, false,
      [](Scenario &s) { InCyrillicProgramFiles(s, u8"C:\\Программы"); }, "", 1, "",
      "ProgramFilesDir=C:\\?????????\nEnd: MakeUninstLogFile().\n"},
-    {"no copy in the journal", 1, false, nullptr, "RegSetValueExW|UninstallString", kFailed, "",
+    {"no copy in the journal", 1, false, nullptr, "RegSetValueExW|UninstallString", 1, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 5\n"
      "UninstallString not saved: not deleted\n"},
     {"the value cannot be deleted", 1, false, nullptr, "RegDeleteValueA|UninstallString", kFailed,
@@ -211,6 +225,9 @@ static const Course kCourses[] = {
     {"a stale backup log", 1, false,
      [](Scenario &) { hw::WriteFile(kCommandDir + "setup.z_f", "stale"); }, "", kFailed, "",
      "Rename of log file to $dsetup.z_f returned: 0\n"},
+    {"a vendor key that holds more stays", 1, false,
+     [](Scenario &) { hw::RegSetString("SOFTWARE\\Brevane", "Other", "kept"); }, "", kFailed,
+     "the vendor key is left", "Delete journal: return from RegDeleteKey(): 0\n"},
     {"the locator cannot open the key", 1, false, nullptr, "RegOpenKeyExA|Uninstall\\", 1, "",
      "Couldn't open Uninstall key: RegOpenKeyEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
     {"the locator cannot read the value", 1, false, nullptr, "RegQueryValueExW|UninstallString", 1,
@@ -290,6 +307,8 @@ End: RecoverInterruptedRun().
      },
      "", kFailed, "",
      "Journal setup log=C:\\d\\boot.ini\nDelete journal: return from RegDeleteKey(): 0\n"},
+    {"a setup log at the longest path", 1, true, LeftAtTheLongestPath, "", kFailed, "",
+     "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
     {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA|Setup Launcher", 1, "",
      "Journal: RegOpenKeyEx() returned: 5\nEnd: RecoverInterruptedRun().\n"},
     {"the journal's copy cannot be read", 1, true, nullptr, "RegQueryValueExW|UninstallString", 1,
@@ -299,7 +318,7 @@ End: RecoverInterruptedRun().
     {"the journal's setup log cannot be read", 1, true, nullptr, "RegQueryValueExA|SetupLog", 1, "",
      "Query journal setup log: return from ReqQueryValueEx(): 5\nEnd: RecoverInterruptedRun().\n"},
     {"a journal setup log longer than a path", 1, true,
-     [](Scenario &) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, std::string(300, 'l')); }, "", 1,
+     [](Scenario &) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, std::string(301, 'l')); }, "", 1,
      "the clean run ended with 1", "Query journal setup log: return from ReqQueryValueEx(): 234\n"},
     {"the setup log cannot be looked at", 1, true, nullptr, "GetFileAttributesA|setup.zmf", 1, "",
      "Backup log left by an interrupted run=$dsetup.z_f\nEnd: RecoverInterruptedRun().\n"},

@@ -19,12 +19,14 @@ TEST_F(LauncherTest, ArgumentTextAndUninstallFolderAreCutOutOfTheirCommandLines)
         {Args, 932, "\"C:\\\x83\"\\l.exe\" LOG", "LOG"}, /* 0x83 0x22: one character */
         {Args, 932, "\"C:\\\x83", ""},                   /* a lead byte at the end */
         {Folder, 0, "C:\\x\\LaunchSetup \"C:\\Inst\\{G}\\bv_setup.exe\" /u", "C:\\INST\\{G}\\"},
-        {Folder, 0, "LAUNCHSETUP C:\\Inst\\setup.exe", ":\\INST\\"}, /* one blank: C is lost */
+        {Folder, 0, "LAUNCHSETUP C:\\Inst\\setup.exe", ""},         /* one blank: C is lost */
+        {Folder, 0, "LAUNCHSETUP \"Apps\\{G}\\bv_setup.exe\"", ""}, /* relative */
+        {Folder, 0, "LAUNCHSETUP \"\\\\srv\\s\\bv_setup.exe\"", "\\\\SRV\\S\\"},
         {Folder, 0, "C:\\bv_setup.exe LAUNCHSETUP \"C:\\dir\\", ""},
         {Folder, 0, "LAUNCHSETUP \"C:\\dir\\other.exe", ""},
         {Folder, 0, "LAUNCHSETUP", ""},
         {Folder, 0, "LAUNCHSETUPx", ""},
-        {Folder, 0, "launchsetup \"\xe9t\\setup.exe", "\xe9T\\"},
+        {Folder, 0, "launchsetup \"C:\\\xe9t\\setup.exe", "C:\\\xe9T\\"},
         {Folder, 0, "launchsetup \"C:\\az{`@[\\setup.exe", "C:\\AZ{`@[\\"}, /* a to z only */
         {Folder, 0, "aSETUP.EXE LAUNCHSETUP \"x", ""}, /* the folder is terminated where cut */
         {Folder, 932, "launchsetup \"C:\\\x83\141d\x83z\\bv_setup.exe\"", "C:\\\x83\141D\x83z\\"},
