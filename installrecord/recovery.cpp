@@ -114,19 +114,18 @@ static int RecoverStashRecord(const char *braced_guid, const char *setup_log, in
     return rc == 0;
 }
 
-int RecoverInterruptedRun(const char *braced_guid)
+/* Puts back what the journal of the product braced_guid names. Returns 1 when nothing is left
+** aside (the journal is then deleted, if there was one), else 0. */
+static int RecoverJournal(const char *braced_guid)
 {
     char setup_log[ZMF_LOC_SIZE];
     HKEY journal;
     LONG status;
     int had_copy = 0, back = 0, named;
 
-    Trace("Begin: RecoverInterruptedRun().\n");
     status = OpenJournal(braced_guid, &journal);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        Trace("End: RecoverInterruptedRun().\n");
+    if (status == ERROR_FILE_NOT_FOUND)
         return 1;
-    }
     Trace("Journal: RegOpenKeyEx() returned: %d\n", (int)status);
     if (status == ERROR_SUCCESS) {
         back = RecoverValue(journal, braced_guid, &had_copy);
@@ -140,6 +139,88 @@ int RecoverInterruptedRun(const char *braced_guid)
         if (back)
             DeleteJournal(braced_guid);
     }
+    return back;
+}
+
+/* The name of the index-th journal, another product's braced GUID, into name (of
+** JOURNAL_NAME_SIZE bytes). Returns the registry's status; ERROR_NO_MORE_ITEMS past the last. */
+#define JOURNAL_NAME_SIZE 256
+static LONG JournalName(HKEY journals, DWORD index, char name[JOURNAL_NAME_SIZE])
+{
+    DWORD size = JOURNAL_NAME_SIZE;
+    return RegEnumKeyExA(journals, index, name, &size, NULL, NULL, NULL, NULL);
+}
+
+int RecoverInterruptedRun(const char *braced_guid)
+{
+    char name[JOURNAL_NAME_SIZE];
+    HKEY journals;
+    DWORD count = 0, i;
+    int back;
+
+    Trace("Begin: RecoverInterruptedRun().\n");
+    back = RecoverJournal(braced_guid);
+    /* Products may share a folder: another one's backup log there must go back before this
+    ** run could take it for a stale leftover. From the last, as each one put back goes. */
+    if (OpenJournals(&journals) == ERROR_SUCCESS) {
+        if (RegQueryInfoKeyA(journals, NULL, NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL,
+                             NULL) != ERROR_SUCCESS)
+            count = 0;
+        for (i = count; i > 0; i--) {
+            if (JournalName(journals, i - 1, name) != ERROR_SUCCESS ||
+                SameTextFolded(name, braced_guid))
+                continue;
+            Trace("Journal of another product=%s\n", name);
+            RecoverJournal(name);
+        }
+        RegCloseKey(journals);
+    }
+    DeleteEmptyJournalParents();
     Trace("End: RecoverInterruptedRun().\n");
     return back;
+}
+
+int RecoverUnjournalled(const char *braced_guid, const char *setup_log, int log_exists)
+{
+    char path[ZMF_LOC_SIZE + 1];
+    int backup, record;
+
+    if (!MakeBackupLogPath(path, sizeof path, setup_log))
+        return 1;
+    backup = PathExists(path);
+    if (backup <= 0)
+        return backup == 0;
+    record = MakeStashRecordPath(path, sizeof path, setup_log) ? PathExists(path) : 0;
+    if (record < 0)
+        return 0;
+    /* No evidence beside a current log: a stale leftover, for the rename aside to remove. A
+    ** backup that another product's journal names is left to that product's next run. */
+    if ((log_exists && !record) || JournalNamesSetupLog(setup_log) != 0)
+        return 1;
+    return RecoverBackupLog(setup_log) && RecoverStashRecord(braced_guid, setup_log, 0, 1);
+}
+
+int JournalNamesSetupLog(const char *setup_log)
+{
+    char name[JOURNAL_NAME_SIZE];
+    char named_log[ZMF_LOC_SIZE];
+    HKEY journals, journal;
+    LONG status = OpenJournals(&journals);
+    DWORD i;
+    int found = 0, named;
+
+    if (status != ERROR_SUCCESS)
+        return status == ERROR_FILE_NOT_FOUND ? 0 : -1;
+    for (i = 0; found == 0 && (status = JournalName(journals, i, name)) == ERROR_SUCCESS; i++) {
+        if (OpenJournal(name, &journal) != ERROR_SUCCESS) {
+            found = -1;
+            break;
+        }
+        named = ReadJournalSetupLog(journal, named_log);
+        if (named < 0 || (named > 0 && SameTextFolded(named_log, setup_log)))
+            found = named;
+        RegCloseKey(journal);
+    }
+    RegCloseKey(journals);
+    return found != 0 || status == ERROR_NO_MORE_ITEMS ? found : -1;
 }

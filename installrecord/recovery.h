@@ -3,9 +3,20 @@
 #ifndef INSTALLRECORD_RECOVERY_H
 #define INSTALLRECORD_RECOVERY_H
 
-/* Returns 1 when nothing is left aside (the journal is then deleted), 0 when something could
-** not be put back or could not be looked at: the journal, and every record it points to, then
-** stay for a later run. Shows no box. */
+/* Puts back what the journal of braced_guid names, then what every other product's journal
+** names (products may share a folder). Returns 1 when nothing of braced_guid's is left aside
+** (its journal is then deleted), 0 when something could not be put back or could not be looked
+** at: the journal, and every record it points to, then stay for a later run. Shows no box. */
 int RecoverInterruptedRun(const char *braced_guid);
+
+/* Puts back a backup log beside setup_log that no journal names but that was set aside by a
+** run all the same: one with the stash record beside it (a run whose journal was lost, or of
+** a launcher that keeps none), or one where no setup log is (log_exists 0). The record's text
+** becomes UninstallString where that is absent. Returns 0 when that could not be done. */
+int RecoverUnjournalled(const char *braced_guid, const char *setup_log, int log_exists);
+
+/* 1 when a journal that is left names setup_log (its folder's backup log is then no stale
+** leftover), 0 when none does, -1 when that cannot be told. */
+int JournalNamesSetupLog(const char *setup_log);
 
 #endif

@@ -86,6 +86,11 @@ LONG OpenProductKey(const char *braced_guid, char uninstkey[UNINSTALL_KEY_SIZE],
     return OpenKey(product_prefix, braced_guid, uninstkey, key);
 }
 
+LONG OpenJournals(HKEY *key)
+{
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, launcher_key, 0, KEY_ALL_ACCESS, key);
+}
+
 LONG OpenJournal(const char *braced_guid, HKEY *key)
 {
     char path[UNINSTALL_KEY_SIZE];
@@ -140,7 +145,12 @@ void DeleteJournal(const char *braced_guid)
     if (MakeKeyPath(path, journal_prefix, braced_guid))
         status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
     Trace("Delete journal: return from RegDeleteKey(): %d\n", (int)status);
-    /* The last journal takes the keys that were made for it along. */
-    if (status == ERROR_SUCCESS && DeleteIfEmpty(launcher_key))
-        DeleteIfEmpty(vendor_key);
+    if (status == ERROR_SUCCESS)
+        DeleteEmptyJournalParents();
+}
+
+void DeleteEmptyJournalParents(void)
+{
+    DeleteIfEmpty(launcher_key);
+    DeleteIfEmpty(vendor_key);
 }

@@ -16,6 +16,9 @@
 ** key, ERROR_INVALID_PARAMETER when the path would not fit. The caller closes the key. */
 LONG OpenProductKey(const char *braced_guid, char uninstkey[UNINSTALL_KEY_SIZE], HKEY *key);
 
+/* Opens the key that holds every product's journal, with KEY_ALL_ACCESS; the status. */
+LONG OpenJournals(HKEY *key);
+
 /* Opens the journal key with KEY_ALL_ACCESS; the registry's status, as above. */
 LONG OpenJournal(const char *braced_guid, HKEY *key);
 
@@ -58,5 +61,10 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
 
 /* Deletes the journal key with its values: what it records is back in place. */
 void DeleteJournal(const char *braced_guid);
+
+/* Deletes the keys above the journals, SOFTWARE\Brevane\Setup Launcher and SOFTWARE\Brevane,
+** where nothing is in them: the last journal takes them along, and a run that was cut short
+** in between leaves them to the next. */
+void DeleteEmptyJournalParents(void);
 
 #endif

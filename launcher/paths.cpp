@@ -109,3 +109,18 @@ int PathExists(const char *path)
         return 0;
     return -1;
 }
+
+/* ASCII letters folded, every other byte compared as it is: the default locale's rule. */
+static int FoldAscii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+
+int SameTextFolded(const char *a, const char *b)
+{
+    while (*a != '\0' && FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b)) {
+        a++;
+        b++;
+    }
+    return FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b);
+}

@@ -22,4 +22,8 @@ int ComposePath(char *dest, size_t size, const char *drive, const char *dir, con
 ** tell (a failure other than a name that is not there). */
 int PathExists(const char *path);
 
+/* 1 when a and b are equal with the ASCII letters folded (the default locale's rule for file
+** names and keys); every other byte is compared as it is. */
+int SameTextFolded(const char *a, const char *b);
+
 #endif

@@ -85,10 +85,15 @@ static int SetInstallationAside(const char *braced_guid, const char *zmf_loc, in
     Trace("Log file (setup.zmf) found at:%s\n", zmf_loc);
     MakeBackupLogPath(backup_path, sizeof backup_path, zmf_loc);
     /* The recovery has put back every backup log that a journal names: one still here is a
-    ** stale leftover of no run, and it must not stand in the way of the rename. */
-    remove(backup_path);
-    if (PathExists(backup_path) != 0)
-        return 0;
+    ** stale leftover of no run, and it must not stand in the way of the rename. One that a
+    ** journal still names is another product's, in a folder both share: it stays. */
+    if (PathExists(backup_path) != 0) {
+        if (JournalNamesSetupLog(zmf_loc) != 0)
+            return 0;
+        remove(backup_path);
+        if (PathExists(backup_path) != 0)
+            return 0;
+    }
     if (!SaveToJournal(braced_guid, JOURNAL_SETUP_LOG, REG_SZ, zmf_loc, strlen(zmf_loc) + 1))
         return 0;
     rc = rename(zmf_loc, backup_path);
@@ -214,6 +219,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         FatalStop("Could not put back what an interrupted Setup set aside");
     found = MakeUninstLogFile(braced_guid, zmf_loc);
     if (found < 0)
+        FatalStop("Could not set the earlier installation aside");
+    /* A backup log that a run set aside without a journal is evidence too. */
+    if (zmf_loc[0] != '\0' && !RecoverUnjournalled(braced_guid, zmf_loc, found))
+        FatalStop("Could not put back what an interrupted Setup set aside");
+    if (!found && zmf_loc[0] != '\0' && (found = PathExists(zmf_loc)) < 0)
         FatalStop("Could not set the earlier installation aside");
     if (found && !SetInstallationAside(braced_guid, zmf_loc, &moved_aside)) {
         PutInstallationBack(braced_guid, zmf_loc, moved_aside);

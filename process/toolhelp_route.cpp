@@ -1,27 +1,13 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "../launcher/paths.h"
 #include "imagerunning.h"
 
 typedef HANDLE(WINAPI *CreateSnapshotFn)(DWORD flags, DWORD process_id);
 typedef BOOL(WINAPI *ProcessWalkFn)(HANDLE snapshot, PROCESSENTRY32 *entry);
 
 static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry is 296 bytes");
-
-/* ASCII letters folded, every other byte compared as it is: the default locale's rule. */
-static int FoldAscii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-
-static int NamesEqualFolded(const char *a, const char *b)
-{
-    while (*a != '\0' && FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b)) {
-        a++;
-        b++;
-    }
-    return FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b);
-}
 
 /* The file name part of szExeFile: the consumer family reports the full path there, the NT
 ** family the name alone. The field is terminated within its size before it is read. */
@@ -73,7 +59,7 @@ int IsImageRunningToolhelp(const char *image_name)
     entry.dwSize = sizeof entry; /* the rest is the snapshot's to fill */
     if (process_first(snapshot, &entry)) {
         do {
-            if (NamesEqualFolded(ExeFileName(&entry), image_name)) {
+            if (SameTextFolded(ExeFileName(&entry), image_name)) {
                 found = 1;
                 break;
             }

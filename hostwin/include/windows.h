@@ -64,6 +64,7 @@ typedef struct HWINSTA__ *HWINSTA;
 #define ERROR_INVALID_NAME 123L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
@@ -157,6 +158,9 @@ LONG RegCloseKey(HKEY key);
 LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
                      REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition);
 LONG RegDeleteKeyA(HKEY root, LPCSTR subkey);
+/* Subkeys in the order of their lower-case names, which they are given by. */
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *reserved,
+                   LPSTR key_class, DWORD *class_size, void *written);
 
 /* Files by handle: what the launcher writes in folders that others may write to is created
 ** and reopened through these, never through a link. */

@@ -12,9 +12,17 @@ static std::string KeyName(const std::string &path)
     return Lower(path);
 }
 
+/* The key at its lower-case path, made with its parents where it is not there. */
+static RegKey &MakeKey(const std::string &name)
+{
+    for (size_t at = 0; (at = name.find('\\', at + 1)) != std::string::npos;)
+        M().keys[name.substr(0, at)];
+    return M().keys[name];
+}
+
 void RegCreateKey(const std::string &path)
 {
-    M().keys[KeyName(path)];
+    MakeKey(KeyName(path));
 }
 
 void RegRemoveKey(const std::string &path)
@@ -36,7 +44,7 @@ bool RegKeyExists(const std::string &path)
 void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes,
             bool wide)
 {
-    RegKey &k = M().keys[KeyName(key)];
+    RegKey &k = MakeKey(KeyName(key));
     std::string lower = Lower(name);
     if (!k.names.count(lower))
         k.names[lower] = name;
@@ -145,8 +153,8 @@ static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, REGSAM sam, bool
     *existed = M().keys.count(name) != 0;
     if (!*existed && !create)
         return ERROR_FILE_NOT_FOUND;
-    for (size_t at = 0; create && (at = name.find('\\', at + 1)) != std::string::npos;)
-        M().keys[name.substr(0, at)]; /* a key is made with its parents */
+    if (create)
+        hw::MakeKey(name);
     if (M().keys[name].deny_open && (sam & ~0x20019u) != 0)
         return ERROR_ACCESS_DENIED;
     hw::Object o{};
@@ -297,6 +305,39 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
     return status;
 }
 
+/* The direct subkeys of an open key, by their lower-case paths. */
+static std::vector<std::string> Subkeys(HKEY key)
+{
+    std::vector<std::string> names;
+    std::string prefix = hw::FindObject(key, hw::Object::Key)->name + "\\";
+    for (auto &other : M().keys)
+        if (other.first.rfind(prefix, 0) == 0 &&
+            other.first.find('\\', prefix.size()) == std::string::npos)
+            names.push_back(other.first.substr(prefix.size()));
+    return names;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *reserved,
+                   LPSTR key_class, DWORD *class_size, void *written)
+{
+    long error = 0;
+    LONG status = 0;
+    if (hw::Failing("RegEnumKeyExA", &error))
+        return (LONG)error;
+    if (reserved || key_class || class_size || written)
+        return ERROR_INVALID_PARAMETER;
+    if (hw::OpenedKey(key, &status) == nullptr)
+        return status;
+    std::vector<std::string> names = Subkeys(key);
+    if (index >= names.size())
+        return ERROR_NO_MORE_ITEMS;
+    if (names[index].size() + 1 > *name_size)
+        return ERROR_MORE_DATA;
+    memcpy(name, names[index].c_str(), names[index].size() + 1);
+    *name_size = (DWORD)names[index].size();
+    return ERROR_SUCCESS;
+}
+
 LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reserved, DWORD *subkeys,
                       DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
                       DWORD *max_value, DWORD *security, FILETIME *written)
@@ -311,13 +352,8 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reser
     hw::RegKey *k = hw::OpenedKey(key, &status);
     if (k == nullptr)
         return status;
-    std::string prefix = hw::FindObject(key, hw::Object::Key)->name + "\\";
-    DWORD children = 0;
-    for (auto &other : M().keys)
-        children += other.first.rfind(prefix, 0) == 0 &&
-                    other.first.find('\\', prefix.size()) == std::string::npos;
     if (subkeys != nullptr)
-        *subkeys = children;
+        *subkeys = (DWORD)Subkeys(key).size();
     if (values != nullptr)
         *values = (DWORD)k->values.size();
     return ERROR_SUCCESS;

@@ -140,6 +140,17 @@ static void LeftAtTheLongestPath(Scenario &s)
     hw::RegSetString(kJournalKey, "SetupLog", s.dir + "setup.zmf");
 }
 
+/* Another product whose uninstall command names the same folder, cut short while its engine
+** ran: its original log aside (the same bytes), its engine's log in its place, its value away. */
+static void OtherProductCutShortInTheSameFolder(Scenario &s)
+{
+    const std::string journal = "SOFTWARE\\Brevane\\Setup Launcher\\{5678-EF}";
+    hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
+    hw::WriteFile(s.dir + "setup.zmf", "the other product's engine's log");
+    hw::RegRemoveKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5678-EF}");
+    hw::RegSetString(journal, "SetupLog", LocatorDir(s) + "setup.zmf");
+}
+
 /* The journal without its copy of the value, and the stash record holding that text. */
 static void StashOnly(const std::string &text)
 {
@@ -307,6 +318,23 @@ End: RecoverInterruptedRun().
      },
      "", kFailed, "",
      "Journal setup log=C:\\d\\boot.ini\nDelete journal: return from RegDeleteKey(): 0\n"},
+    {"another product cut short in the same folder", 1, false, OtherProductCutShortInTheSameFolder,
+     "", kFailed, "",
+     "Journal of another product={5678-ef}\nJournal: RegOpenKeyEx() returned: 0\nJournal setup "
+     "log=$dsetup.zmf\nBackup log left by an interrupted run=$dsetup.z_f\n"},
+    {"a stash record beside a backup log, no journal", 16, true,
+     [](Scenario &) { hw::RegRemoveKey(kJournalKey); }, "", kFailed, "",
+     "Backup log left by an interrupted run=$dsetup.z_f\nDeleting log file: return from remove(): "
+     "0\nRenaming log file: return from rename(): 0\nStash record left by an interrupted "
+     "run=$duninst.dat\n"},
+    {"a backup log alone", 16, false,
+     [](Scenario &s) {
+         hw::RemoveFile(s.dir + "setup.zmf");
+         hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
+     },
+     "", kFailed, "",
+     "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nBackup log left by an interrupted "
+     "run=$dsetup.z_f\nRenaming log file: return from rename(): 0\nLog file (setup.zmf) found at"},
     {"a setup log at the longest path", 1, true, LeftAtTheLongestPath, "", kFailed, "",
      "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
     {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA|Setup Launcher", 1, "",
