@@ -294,10 +294,28 @@ def test_names_outside_the_code_page_come_through_byte_for_byte(pkg, folder, kil
     assert wide_value(pkg) == value
 
 
-def test_a_backup_log_alone_is_not_found_and_stays(pkg):
-    pkg.install(planted := PF.state(zmf=None, z_f=ORIGINAL_LOG, dat=record_of(PF.value)))
-    assert pkg.run("LOG") == (0, []) and "Log file (setup.zmf) NOT found" in pkg.trace()
-    assert pkg.look(PF.items) == planted
+def test_what_a_run_without_a_journal_left_goes_back(pkg):
+    """A backup log with the stash record beside it and no journal, as a launcher that keeps
+    none leaves it when it is cut short during its engine: the log goes back, the value from
+    the record's text, as REG_SZ."""
+    pkg.install(PF.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(PF.value), value=None))
+    assert pkg.run("LOG") == (0, [])
+    assert pkg.look(PF.items) == PF.state(value=(REG_SZ, PF.value[1]))
+
+
+def test_another_product_cut_short_in_a_shared_folder_comes_back_first(pkg):
+    """Another product whose uninstall command names the same folder was cut short during its
+    engine: this product's run puts that one's log and value back before it takes the folder's
+    backup log for a stale leftover."""
+    o_value = VALUE.replace(GUID, "{E2E-OTHER}")
+    o_journal = JOURNAL.replace(GUID, "{E2E-OTHER}")
+    o_items = (o_value, o_journal + "\\SetupLog", o_journal + "\\UninstallString")
+    other = sz(f'C:\\x\\LaunchSetup "{OWN.log_dir}\\bv_setup.exe" /other')
+    pkg.install({**OWN.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(other)),
+                 **dict(zip(o_items, (None, OWN.journal_log, other)))})
+    assert pkg.run("LOG") == (0, [])
+    assert pkg.look(OWN.items + o_items) == {**OWN.state(),
+                                              **dict(zip(o_items, (other, NOKEY, NOKEY)))}
 
 
 @pytest.mark.parametrize("planted, in_the_way, box, stays", [
