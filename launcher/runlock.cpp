@@ -4,7 +4,7 @@
 
 #define RUN_LOCK_NAME "Brevane.SetupLauncher.RunLock"
 
-int TakeRunLock(DWORD *error)
+int TakeRunLock(void)
 {
     const struct PlatformRecord *platform = GetPlatformVersion();
     /* Terminal services give every session names of its own but those under Global\, which
@@ -13,10 +13,10 @@ int TakeRunLock(DWORD *error)
         platform->nt && platform->major >= 5 ? "Global\\" RUN_LOCK_NAME : RUN_LOCK_NAME;
     HANDLE lock = CreateMutexA(NULL, FALSE, name);
 
-    *error = GetLastError();
-    /* A lock that another user's launcher made may be seen but not opened. */
+    /* A lock that another user's launcher made may be seen but not opened; an event or other
+    ** object of the name, which anyone may make, fails the call too. */
     if (lock == NULL)
-        return *error == ERROR_ACCESS_DENIED ? RUN_LOCK_HELD : RUN_LOCK_NONE;
+        return 0;
     /* The handle stays open on purpose: the lock is freed when the process ends. */
-    return *error == ERROR_ALREADY_EXISTS ? RUN_LOCK_HELD : RUN_LOCK_TAKEN;
+    return GetLastError() != ERROR_ALREADY_EXISTS;
 }

@@ -4,12 +4,10 @@
 
 #include <windows.h>
 
-#define RUN_LOCK_TAKEN 1 /* this process holds the lock until it ends */
-#define RUN_LOCK_HELD 2  /* another launcher holds it */
-#define RUN_LOCK_NONE 0  /* the lock could not be made: *error tells why */
-
 /* Takes the machine-wide run lock, a named mutex that this process holds until it ends,
-** however it ends. Returns one of the RUN_LOCK_ values; *error gets GetLastError's value. */
-int TakeRunLock(DWORD *error);
+** however it ends. Returns 1 when it is taken; 0 when another launcher holds it, or it is
+** denied, or its name is held by an object of another kind, or it cannot be made at all: a
+** run without it could race another launcher, so none goes on. */
+int TakeRunLock(void);
 
 #endif

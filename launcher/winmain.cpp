@@ -172,8 +172,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     char braced_guid[GUID_SIZE];
     char zmf_loc[ZMF_LOC_SIZE];
     const char *args;
-    DWORD len, lock_error, engine_code = 0, exit_code;
-    int lock, found, composed, moved_aside = 0, rc;
+    DWORD len, engine_code = 0, exit_code;
+    int found, composed, moved_aside = 0, rc;
 
     (void)instance;
     (void)prev_instance;
@@ -182,14 +182,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
 
     args = ArgumentText(GetCommandLineA());
     /* Before the trace log is opened: a second launcher must not truncate the first's. */
-    lock = TakeRunLock(&lock_error);
-    if (lock == RUN_LOCK_HELD)
+    if (!TakeRunLock())
         AlreadyRunningStop();
     OpenTraceLog(args);
     Trace("Begin: WinMain().\n");
-    /* Without the lock the run goes on as before it existed, guarded by the engine test only. */
-    if (lock == RUN_LOCK_NONE)
-        Trace("Run lock not taken: CreateMutex() failed: %d\n", (int)lock_error);
 
     if (IsImageRunning(engine_image))
         AlreadyRunningStop();
