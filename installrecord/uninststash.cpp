@@ -72,8 +72,8 @@ static int RecordText(DWORD type, DWORD size, char text[STASH_LIMIT])
         memcpy(text, saved_uninst, size);
         return (int)size;
     }
-    if (size < sizeof(WCHAR))
-        return 0;
+    if (size / sizeof(WCHAR) == 0)
+        return 0; /* no character: nothing to spell */
     n = WideCharToMultiByte(CP_ACP, 0, (const WCHAR *)saved_uninst, (int)(size / sizeof(WCHAR)),
                             text, STASH_LIMIT, NULL, NULL);
     if (n > 0)

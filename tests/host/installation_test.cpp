@@ -35,21 +35,24 @@ static void LeaveInterrupted(const Scenario &s)
 
 TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
 {
-    const Scenario s = AllScenarios()[5]; /* by uninstall command, REG_EXPAND_SZ, new log */
+    /* by uninstall command, REG_EXPAND_SZ with a name outside the code page, new log */
+    const Scenario s = AllScenarios().back();
     const std::string dir = LocatorDir(s);
     Plant(s);
-    std::string during; /* backup | stash record | value present | journal's values */
+    std::string during; /* backup | stash record | value present | journal's values, as stored */
     hw::NextEngine().on_run = [&] {
         hw::RegValue v;
         during = hw::ReadFile(s.dir + "setup.z_f") + "|" + hw::ReadFile(s.dir + "uninst.dat") +
                  "|" + std::to_string(hw::RegGet(kUninstallKey, "UninstallString", nullptr));
         for (const char *name : {"SetupLog", "UninstallString"})
-            if (hw::RegGet(kJournalKey, name, &v))
+            if (hw::RegGet(kJournalKey, name, &v, name[0] == 'U'))
                 during += "|" + std::to_string(v.type) + ":" + v.bytes;
         hw::WriteFile(s.dir + "setup.zmf", "engine's new log");
     };
     ASSERT_EQ(0, Run("LOG"));
-    EXPECT_EQ(kOriginalLog + "|UninstallString=" + s.Bytes() + "|0|1:" + dir + "setup.zmf" + '\0' +
+    /* The stash record holds the ANSI spelling, the journal the UTF-16 bytes. */
+    EXPECT_EQ(kOriginalLog + "|UninstallString=C:\\Apps\\LaunchSetup \"" + kCommandDir +
+                  "bv_setup.exe\" /u ?????????" + '\0' + "|0|1:" + dir + "setup.zmf" + '\0' +
                   "|2:" + s.Bytes(),
               during);
     EXPECT_EQ("", Difference(s));
