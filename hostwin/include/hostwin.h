@@ -62,16 +62,12 @@ const std::vector<Event> &Events();
 
 /* Another process holds a named mutex of this name (names are case-sensitive). */
 void HoldMutex(const std::string &name);
-/* The names the last run asked CreateMutexA for, in order. */
-const std::vector<std::string> &MutexRequests();
 
 void SetModulePath(const std::string &path);
 void SetEnv(const std::string &name, const std::string &value);
-void UnsetEnv(const std::string &name);
 void SetSystemDirectory(const std::string &path);
 void SetCodePage(int code_page); /* 0: single-byte; 932: Shift-JIS lead bytes */
 void SetVersion(DWORD version);
-int SleepCount();
 DWORD SleptMs();
 
 /* --- files ----------------------------------------------------------------------------- */
@@ -131,7 +127,6 @@ struct Process {
 };
 void AddProcess(const Process &process);
 std::vector<Process> &Processes();
-int ScanCount(); /* snapshots taken plus EnumProcesses calls */
 
 void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries);
 std::vector<std::string> LoadedLibraryNames(); /* the name of every LoadLibraryA, in order */
@@ -144,7 +139,6 @@ std::vector<std::string> DllSearchCalls();
 /* The engine that CreateProcessA starts, as the next run will see it. */
 struct Engine {
     DWORD exit_code = 0;
-    int failed_exit_reads = 0;  /* GetExitCodeProcess fails this many times */
     int still_active_reads = 0; /* and then answers STILL_ACTIVE this many times */
     DWORD wait_result = WAIT_OBJECT_0;
     std::function<void()> on_run; /* what it does to files and registry while it runs */

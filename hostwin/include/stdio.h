@@ -10,7 +10,6 @@ int hw_fclose(FILE *fp);
 size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp);
 size_t hw_fread(void *data, size_t size, size_t count, FILE *fp);
 int hw_vfprintf(FILE *fp, const char *fmt, va_list ap);
-int hw_fprintf(FILE *fp, const char *fmt, ...);
 int hw_remove(const char *path);
 int hw_rename(const char *from, const char *to);
 #define fopen hw_fopen
@@ -18,7 +17,6 @@ int hw_rename(const char *from, const char *to);
 #define fwrite hw_fwrite
 #define fread hw_fread
 #define vfprintf hw_vfprintf
-#define fprintf hw_fprintf
 #define remove hw_remove
 #define rename hw_rename
 FILE *hw__fdopen(int fd, const char *mode);

@@ -244,15 +244,6 @@ int hw_vfprintf(FILE *fp, const char *fmt, va_list ap)
     return hw_fwrite(text.data(), 1, text.size(), fp) == text.size() ? n : -1;
 }
 
-int hw_fprintf(FILE *fp, const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    int n = hw_vfprintf(fp, fmt, ap);
-    va_end(ap);
-    return n;
-}
-
 int hw_remove(const char *path)
 {
     struct stat st;

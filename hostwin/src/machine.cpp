@@ -212,7 +212,6 @@ int RunLauncher(const char *command_line)
     machine.command_line = command_line == nullptr ? "" : command_line;
     snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
     machine.call_log.clear();
-    machine.mutex_requests.clear();
     machine.engine_pending = false;
     exit_armed = true;
     try {

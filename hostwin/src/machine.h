@@ -28,7 +28,6 @@ struct Stream {
 };
 
 struct RegKey {
-    std::map<std::string, std::string> names; /* lower-case name -> name as first stored */
     std::map<std::string, RegValue> values;   /* by lower-case name */
     bool deny_open = false;
 };
@@ -61,7 +60,6 @@ struct Machine {
     DWORD last_error = 0;
     std::set<std::string> held_mutexes; /* by other processes */
     std::set<std::string> run_mutexes;  /* created by the running launcher */
-    std::vector<std::string> mutex_requests;
     std::vector<Event> events;
 
     std::string module_path;
@@ -69,7 +67,6 @@ struct Machine {
     std::string system_dir;
     int code_page = 0;
     DWORD version = 0;
-    int sleeps = 0;
     DWORD slept_ms = 0;
     std::string command_line;
     bool command_line_null = false;
@@ -80,7 +77,6 @@ struct Machine {
     std::vector<REGSAM> open_masks;
 
     std::vector<hw::Process> processes;
-    int scans = 0;
     std::map<std::string, Library> libraries; /* by lower-case name */
     std::vector<std::string> loaded_names;
     std::vector<DWORD> process_masks;

@@ -19,10 +19,6 @@ std::vector<Process> &Processes()
 {
     return M().processes;
 }
-int ScanCount()
-{
-    return M().scans;
-}
 
 void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries)
 {
@@ -83,7 +79,6 @@ static std::vector<Process> Scan()
 {
     std::vector<Process> seen;
     std::vector<Process> &table = M().processes;
-    M().scans++;
     for (auto &p : table) {
         if (p.scans != 0)
             seen.push_back(p);
@@ -382,10 +377,6 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD *code)
     hw::Engine &engine = M().running_engine;
     if (hw::Failing("GetExitCodeProcess") || o == nullptr)
         return FALSE;
-    if (engine.failed_exit_reads > 0) {
-        engine.failed_exit_reads--;
-        return FALSE;
-    }
     if (!o->ended || engine.still_active_reads > 0) {
         if (o->ended)
             engine.still_active_reads--;

@@ -46,8 +46,6 @@ void RegSet(const std::string &key, const std::string &name, DWORD type, const s
 {
     RegKey &k = MakeKey(KeyName(key));
     std::string lower = Lower(name);
-    if (!k.names.count(lower))
-        k.names[lower] = name;
     k.values[lower] = RegValue{type, bytes, wide};
 }
 
@@ -93,7 +91,6 @@ void RegRemoveValue(const std::string &key, const std::string &name)
     auto k = M().keys.find(KeyName(key));
     if (k != M().keys.end()) {
         k->second.values.erase(Lower(name));
-        k->second.names.erase(Lower(name));
     }
 }
 
@@ -244,8 +241,6 @@ static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, 
     if (k == nullptr)
         return status;
     std::string lower = hw::Lower(name);
-    if (!k->names.count(lower))
-        k->names[lower] = name;
     k->values[lower] = hw::RegValue{type, std::string((const char *)data, size), wide};
     return ERROR_SUCCESS;
 }
@@ -276,7 +271,6 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name)
         return status;
     if (k->values.erase(hw::Lower(name)) == 0)
         return ERROR_FILE_NOT_FOUND;
-    k->names.erase(hw::Lower(name));
     return ERROR_SUCCESS;
 }
 

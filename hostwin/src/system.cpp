@@ -17,10 +17,6 @@ void SetEnv(const std::string &name, const std::string &value)
 {
     M().env[Lower(name)] = value;
 }
-void UnsetEnv(const std::string &name)
-{
-    M().env.erase(Lower(name));
-}
 void SetSystemDirectory(const std::string &path)
 {
     M().system_dir = path;
@@ -36,14 +32,6 @@ void SetVersion(DWORD version)
 void HoldMutex(const std::string &name)
 {
     M().held_mutexes.insert(name);
-}
-const std::vector<std::string> &MutexRequests()
-{
-    return M().mutex_requests;
-}
-int SleepCount()
-{
-    return M().sleeps;
 }
 DWORD SleptMs()
 {
@@ -156,7 +144,6 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
 void Sleep(DWORD ms)
 {
     hw::Failing("Sleep");
-    M().sleeps++;
     M().slept_ms += ms;
 }
 
@@ -191,7 +178,6 @@ HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name)
     long error = 0;
     (void)attrs;
     (void)initial_owner;
-    M().mutex_requests.push_back(name == nullptr ? "" : name);
     if (hw::Failing("CreateMutexA", &error, name)) {
         SetLastError((DWORD)error);
         return nullptr;

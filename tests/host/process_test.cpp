@@ -27,7 +27,7 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
     };
     for (const auto &[code, wait, still_active, fail, skip, times, result, waits] : cases) {
         NewMachine();
-        hw::NextEngine() = {code, 0, still_active, wait};
+        hw::NextEngine() = {code, still_active, wait};
         hw::FailCall(fail[0] != '\0' ? fail : kNoFault, 0, times, skip);
         char cmdline[] = "x";
         DWORD read = 12345;
