@@ -189,6 +189,7 @@ int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE])
         if (exists == 0)
             Trace("zmf_loc access()=%ld\n", -1L);
         Trace("End: MakeUninstLogFile().\n");
+        zmf_loc[0] = '\0'; /* a spelling for the trace, no path to act on */
         return exists;
     }
     if (zmf_loc[0] == '\0' && (exists = DirectoryFromProgramFiles(braced_guid, zmf_loc)) <= 0) {

@@ -9,9 +9,10 @@
 /* Composes the setup log path into zmf_loc, from the directory of the product's uninstall
 ** command or else from ProgramFilesDir + "\Brevane Installation Information\{GUID}\", and
 ** returns 1 when a file or directory exists there, 0 when nothing does, and -1 when that
-** cannot be told: the uninstall key or its value is there but cannot be read, or the
-** existence test fails. A failure to read ProgramFilesDir is a fatal stop. A path that would
-** not fit leaves zmf_loc empty and returns 0. */
+** cannot be told: the uninstall key or its value is there but cannot be read, the folder has
+** no name the ANSI calls can open, or the existence test fails. A failure to read
+** ProgramFilesDir is a fatal stop. A path that would not fit, or a folder that does not
+** exist, leaves zmf_loc empty and returns 0. */
 int MakeUninstLogFile(const char *braced_guid, char zmf_loc[ZMF_LOC_SIZE]);
 
 /* Copies setup_log into dest with its second-to-last character replaced by '_'

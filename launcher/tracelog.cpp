@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include "ansipath.h"
-#include "errorbox.h"
 #include "newfile.h"
 
 int log_on = 0;
@@ -48,15 +47,12 @@ void CloseTraceLog(void)
     log_fp = NULL;
 }
 
-void ReopenTraceLog(void)
+int ReopenTraceLog(void)
 {
-    log_on = 0;
     /* The file was closed while the engine ran: long enough to put a link in its place. */
     log_fp = ReopenPlainFileForAppend(trace_path);
-    if (log_fp != NULL)
-        log_on = 1;
-    else
-        LauncherErrorBox("Could not re-open logfile for append - logging terminated");
+    log_on = log_fp != NULL;
+    return log_on;
 }
 
 void Trace(const char *fmt, ...)

@@ -13,9 +13,9 @@ void OpenTraceLog(const char *args);
 /* Closes the stream; log_on is left as it is. */
 void CloseTraceLog(void);
 
-/* Reopens the trace log for append after the engine's run; a failure shows a box and turns
-** tracing off for the rest of the run. Only called while log_on is set. */
-void ReopenTraceLog(void);
+/* Reopens the trace log for append after the engine's run. Returns 0 when it cannot be
+** reopened: tracing is then off for the rest of the run. Only called while log_on is set. */
+int ReopenTraceLog(void);
 
 /* Writes one formatted line while tracing is on and the stream is open. */
 void Trace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

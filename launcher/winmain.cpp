@@ -232,7 +232,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     CloseTraceLog(); /* the engine may look at it, and it must not inherit it open */
     rc = composed ? LaunchApp(engine_path, cmdline, &engine_code) : -1;
     if (log_on) {
-        ReopenTraceLog();
+        if (!ReopenTraceLog())
+            LauncherErrorBox("Could not re-open logfile for append - logging terminated");
         Trace("Launch of BV setup: return from LaunchApp(): %d\n", rc);
         if (rc != -1)
             Trace("BV setup exit code=%lu (0x%08lX)\n", (unsigned long)engine_code,
