@@ -128,8 +128,8 @@ static LONG ReadUninstallString(HKEY key, char text[STASH_LIMIT], int *n)
         Trace("Query UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
     }
     if (status == ERROR_SUCCESS) {
-        memset(saved_uninst + size, 0,
-               sizeof(WCHAR)); /* the registry may hand back no terminator */
+        /* The registry may hand back a value without a terminator. */
+        memset(saved_uninst + size, 0, sizeof(WCHAR));
         *n = RecordText(saved_uninst_type, size, text);
         if (*n < 0)
             status = *n == -1 ? ERROR_MORE_DATA : ERROR_NO_UNICODE_TRANSLATION;
