@@ -151,15 +151,35 @@ static int ComposeEngineCommand(const char *drive, const char *dir, const char *
     return 1;
 }
 
-/* Polls every 5 ms until no engine process remains, tracing each poll. */
+/* Polls every 5 ms until a scan finds no engine process, tracing each poll. A scan that fails
+** says nothing: an engine's copy may still run and write its setup log over the one put back,
+** so it is repeated (traced once in a row) until one succeeds. */
 static void WaitForEngines(void)
 {
-    int elapsed = 0;
+    int elapsed = 0, running, failed = 0;
     do {
         Sleep(5);
         elapsed += 5;
         Trace("Waiting for bv_setup.exe to terminate: %d seconds elapsed\n", elapsed);
-    } while (IsImageRunning(engine_image));
+        running = IsImageRunning(engine_image);
+        if (running < 0 && !failed)
+            Trace("Process scan failed: scanning again\n");
+        failed = running < 0;
+    } while (running != 0);
+}
+
+/* The guard: 1 when an engine process runs, or when 200 scans 5 ms apart all failed: a run
+** must not begin beside an engine that it could not rule out. */
+static int EngineMayRun(void)
+{
+    int tries, running = IsImageRunning(engine_image);
+    for (tries = 1; running < 0 && tries < 200; tries++) {
+        Sleep(5);
+        running = IsImageRunning(engine_image);
+    }
+    if (running < 0)
+        Trace("Process scan failed: no run beside an engine that may run\n");
+    return running != 0;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show)
@@ -187,7 +207,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     OpenTraceLog(args);
     Trace("Begin: WinMain().\n");
 
-    if (IsImageRunning(engine_image))
+    if (EngineMayRun())
         AlreadyRunningStop();
 
     len = GetLauncherPath(launcher_path, sizeof launcher_path);

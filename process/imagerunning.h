@@ -3,7 +3,8 @@
 #define PROCESS_IMAGERUNNING_H
 
 /* 1 when a running process matches image_name by the rule of this platform's route, 0 when
-** none does or the platform's process enumeration is not available. */
+** none does or the platform's process enumeration does not exist (psapi.dll that cannot be
+** loaded, entry points missing), -1 when the enumeration failed: then nothing can be said. */
 int IsImageRunning(const char *image_name);
 
 /* Windows NT 4: image_name as a case-sensitive substring of any module path of a process. */

@@ -63,8 +63,10 @@ int IsImageRunningPsapi(const char *image_name)
         (GetModuleFileNameExAFn)(void *)GetProcAddress(psapi, "GetModuleFileNameExA");
     if (enum_processes == NULL || enum_modules == NULL || module_file_name == NULL)
         goto done;
-    if (!enum_processes(process_ids, sizeof process_ids, &needed))
+    if (!enum_processes(process_ids, sizeof process_ids, &needed)) {
+        found = -1;
         goto done;
+    }
 
     count = needed / sizeof process_ids[0];
     if (count > MAX_PROCESS_IDS)

@@ -39,8 +39,8 @@ int IsImageRunningToolhelp(const char *image_name)
     int found = 0;
 
     kernel32 = LoadLibraryA("kernel32.dll");
-    if (kernel32 == NULL)
-        return 0;
+    if (kernel32 == NULL) /* mapped into every process: its load fails only for a fault */
+        return -1;
     create_snapshot =
         (CreateSnapshotFn)(void *)GetProcAddress(kernel32, "CreateToolhelp32Snapshot");
     process_first = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32First");
@@ -53,11 +53,17 @@ int IsImageRunningToolhelp(const char *image_name)
         GetProcAddress(kernel32, "Module32Next") == NULL)
         goto free_library;
 
+    /* A snapshot that cannot be taken or read is no answer. */
+    found = -1;
     snapshot = create_snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         goto free_library;
     entry.dwSize = sizeof entry; /* the rest is the snapshot's to fill */
-    if (process_first(snapshot, &entry)) {
+    if (!process_first(snapshot, &entry)) {
+        if (GetLastError() == ERROR_NO_MORE_FILES) /* an empty table */
+            found = 0;
+    } else {
+        found = 0;
         do {
             if (SameTextFolded(ExeFileName(&entry), image_name)) {
                 found = 1;

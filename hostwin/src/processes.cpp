@@ -128,12 +128,17 @@ static HANDLE WINAPI SimCreateToolhelp32Snapshot(DWORD flags, DWORD process_id)
 static BOOL FillEntry(HANDLE snapshot, PROCESSENTRY32 *entry, const char *call, bool first)
 {
     Object *o = hw::FindObject(snapshot, Object::Snapshot);
-    if (hw::Failing(call) || o == nullptr || entry->dwSize < sizeof *entry)
+    long error = ERROR_INVALID_PARAMETER;
+    if (hw::Failing(call, &error) || o == nullptr || entry->dwSize < sizeof *entry) {
+        SetLastError((DWORD)error);
         return FALSE;
+    }
     if (first)
         o->next = 0;
-    if (o->next >= o->snap.size())
+    if (o->next >= o->snap.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
+    }
     const hw::Process &p = o->snap[o->next++];
     entry->th32ProcessID = p.pid;
     memset(entry->szExeFile, 0, sizeof entry->szExeFile);

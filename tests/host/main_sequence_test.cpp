@@ -107,6 +107,19 @@ static const Outcome kOutcomes[] = {
      kLockStop, ""},
     {"run lock's name held by an event",
      [] { hw::FailCall("CreateMutexA", ERROR_INVALID_HANDLE, 1); }, kLockStop, ""},
+    /* A scan that fails is no answer: scanned again, while the engine's copy runs (seen by the
+    ** first and, after the failed one, the third poll) and at the start, where scans that keep
+    ** failing stop the run. */
+    {"a scan fails while the engine's copy runs",
+     [] {
+         hw::NextEngine().copy_scans = 2;
+         hw::FailCall("CreateToolhelp32Snapshot", ERROR_ACCESS_DENIED, 1, 2);
+     },
+     kCompleted, "Waiting for bv_setup.exe to terminate: 20 seconds elapsed"},
+    {"scans keep failing", [] { hw::FailCall("CreateToolhelp32Snapshot", ERROR_ACCESS_DENIED); },
+     "1 | " + std::string(kRunning) +
+         " | 0 | Process scan failed: no run beside an engine that may run",
+     ""},
     /* The exit code is the engine's own, all 32 bits, or 1 where there is none to pass on. */
     {"engine needs a reboot", [] { hw::NextEngine().exit_code = 3010; },
      "3010 |  | 1 | End: WinMain().", "BV setup exit code=3010 (0x00000BC2)"},

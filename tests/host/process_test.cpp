@@ -45,8 +45,9 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
                 !s.lpDesktop && !s.lpTitle && !s.lpReserved2);
 }
 
-/* Toolhelp: the exe's file name, ASCII letters folded; psapi on NT 4: any module's path. Every
-** failure answers no: a call failing after `skip` calls (GetProcAddress: that entry missing). */
+/* Toolhelp: the exe's file name, ASCII letters folded; psapi on NT 4: any module's path. A call
+** failing after `skip` calls: a route that does not exist (psapi.dll not loaded, GetProcAddress:
+** that entry missing) answers no, a scan that fails -1. */
 TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
 {
     enum Route { Toolhelp, Toolhelp932, Psapi };
@@ -60,16 +61,16 @@ TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
         {Toolhelp932, {"C:\\\x95\\bv_setup.exe"}, kImage, kNoFault, 0, 0}, /* 0x95 0x5C: one */
         {Psapi, {"C:\\SETUP\\BV_SETUP.EXE"}, kImage, kNoFault, 0, 0},
         {Psapi, {"C:\\b.exe", "C:\\bv_setup.exe.old\\lib.dll"}, kImage, kNoFault, 0, 1},
-        {Toolhelp, {kImage}, kImage, "LoadLibraryA", 0, 0},
+        {Toolhelp, {kImage}, kImage, "LoadLibraryA", 0, -1},
         {Toolhelp, {kImage}, kImage, "GetProcAddress", 0, 0}, /* CreateToolhelp32Snapshot */
         {Toolhelp, {kImage}, kImage, "GetProcAddress", 2, 0}, /* Process32Next */
         {Toolhelp, {kImage}, kImage, "GetProcAddress", 4, 0}, /* Module32Next */
-        {Toolhelp, {kImage}, kImage, "CreateToolhelp32Snapshot", 0, 0},
-        {Toolhelp, {kImage}, kImage, "Process32First", 0, 0},
+        {Toolhelp, {kImage}, kImage, "CreateToolhelp32Snapshot", 0, -1},
+        {Toolhelp, {kImage}, kImage, "Process32First", 0, -1},
         {Psapi, {kImage}, kImage, "LoadLibraryA", 0, 0},
         {Psapi, {kImage}, kImage, "GetSystemDirectoryA", 0, 0},
         {Psapi, {kImage}, kImage, "GetProcAddress", 2, 0}, /* GetModuleFileNameExA */
-        {Psapi, {kImage}, kImage, "EnumProcesses", 0, 0},
+        {Psapi, {kImage}, kImage, "EnumProcesses", 0, -1},
     };
     for (const auto &[route, names, image, fail, skip, found] : cases) {
         NewMachine();
