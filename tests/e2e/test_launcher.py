@@ -74,7 +74,7 @@ def started(pkg, *engine):
     *(pytest.param(f"exit:{c}", c, [], id=f"{c:#x}") for c in (
         0, 3010, 1641, 1602, 1603, 1618, 259, 0xC0000005, 0xFFFFFFFF)),
     pytest.param(None, 1, [NO_RUN], id="no engine"),
-    pytest.param(b"MZ, but no program", 1, [NO_RUN], id="not a program")])
+    pytest.param(b"no program at all\r\n", 1, [NO_RUN], id="not a program")])
 def test_exit_code_as_its_caller_reads_it(pkg, engine, code, boxes):
     if not isinstance(engine, str):
         pkg.remove(PKG + "\\bv_setup.exe")
