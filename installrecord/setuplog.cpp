@@ -157,7 +157,7 @@ static int DirectoryFromProgramFiles(const char *braced_guid, char *zmf_loc)
     int named;
     char *progfiles = ReadProgramFilesDir(&named);
     size_t len = strlen(progfiles) + (sizeof info_folder - 1) + strlen(braced_guid) + 1;
-    int fits = named > 0 && len + sizeof log_name <= ZMF_LOC_SIZE;
+    int fits = len + sizeof log_name <= ZMF_LOC_SIZE;
 
     Trace("ProgramFilesDir=%s\n", progfiles);
     if (named <= 0) {

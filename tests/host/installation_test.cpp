@@ -183,6 +183,8 @@ static const Course kCourses[] = {
     /* Setting aside and putting back. */
     {"a value the code page cannot spell, byte for byte", 30, false, nullptr, "", kFailed, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 0\n"},
+    {"the same value, its spelling for the record failing", 30, false, nullptr,
+     "WideCharToMultiByte||3", 1, "", "UninstallString not read: not deleted\n"},
     {"the consumer family's registry, by the ANSI calls", 1, false,
      [](Scenario &) { hw::SetVersion(0xC0000A04); }, "", kFailed, "",
      "Set UninstallString: return from ReqSetValueEx(): 0\n"},
@@ -338,6 +340,19 @@ End: RecoverInterruptedRun().
      "", kFailed, "",
      "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nBackup log left by an interrupted "
      "run=$dsetup.z_f\nRenaming log file: return from rename(): 0\nLog file (setup.zmf) found at"},
+    {"the journal's setup log without its terminator", 1, true,
+     [](Scenario &s) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, LocatorDir(s) + "setup.zmf"); },
+     "", kFailed, "",
+     "Journal setup log=$dsetup.zmf\nBackup log left by an interrupted run=$dsetup.z_f\n"},
+    {"a stale backup log, another product's journal stuck elsewhere", 1, false,
+     [](Scenario &s) {
+         hw::WriteFile(s.dir + "setup.z_f", "stale");
+         hw::RegSetString("SOFTWARE\\Brevane\\Setup Launcher\\{5678-EF}", "SetupLog",
+                          "C:\\Other\\setup.zmf");
+         hw::WriteFile("C:\\Other\\setup.z_f", "the other product's log");
+         hw::MakeDir("C:\\Other\\setup.zmf"); /* in the way of its going back */
+     },
+     "", kFailed, "the launcher's key is left", "Rename of log file to $dsetup.z_f returned: 0\n"},
     {"a setup log at the longest path", 1, true, LeftAtTheLongestPath, "", kFailed, "",
      "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
     {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA|Setup Launcher", 1, "",
@@ -391,10 +406,12 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
             LeaveInterrupted(s);
         if (c.change != nullptr)
             c.change(s);
-        char call[32] = "", argument[32] = "";
-        int skip = 0;
-        if (sscanf(c.fault, "%31[^|]|%31[^|]|%d", call, argument, &skip) >= 2)
-            hw::FailCall(call, ERROR_ACCESS_DENIED, 1, skip, argument);
+        const std::string fault = c.fault; /* call|argument|skip */
+        const size_t bar = fault.find('|'), skip = fault.find('|', bar + 1);
+        if (bar != std::string::npos)
+            hw::FailCall(fault.substr(0, bar), ERROR_ACCESS_DENIED, 1,
+                         skip == std::string::npos ? 0 : atoi(fault.c_str() + skip + 1),
+                         fault.substr(bar + 1, skip - bar - 1));
         EXPECT_EQ(c.exit_code, RunWithEngine(s, 0, "LOG", kFailed));
         const std::string expected = Fill(c.trace, LocatorDir(s)), trace = TraceText();
         EXPECT_NE(std::string::npos, ("\n" + trace).find("\n" + expected))
