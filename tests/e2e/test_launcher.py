@@ -63,8 +63,7 @@ def test_box_exit_code_and_course(pkg, case, code, text, unattended):
 
 
 def started(pkg, *engine):
-    """A traced run started as a deployment tool starts it: by a program (an IDLE engine) that
-    reads the exit code whole with GetExitCodeProcess; a shell under Wine sees its low 8 bits."""
+    """A run whose starter (IDLE) reads the exit code whole, as a shell under Wine cannot."""
     _, boxes = pkg.run(exe=IDLE, engine=[act("desktop", "", f'"{LAUNCHER}" LOG'), *engine])
     return int(pkg.record()["exit"]), boxes
 
@@ -85,8 +84,7 @@ def test_exit_code_as_its_caller_reads_it(pkg, engine, code, boxes):
 
 
 def test_failed_engine_and_a_failed_put_back_are_passed_on(pkg):
-    """A failed engine's code reaches the caller, with the earlier installation back. An engine
-    that leaves a folder where the setup log goes: the box, 1, and the next run puts it back."""
+    """1603 with the installation back; a folder where the log goes: 1, then put back."""
     pkg.install(OWN.state())
     assert started(pkg, act("write", OWN.zmf, ENGINE_LOG), "exit:1603") == (1603, [])
     assert pkg.look(OWN.items) == OWN.state()
@@ -236,7 +234,9 @@ CASES = [
                ("newer log", "product removed")),
     *cut_short("Program Files", PF, ("newer log", "product removed")),
     no_copy("REG_EXPAND_SZ", PF.value[1]), no_copy("line feed", b"C:\\u.exe\n/2\0"),
-    no_copy("high bytes", "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)),
+    no_copy("high bytes", "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)),  # and no journal at all:
+    next_run("no journal", PF, PF.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(PF.value),
+                                        value=None), *[(REG_SZ, PF.value[1])] * 2),
 ]
 
 
@@ -256,8 +256,7 @@ def comes_through(pkg, inst, engine, held, after):
     assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())
 
 
-def wide_value(pkg):
-    """UninstallString as the wide call reads it: its type and its UTF-16 bytes as stored."""
+def wide_value(pkg):  # UninstallString as the wide call reads it: type, UTF-16 bytes
     type_, _, data = pkg.tool(act("wsee", VALUE))[VALUE].rpartition(":")
     return int(type_), bytes.fromhex(data)
 
@@ -267,10 +266,7 @@ def wide_value(pkg):
 @pytest.mark.parametrize("folder", [OWN_DIR, CYRILLIC + "\\Info\\" + GUID],
                          ids=["plain folder", "Cyrillic folder"])
 def test_names_outside_the_code_page_come_through_byte_for_byte(pkg, folder, killed):
-    """A product name in Cyrillic in the value, in a plain folder or a Cyrillic one, on a
-    Western prefix: set aside during the run (the Cyrillic folder by its short name), and the
-    log's bytes and the value's type and UTF-16 bytes as before after it, or after a launcher
-    killed while the engine ran and a run that puts back what it set aside."""
+    """A Cyrillic product name, Western prefix: back byte for byte, also after a killed run."""
     command = f'C:\\Brevane Apps\\LaunchSetup "{folder}\\bv_setup.exe" /u Программа'
     value = (REG_EXPAND_SZ, command.encode("utf-16-le") + b"\0\0")
     zmf, z_f = folder + "\\setup.zmf", folder + "\\setup.z_f"
@@ -281,9 +277,8 @@ def test_names_outside_the_code_page_come_through_byte_for_byte(pkg, folder, kil
         act("write", ACTED, ""), act("wait", RELEASE), act("write", DONE, "")])
     wait_until(lambda: pkg.read(ACTED) is not None, "the engine never ran")
     assert (pkg.read(zmf), pkg.read(z_f)) == (None, ORIGINAL_LOG), "set aside"
-    if killed:
-        launcher.kill()
-        launcher.wait(timeout=60)
+    if killed:  # the wine process is the Windows process: killed at once
+        launcher.kill() or launcher.wait(timeout=60)
     pkg.write(RELEASE, b"")
     if killed:
         wait_until(lambda: pkg.read(DONE) is not None, "the engine never ended")
@@ -294,21 +289,9 @@ def test_names_outside_the_code_page_come_through_byte_for_byte(pkg, folder, kil
     assert wide_value(pkg) == value
 
 
-def test_what_a_run_without_a_journal_left_goes_back(pkg):
-    """A backup log with the stash record beside it and no journal, as a launcher that keeps
-    none leaves it when it is cut short during its engine: the log goes back, the value from
-    the record's text, as REG_SZ."""
-    pkg.install(PF.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(PF.value), value=None))
-    assert pkg.run("LOG") == (0, [])
-    assert pkg.look(PF.items) == PF.state(value=(REG_SZ, PF.value[1]))
-
-
 def test_another_product_cut_short_in_a_shared_folder_comes_back_first(pkg):
-    """Another product whose uninstall command names the same folder was cut short during its
-    engine: this product's run puts that one's log and value back before it takes the folder's
-    backup log for a stale leftover."""
-    o_value = VALUE.replace(GUID, "{E2E-OTHER}")
-    o_journal = JOURNAL.replace(GUID, "{E2E-OTHER}")
+    """Another product, cut short in the same folder, is put back before anything is stale."""
+    o_value, o_journal = (path.replace(GUID, "{E2E-OTHER}") for path in (VALUE, JOURNAL))
     o_items = (o_value, o_journal + "\\SetupLog", o_journal + "\\UninstallString")
     other = sz(f'C:\\x\\LaunchSetup "{OWN.log_dir}\\bv_setup.exe" /other')
     pkg.install({**OWN.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(other)),

@@ -135,12 +135,12 @@ static int Act(char *verb, const char *rest, DWORD *code)
         Note("show", text);
     } else if (strcmp(verb, "see") == 0 || strcmp(verb, "wsee") == 0) {
         See(a, verb[0] == 'w');
-    } else if (strcmp(verb, "set") == 0 && (name = OpenValue(a, true, &key)) != NULL) {
-        if (*b)
+    } else if ((!strcmp(verb, "set") || !strcmp(verb, "wset")) &&
+               (name = OpenValue(a, true, &key))) {
+        if (*b && verb[0] == 'w')
+            RegSetValueExW(key, Wide(name), 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
+        else if (*b)
             RegSetValueExA(key, name, 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
-        RegCloseKey(key);
-    } else if (strcmp(verb, "wset") == 0 && (name = OpenValue(a, true, &key)) != NULL) {
-        RegSetValueExW(key, Wide(name), 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
         RegCloseKey(key);
     } else if (strcmp(verb, "del") == 0 && (name = OpenValue(a, false, &key)) != NULL) {
         RegDeleteValueA(key, name);

@@ -57,8 +57,6 @@ TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
               during);
     EXPECT_EQ("", Difference(s));
     EXPECT_EQ(0, hw::OpenKeyCount());
-    for (REGSAM sam : hw::RegOpenMasks())
-        EXPECT_EQ((REGSAM)KEY_ALL_ACCESS, sam);
     EXPECT_EQ(Fill(R"(Begin: WinMain().
 GetModuleFileName returned 29
 Launcher path=C:\Setup Package\launcher.exe
@@ -106,6 +104,7 @@ static void SetValueOfSize(Scenario &s, size_t size)
 }
 
 static const std::string kCyrillicDir = u8"C:\\Программы\\{1234-ABCD}\\";
+static const char kOtherJournal[] = "SOFTWARE\\Brevane\\Setup Launcher\\{5678-EF}";
 
 /* The earlier installation in a folder that the code page cannot spell, its log reached at
 ** dir (where the stand-in's files lie). */
@@ -132,8 +131,6 @@ static void InCyrillicProgramFiles(Scenario &s, const std::string &short_dir)
 /* What a killed run left of a setup log at a path of the longest kind, 299 characters. */
 static void LeftAtTheLongestPath(Scenario &s)
 {
-    for (const char *name : {"setup.zmf", "setup.z_f", "uninst.dat"})
-        hw::RemoveFile(s.dir + name);
     s.dir = "C:"; /* in folders of at most 50 characters, as the host allows */
     for (int i = 0; i < 5; i++)
         s.dir += "\\" + std::string(50, 'd');
@@ -144,14 +141,12 @@ static void LeftAtTheLongestPath(Scenario &s)
 }
 
 /* Another product whose uninstall command names the same folder, cut short while its engine
-** ran: its original log aside (the same bytes), its engine's log in its place, its value away. */
+** ran: its original log aside (the same bytes), its engine's log in its place. */
 static void OtherProductCutShortInTheSameFolder(Scenario &s)
 {
-    const std::string journal = "SOFTWARE\\Brevane\\Setup Launcher\\{5678-EF}";
     hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
     hw::WriteFile(s.dir + "setup.zmf", "the other product's engine's log");
-    hw::RegRemoveKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{5678-EF}");
-    hw::RegSetString(journal, "SetupLog", LocatorDir(s) + "setup.zmf");
+    hw::RegSetString(kOtherJournal, "SetupLog", LocatorDir(s) + "setup.zmf");
 }
 
 /* The journal without its copy of the value, and the stash record holding that text. */
@@ -347,8 +342,7 @@ End: RecoverInterruptedRun().
     {"a stale backup log, another product's journal stuck elsewhere", 1, false,
      [](Scenario &s) {
          hw::WriteFile(s.dir + "setup.z_f", "stale");
-         hw::RegSetString("SOFTWARE\\Brevane\\Setup Launcher\\{5678-EF}", "SetupLog",
-                          "C:\\Other\\setup.zmf");
+         hw::RegSetString(kOtherJournal, "SetupLog", "C:\\Other\\setup.zmf");
          hw::WriteFile("C:\\Other\\setup.z_f", "the other product's log");
          hw::MakeDir("C:\\Other\\setup.zmf"); /* in the way of its going back */
      },
