@@ -131,22 +131,12 @@ static void InCyrillicProgramFiles(Scenario &s, const std::string &short_dir)
 /* What a killed run left of a setup log at a path of the longest kind, 299 characters. */
 static void LeftAtTheLongestPath(Scenario &s)
 {
-    s.dir = "C:"; /* in folders of at most 50 characters, as the host allows */
-    for (int i = 0; i < 5; i++)
-        s.dir += "\\" + std::string(50, 'd');
-    s.dir += "\\" + std::string(31, 'd') + "\\"; /* 290 characters */
+    s.dir = "C:"; /* 290 characters, in folders of at most 50 as the host allows */
+    for (int i = 0; i < 6; i++)
+        s.dir += "\\" + std::string(i < 5 ? 50 : 31, 'd') + (i < 5 ? "" : "\\");
     hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
     hw::WriteFile(s.dir + "setup.zmf", "the killed run's engine's log");
     hw::RegSetString(kJournalKey, "SetupLog", s.dir + "setup.zmf");
-}
-
-/* Another product whose uninstall command names the same folder, cut short while its engine
-** ran: its original log aside (the same bytes), its engine's log in its place. */
-static void OtherProductCutShortInTheSameFolder(Scenario &s)
-{
-    hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
-    hw::WriteFile(s.dir + "setup.zmf", "the other product's engine's log");
-    hw::RegSetString(kOtherJournal, "SetupLog", LocatorDir(s) + "setup.zmf");
 }
 
 /* The journal without its copy of the value, and the stash record holding that text. */
@@ -157,11 +147,9 @@ static void StashOnly(const std::string &text)
 }
 
 /* One course per row: a scenario (1: by uninstall command, 16: under Program Files; the engine
-** writes no log and fails), planted as it was or as a run killed while the engine ran left it;
-** what is changed, or a call that fails once (from its skip-th call on that argument); the run's
-** exit code (the engine's own when it ran and everything came back); the end state ("": intact;
-** after a further run where a run stopped before its engine or could not put everything
-** back); and the lines of the trace that tell the course. */
+** writes no log, fails), as planted or as a run killed during its engine left it; what is
+** changed, or a call failing once (after skip calls on that argument); the exit code; the end
+** ("": intact; after one more run where this one stopped); the trace lines that tell it. */
 static const int kFailed = 1603; /* the engine's exit code: a failed installation */
 
 struct Course {
@@ -318,7 +306,12 @@ End: RecoverInterruptedRun().
      },
      "", kFailed, "",
      "Journal setup log=C:\\d\\boot.ini\nDelete journal: return from RegDeleteKey(): 0\n"},
-    {"another product cut short in the same folder", 1, false, OtherProductCutShortInTheSameFolder,
+    {"another product cut short in the same folder (its log aside has the same bytes)", 1, false,
+     [](Scenario &s) {
+         hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
+         hw::WriteFile(s.dir + "setup.zmf", "the other product's engine's log");
+         hw::RegSetString(kOtherJournal, "SetupLog", LocatorDir(s) + "setup.zmf");
+     },
      "", kFailed, "",
      "Journal of another product={5678-ef}\nJournal: RegOpenKeyEx() returned: 0\nJournal setup "
      "log=$dsetup.zmf\nBackup log left by an interrupted run=$dsetup.z_f\n"},
@@ -347,6 +340,15 @@ End: RecoverInterruptedRun().
          hw::MakeDir("C:\\Other\\setup.zmf"); /* in the way of its going back */
      },
      "", kFailed, "the launcher's key is left", "Rename of log file to $dsetup.z_f returned: 0\n"},
+    {"a killed run's journal on the consumer family", 1, true,
+     [](Scenario &) { hw::SetVersion(0xC0000A04); }, "", kFailed, "",
+     "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"a backup log that a stuck journal may name", 1, false,
+     [](Scenario &s) {
+         hw::WriteFile(s.dir + "setup.z_f", "stale");
+         hw::RegSet(kOtherJournal, "SetupLog", REG_SZ, std::string(301, 'l'));
+     },
+     "", 1, "a backup log or stash record is left", "Log file (setup.zmf) found at:$dsetup.zmf\n"},
     {"a setup log at the longest path", 1, true, LeftAtTheLongestPath, "", kFailed, "",
      "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
     {"the journal cannot be opened", 1, true, nullptr, "RegOpenKeyExA|Setup Launcher", 1, "",

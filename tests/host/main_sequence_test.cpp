@@ -121,9 +121,6 @@ static const Outcome kOutcomes[] = {
     /* The exit code is the engine's own, all 32 bits, or 1 where there is none to pass on. */
     {"engine crashed", [] { hw::NextEngine().exit_code = 0xC0000005; },
      "-1073741819 |  | 1 | End: WinMain().", "BV setup exit code=3221225477 (0xC0000005)"},
-    {"engine's exit code unreadable", [] { hw::FailCall("GetExitCodeProcess"); },
-     "1 | Could not run BV_SETUP.EXE | 1 | End: WinMain().",
-     "Launch of BV setup: return from LaunchApp(): -1"},
 };
 
 TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine)
