@@ -236,7 +236,7 @@ CASES = [
     no_copy("REG_EXPAND_SZ", PF.value[1]), no_copy("line feed", b"C:\\u.exe\n/2\0"),
     no_copy("high bytes", "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)),  # and no journal at all:
     next_run("no journal", PF, PF.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(PF.value),
-                                        value=None), *[(REG_SZ, PF.value[1])] * 2),
+                                        value=None), (REG_SZ, PF.value[1])),
 ]
 
 
