@@ -4,6 +4,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../launcher/newfile.h"
 #include "../launcher/paths.h"
 #include "../launcher/tracelog.h"
 #include "setuplog.h"
@@ -55,30 +56,30 @@ static int ReadJournalSetupLog(HKEY journal, char setup_log[ZMF_LOC_SIZE])
     return MakeStashRecordPath(record, sizeof record, setup_log) ? 1 : 0;
 }
 
-/* Moves the backup log back to the setup log path, after removing the log that the cut-short
-** run's engine wrote there. Returns 0 when the backup is still aside or cannot be looked at. */
+int MoveBackupLogBack(const char *backup_path, const char *setup_log)
+{
+    int rc;
+
+    /* Where the log cannot be deleted, the rename fails too: it never replaces. */
+    Trace("Deleting log file: return from remove(): %d\n", DeleteInFolder(setup_log));
+    rc = RenameInFolder(backup_path, setup_log);
+    Trace("Renaming log file: return from rename(): %d\n", rc);
+    return rc == 0;
+}
+
+/* Moves the backup log that a cut-short run left back to the setup log path. Returns 0 when
+** the backup is still aside or cannot be looked at. */
 static int RecoverBackupLog(const char *setup_log)
 {
     char backup_path[ZMF_LOC_SIZE];
-    int exists, rc;
+    int exists;
 
     MakeBackupLogPath(backup_path, sizeof backup_path, setup_log);
     exists = PathExists(backup_path);
     if (exists <= 0)
         return exists == 0;
     Trace("Backup log left by an interrupted run=%s\n", backup_path);
-    exists = PathExists(setup_log);
-    if (exists < 0)
-        return 0;
-    if (exists) {
-        rc = remove(setup_log);
-        Trace("Deleting log file: return from remove(): %d\n", rc);
-        if (rc != 0)
-            return 0;
-    }
-    rc = rename(backup_path, setup_log);
-    Trace("Renaming log file: return from rename(): %d\n", rc);
-    return rc == 0;
+    return MoveBackupLogBack(backup_path, setup_log);
 }
 
 /* Deletes the stash record beside setup_log once the value it records is back; where the
@@ -109,7 +110,7 @@ static int RecoverStashRecord(const char *braced_guid, const char *setup_log, in
     }
     if (!value_back)
         return 0;
-    rc = remove(record_path);
+    rc = DeleteInFolder(record_path);
     Trace("Deleting stash record: return from remove(): %d\n", rc);
     return rc == 0;
 }

@@ -19,4 +19,8 @@ int RecoverUnjournalled(const char *braced_guid, const char *setup_log, int log_
 ** leftover), 0 when none does, -1 when that cannot be told. */
 int JournalNamesSetupLog(const char *setup_log);
 
+/* Deletes the setup log that an engine may have written at setup_log and moves the backup log
+** at backup_path back in its place, tracing both. Returns 1 when it is back. */
+int MoveBackupLogBack(const char *backup_path, const char *setup_log);
+
 #endif

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "../process/platform.h"
+#include "../process/systemlib.h"
 
 /* A wide path as the kernel's calls deliver it: MAX_PATH characters, terminator included. */
 #define WIDE_PATH_SIZE 260
@@ -37,7 +38,7 @@ struct WideCalls {
 ** no load and no release. Returns 1 when every one is there. */
 static int FindWideCalls(struct WideCalls *calls)
 {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel32 = Kernel32();
     if (kernel32 == NULL)
         return 0;
     calls->get_module_file_name =

@@ -2,9 +2,220 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <string.h>
 #include <windows.h>
 
 #include "../process/platform.h"
+#include "../process/systemlib.h"
+
+/* A final path as GetFinalPathNameByHandleW gives it ("\\?\C:\..."): a folder of the longest
+** kind the launcher works in, in wide characters, terminator included, with room to spare. */
+#define FINAL_PATH_SIZE 1024
+/* A folder of a path the launcher composes: those are at most 300 bytes, terminator included. */
+#define FOLDER_SIZE 300
+/* ntdll's information classes. */
+#define RENAME_INFORMATION 10
+#define DISPOSITION_INFORMATION 13
+
+typedef DWORD(WINAPI *GetFinalPathFn)(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+typedef LONG(WINAPI *SetInformationFileFn)(HANDLE file, void *status, void *info, ULONG size,
+                                           int info_class);
+
+/* Where Windows tells a handle's final path (Vista on), a file that the launcher creates,
+** deletes or renames in a folder that others may write to is touched only through a handle
+** whose final path is the folder's own final path, a backslash and the file's name. A junction
+** or mount point on the way (one into the object manager's namespace too), or a link in the
+** name's place, shows as another final path, and the file is left alone. A folder that is a
+** junction to another real folder stays usable: the file then lies there, under its own name.
+** Before Vista nothing runs elevated across a user boundary (an administrator works in their
+** own TEMP), and there the names are used as given. */
+struct FolderCalls {
+    GetFinalPathFn final_path;
+    SetInformationFileFn set_information; /* ntdll's: it renames relative to a folder handle */
+};
+
+/* kernel32 and ntdll are mapped into every process: asking for their handles loads nothing. */
+static int FindFolderCalls(struct FolderCalls *calls)
+{
+    HMODULE kernel32 = Kernel32();
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    calls->final_path = NULL;
+    calls->set_information = NULL;
+    if (kernel32 != NULL)
+        calls->final_path =
+            (GetFinalPathFn)(void *)GetProcAddress(kernel32, "GetFinalPathNameByHandleW");
+    if (ntdll != NULL)
+        calls->set_information =
+            (SetInformationFileFn)(void *)GetProcAddress(ntdll, "NtSetInformationFile");
+    return calls->final_path != NULL;
+}
+
+/* The name after path's last backslash, or NULL when there is none or it is not plain ASCII:
+** the launcher's own names (launcher.log, setup.zmf, ...) always are. */
+static const char *NameOf(const char *path)
+{
+    const char *name = strrchr(path, '\\');
+    const char *c;
+    if (name == NULL || name[1] == '\0')
+        return NULL;
+    for (c = ++name; *c != '\0'; c++)
+        if ((unsigned char)*c >= 0x80)
+            return NULL;
+    return name;
+}
+
+/* Opens the folder that holds the file at path, for renames relative to it and for its final
+** path, which goes to final with its length in *len. Returns INVALID_HANDLE_VALUE on failure. */
+static HANDLE OpenFolderOf(const struct FolderCalls *calls, const char *path,
+                           WCHAR final[FINAL_PATH_SIZE], DWORD *len)
+{
+    char folder[FOLDER_SIZE];
+    size_t folder_len = (size_t)(NameOf(path) - path); /* with the backslash */
+    HANDLE handle;
+
+    if (folder_len >= sizeof folder)
+        return INVALID_HANDLE_VALUE;
+    memcpy(folder, path, folder_len);
+    /* The backslash goes, but for a drive's root: "C:" alone is the current folder there. */
+    if (folder_len > 1 && folder[folder_len - 2] != ':')
+        folder_len--;
+    folder[folder_len] = '\0';
+    handle = CreateFileA(folder, FILE_TRAVERSE | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    *len = calls->final_path(handle, final, FINAL_PATH_SIZE, 0);
+    if (*len == 0 || *len >= FINAL_PATH_SIZE) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (final[*len - 1] == '\\') /* a root: its backslash is the one before the name */
+        (*len)--;
+    return handle;
+}
+
+/* 1 when file's final path is folder (len characters), a backslash and name, the name's
+** letters in any case. */
+static int LiesIn(const struct FolderCalls *calls, HANDLE file, const WCHAR *folder, DWORD len,
+                  const char *name)
+{
+    WCHAR final[FINAL_PATH_SIZE];
+    DWORD final_len = calls->final_path(file, final, FINAL_PATH_SIZE, 0);
+    size_t i;
+
+    if (final_len != len + 1 + strlen(name) || memcmp(final, folder, len * sizeof(WCHAR)) != 0 ||
+        final[len] != '\\')
+        return 0;
+    for (i = 0; name[i] != '\0'; i++) {
+        WCHAR c = final[len + 1 + i];
+        if (c >= 0x80 || (c | 0x20) != ((unsigned char)name[i] | 0x20))
+            return 0;
+    }
+    return 1;
+}
+
+static int MarkForDeletion(const struct FolderCalls *calls, HANDLE file)
+{
+    ULONG_PTR status[2];
+    BOOLEAN delete_file = TRUE;
+    return calls->set_information != NULL &&
+           calls->set_information(file, status, &delete_file, sizeof delete_file,
+                                  DISPOSITION_INFORMATION) >= 0;
+}
+
+/* Opens the file at path as CreateFileA does, with DELETE access added, and checks it as above;
+** *dir gets its folder's handle, for the caller to close, or INVALID_HANDLE_VALUE. A file that
+** lies elsewhere is closed, deleted first where this open created it, and INVALID_HANDLE_VALUE
+** is returned. Before Vista the file is opened unchecked and *dir stays invalid. */
+static HANDLE OpenChecked(const struct FolderCalls *calls, const char *path, DWORD access,
+                          DWORD disposition, DWORD flags, HANDLE *dir)
+{
+    WCHAR folder[FINAL_PATH_SIZE];
+    DWORD len = 0;
+    HANDLE file;
+    int created;
+
+    *dir = INVALID_HANDLE_VALUE;
+    if (calls->final_path != NULL) {
+        *dir = OpenFolderOf(calls, path, folder, &len);
+        if (*dir == INVALID_HANDLE_VALUE)
+            return INVALID_HANDLE_VALUE;
+    }
+    file = CreateFileA(path, access | DELETE, FILE_SHARE_READ, NULL, disposition, flags, NULL);
+    created = disposition != OPEN_EXISTING && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (file != INVALID_HANDLE_VALUE && *dir != INVALID_HANDLE_VALUE &&
+        !LiesIn(calls, file, folder, len, NameOf(path))) {
+        if (created)
+            MarkForDeletion(calls, file);
+        CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+static void CloseIfOpen(HANDLE handle)
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+int DeleteInFolder(const char *path)
+{
+    struct FolderCalls calls;
+    HANDLE dir, file;
+    int done = 0;
+
+    if (NameOf(path) == NULL)
+        return -1;
+    if (!FindFolderCalls(&calls))
+        return remove(path);
+    file =
+        OpenChecked(&calls, path, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, &dir);
+    if (file != INVALID_HANDLE_VALUE) {
+        done = MarkForDeletion(&calls, file);
+        CloseHandle(file);
+    }
+    CloseIfOpen(dir);
+    return done ? 0 : -1;
+}
+
+/* The rename names its target relative to the checked folder's handle, so the folder cannot be
+** swapped for another between the check and the rename. */
+int RenameInFolder(const char *from, const char *to)
+{
+    struct {
+        BOOLEAN replace;
+        HANDLE root;
+        ULONG name_size;
+        WCHAR name[MAX_PATH];
+    } rename_to;
+    struct FolderCalls calls;
+    const char *to_name = NameOf(to);
+    ULONG_PTR status[2];
+    HANDLE dir, file;
+    int done = 0;
+    size_t i;
+
+    if (NameOf(from) == NULL || to_name == NULL || strlen(to_name) >= MAX_PATH)
+        return -1;
+    if (!FindFolderCalls(&calls))
+        return rename(from, to);
+    file =
+        OpenChecked(&calls, from, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, &dir);
+    if (file != INVALID_HANDLE_VALUE && calls.set_information != NULL) {
+        memset(&rename_to, 0, sizeof rename_to);
+        rename_to.root = dir;
+        for (i = 0; to_name[i] != '\0'; i++)
+            rename_to.name[i] = (WCHAR)to_name[i];
+        rename_to.name_size = (ULONG)(i * sizeof(WCHAR));
+        done = calls.set_information(file, status, &rename_to, sizeof rename_to,
+                                     RENAME_INFORMATION) >= 0;
+    }
+    CloseIfOpen(file);
+    CloseIfOpen(dir);
+    return done ? 0 : -1;
+}
 
 /* Wraps file, a handle open for writing, in a text stream ("w", or "a" with append set), which
 ** the runtime buffers fully, by 4096 bytes, as any stream on a file. On failure whatever holds
@@ -30,11 +241,15 @@ static FILE *TextStreamOnHandle(HANDLE file, int append)
 ** starts with inheritance on. */
 FILE *CreateNewTextStream(const char *path)
 {
-    HANDLE file;
+    struct FolderCalls calls;
+    HANDLE dir, file;
 
-    DeleteFileA(path); /* a link goes, its target stays; what cannot go fails CREATE_NEW */
-    file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
+    if (NameOf(path) == NULL)
+        return NULL;
+    FindFolderCalls(&calls);
+    DeleteInFolder(path); /* a link goes, its target stays; what cannot go fails CREATE_NEW */
+    file = OpenChecked(&calls, path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &dir);
+    CloseIfOpen(dir);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
     return TextStreamOnHandle(file, 0);
@@ -51,11 +266,16 @@ FILE *ReopenPlainFileForAppend(const char *path)
     const struct PlatformRecord *platform = GetPlatformVersion();
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     BY_HANDLE_FILE_INFORMATION info;
-    HANDLE file;
+    struct FolderCalls calls;
+    HANDLE dir, file;
 
+    if (NameOf(path) == NULL)
+        return NULL;
     if (platform->nt && platform->major >= 5)
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-    file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS, flags, NULL);
+    FindFolderCalls(&calls);
+    file = OpenChecked(&calls, path, GENERIC_WRITE, OPEN_ALWAYS, flags, &dir);
+    CloseIfOpen(dir);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
     if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks > 1 ||

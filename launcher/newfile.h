@@ -1,6 +1,7 @@
-/* Files the elevated launcher writes in folders that an unelevated user may write to (the
-** user's TEMP, the product's uninstall information folder): a link planted there must never
-** make the launcher write into the file it points to. */
+/* Files the elevated launcher creates, deletes and renames in folders that an unelevated user
+** may write to (the user's TEMP, the product's uninstall information folder): a link planted
+** there, or a junction on the way, must never make the launcher touch another file. Each path
+** is a folder, a backslash and a name in plain ASCII. */
 #ifndef LAUNCHER_NEWFILE_H
 #define LAUNCHER_NEWFILE_H
 
@@ -17,5 +18,13 @@ FILE *CreateNewTextStream(const char *path);
 ** second name: one that is a link (a reparse point) or has another hard link is refused, and
 ** NULL is returned as for a file that cannot be opened. The stream is as above. */
 FILE *ReopenPlainFileForAppend(const char *path);
+
+/* Deletes the file at path (a link itself, never what it points to), as remove() does: 0 when
+** it is gone, -1 when it could not be deleted or does not lie where path says. */
+int DeleteInFolder(const char *path);
+
+/* Gives the file at from the name of to, in the same folder, as rename() does: 0 when done, -1
+** when it could not be renamed, something is at to already, or from does not lie where it says. */
+int RenameInFolder(const char *from, const char *to);
 
 #endif

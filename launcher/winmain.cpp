@@ -14,6 +14,7 @@
 #include "ansipath.h"
 #include "argtext.h"
 #include "errorbox.h"
+#include "newfile.h"
 #include "paths.h"
 #include "runlock.h"
 #include "tracelog.h"
@@ -90,13 +91,13 @@ static int SetInstallationAside(const char *braced_guid, const char *zmf_loc, in
     if (PathExists(backup_path) != 0) {
         if (JournalNamesSetupLog(zmf_loc) != 0)
             return 0;
-        remove(backup_path);
+        DeleteInFolder(backup_path);
         if (PathExists(backup_path) != 0)
             return 0;
     }
     if (!SaveToJournal(braced_guid, JOURNAL_SETUP_LOG, REG_SZ, zmf_loc, strlen(zmf_loc) + 1))
         return 0;
-    rc = rename(zmf_loc, backup_path);
+    rc = RenameInFolder(zmf_loc, backup_path);
     Trace("Rename of log file to %s returned: %d\n", backup_path, rc);
     if (rc != 0)
         return 0;
@@ -112,21 +113,17 @@ static int PutInstallationBack(const char *braced_guid, const char *zmf_loc, int
 {
     char backup_path[ZMF_LOC_SIZE];
     char record_path[ZMF_LOC_SIZE];
-    int log_back = 1, rc;
+    int log_back = 1;
 
     MakeBackupLogPath(backup_path, sizeof backup_path, zmf_loc);
-    if (moved_aside) {
-        Trace("Deleting log file: return from remove(): %d\n", remove(zmf_loc));
-        rc = rename(backup_path, zmf_loc);
-        Trace("Renaming log file: return from rename(): %d\n", rc);
-        log_back = rc == 0;
-    }
+    if (moved_aside)
+        log_back = MoveBackupLogBack(backup_path, zmf_loc);
     if (!RestoreUninstallString(braced_guid))
         return 0;
     /* A stash record that stays keeps its journal, the only way to its folder once the
     ** engine has deleted the product's key. */
-    if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc) && remove(record_path) != 0 &&
-        PathExists(record_path) != 0)
+    if (MakeStashRecordPath(record_path, sizeof record_path, zmf_loc) &&
+        DeleteInFolder(record_path) != 0 && PathExists(record_path) != 0)
         return 0;
     if (log_back)
         DeleteJournal(braced_guid);

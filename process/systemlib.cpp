@@ -8,12 +8,16 @@
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
 typedef BOOL(WINAPI *SetDllDirectoryAFn)(LPCSTR path);
 
+HMODULE Kernel32(void)
+{
+    return GetModuleHandleA("kernel32.dll");
+}
+
 /* Both calls are looked up at run time: an import of either would keep the launcher from
-** starting on every system that lacks it. kernel32 is mapped into every process: asking for
-** its handle searches no folder and takes no reference to give back. */
+** starting on every system that lacks it. */
 void RestrictDllSearch(void)
 {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel32 = Kernel32();
     SetDefaultDllDirectoriesFn set_default_dirs;
     SetDllDirectoryAFn set_dll_dir;
 

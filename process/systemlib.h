@@ -18,4 +18,8 @@ void RestrictDllSearch(void);
 ** what it gets with FreeLibrary. */
 HMODULE LoadSystemLibrary(const char *name);
 
+/* kernel32's handle: it is mapped into every process, so asking for it searches no folder and
+** takes no reference to give back. NULL only where the system cannot tell. */
+HMODULE Kernel32(void);
+
 #endif

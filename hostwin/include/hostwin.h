@@ -83,6 +83,9 @@ int OpenStreamCount();
 /* Make a second name for a file, or a symbolic link, as a user could plant them. */
 void HardLink(const std::string &target, const std::string &link_path);
 void SymLink(const std::string &target, const std::string &link_path);
+/* A link as an object-manager link behind a mount point is: every open follows it, also one
+** that asks for a link itself (FILE_FLAG_OPEN_REPARSE_POINT). */
+void ObjectManagerLink(const std::string &target, const std::string &link_path);
 /* File handles of CreateFileA, and descriptors of _open_osfhandle, not closed (streams are
 ** counted by OpenStreamCount). */
 int OpenFileCount();

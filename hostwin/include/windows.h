@@ -26,6 +26,9 @@ typedef struct HWND__ *HWND;
 typedef DWORD REGSAM;
 typedef intptr_t (*FARPROC)(void);
 typedef char16_t WCHAR;
+typedef unsigned char BOOLEAN;
+typedef uint32_t ULONG;
+typedef uintptr_t ULONG_PTR;
 typedef WCHAR *LPWSTR;
 typedef const WCHAR *LPCWSTR;
 typedef struct HWINSTA__ *HWINSTA;
@@ -166,7 +169,13 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *r
 /* Files by handle: what the launcher writes in folders that others may write to is created
 ** and reopened through these, never through a link. */
 #define GENERIC_WRITE 0x40000000u
+#define DELETE 0x00010000u
+#define SYNCHRONIZE 0x00100000u
+#define FILE_TRAVERSE 0x00000020u
 #define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define CREATE_NEW 1u
 #define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
@@ -199,7 +208,6 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
                    DWORD disposition, DWORD flags, HANDLE template_file);
-BOOL DeleteFileA(LPCSTR path);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 
 /* A library loaded in every process, such as kernel32.dll: no reference taken. */

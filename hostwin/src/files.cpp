@@ -286,6 +286,12 @@ void SymLink(const std::string &target, const std::string &link_path)
     ::symlink(HostPath(target).c_str(), host.c_str());
 }
 
+void ObjectManagerLink(const std::string &target, const std::string &link_path)
+{
+    SymLink(target, link_path);
+    M().object_manager_links.insert(HostPath(link_path));
+}
+
 std::vector<DWORD> CreateFileFlags()
 {
     return M().create_file_flags;
@@ -303,7 +309,9 @@ int OpenFileCount()
 
 /* CREATE_NEW fails on anything at the path, a dangling link too; a symbolic link is followed
 ** unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
-** FILE_ATTRIBUTE_REPARSE_POINT. Only what the launcher asks for is served: write access. */
+** FILE_ATTRIBUTE_REPARSE_POINT. A folder opens only with FILE_FLAG_BACKUP_SEMANTICS, a file
+** with DELETE access not while a stream has it open (its sharing allows no delete). Only what
+** the launcher asks for is served: write access, delete access, a folder to look at. */
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
                    DWORD disposition, DWORD flags, HANDLE template_file)
 {
@@ -313,17 +321,28 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     (void)attrs;
     (void)template_file;
     M().create_file_flags.push_back(flags);
-    if (hw::Failing("CreateFileA", nullptr, path) || access != GENERIC_WRITE)
+    if (hw::Failing("CreateFileA", nullptr, path) ||
+        (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE)) != 0)
         return INVALID_HANDLE_VALUE;
     std::string host = hw::HostPath(path);
     bool exists = lstat(host.c_str(), &st) == 0;
+    bool folder = exists && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    SetLastError(exists ? ERROR_ALREADY_EXISTS : 0);
     o.kind = hw::Object::File;
     o.name = path;
     o.attributes = FILE_ATTRIBUTE_NORMAL;
-    if (exists && S_ISLNK(st.st_mode) && (flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
-        disposition != CREATE_NEW) {
+    if (folder != !!(flags & FILE_FLAG_BACKUP_SEMANTICS) ||
+        ((access & DELETE) && hw::IsOpen(host))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (exists && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+        (flags & FILE_FLAG_OPEN_REPARSE_POINT) && disposition != CREATE_NEW &&
+        !M().object_manager_links.count(host)) {
         o.fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         o.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    } else if (!(access & GENERIC_WRITE)) {
+        o.fd = disposition == OPEN_EXISTING ? ::open(host.c_str(), O_PATH | O_CLOEXEC) : -1;
     } else {
         int oflags = O_WRONLY | O_CLOEXEC;
         if (disposition == CREATE_NEW)
@@ -337,16 +356,82 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     return (HANDLE)hw::NewObject(o);
 }
 
-BOOL DeleteFileA(LPCSTR path)
+namespace hw
 {
-    struct stat st;
-    if (hw::Failing("DeleteFileA", nullptr, path))
-        return FALSE;
-    std::string host = hw::HostPath(path);
-    if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host))
-        return FALSE;
-    return ::unlink(host.c_str()) == 0;
+
+/* Where the file behind handle really lies on the host: links on its way resolved, a link
+** opened as itself named by its own path. "" when the handle is no file. */
+static std::string RealHostPath(HANDLE handle)
+{
+    Object *o = FindObject(handle, Object::File);
+    char target[4096];
+    if (o == nullptr)
+        return "";
+    ssize_t n =
+        readlink(("/proc/self/fd/" + std::to_string(o->fd)).c_str(), target, sizeof target - 1);
+    return n <= 0 ? "" : std::string(target, (size_t)n);
 }
+
+/* kernel32's GetFinalPathNameByHandleW (Vista on): "\\?\" and the drive path where the file
+** really lies, each byte of a name a character as for the other wide calls, the folders' names
+** as they are on disk. */
+DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+{
+    std::string real = RealHostPath(file);
+    std::string sandbox = std::filesystem::canonical(M().sandbox).string();
+    long error = 0;
+    if (Failing("GetFinalPathNameByHandleW", &error) || real.empty() || flags != 0) {
+        SetLastError(error ? (DWORD)error : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    std::string windows = "\\\\?\\";
+    if (real.compare(0, sandbox.size() + 3, sandbox + "/C/") == 0 || real == sandbox + "/C") {
+        windows += "C:\\" + real.substr(std::min(real.size(), sandbox.size() + 3));
+    } else {
+        windows += "\\outside" + real; /* no drive path names it */
+    }
+    for (char &c : windows)
+        if (c == '/')
+            c = '\\';
+    if (windows.size() + 1 > size)
+        return (DWORD)windows.size() + 1;
+    for (size_t i = 0; i <= windows.size(); i++)
+        path[i] = (WCHAR)(unsigned char)windows.c_str()[i];
+    return (DWORD)windows.size();
+}
+
+/* ntdll's NtSetInformationFile for the two classes the launcher uses: a deletion (done at once,
+** as it would be at the handle's close) and a rename relative to a folder's handle, which never
+** replaces a name in any case. */
+LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, int info_class)
+{
+    struct RenameTo {
+        BOOLEAN replace;
+        HANDLE root;
+        ULONG name_size;
+        WCHAR name[1];
+    };
+    const LONG denied = (LONG)0xC0000022L, collision = (LONG)0xC0000035L;
+    Object *o = FindObject(file, Object::File);
+    std::string from = RealHostPath(file);
+    (void)status;
+    if (Failing("NtSetInformationFile", nullptr, o ? o->name.c_str() : nullptr) || from.empty())
+        return denied;
+    if (info_class == 13 && size >= 1 && *(BOOLEAN *)info)
+        return ::unlink(from.c_str()) == 0 ? 0 : denied;
+    const RenameTo *to = (const RenameTo *)info;
+    std::string folder = RealHostPath(to->root), name;
+    if (info_class != 10 || to->replace || folder.empty())
+        return denied;
+    for (ULONG i = 0; i < to->name_size / sizeof(WCHAR); i++)
+        name += (char)to->name[i];
+    struct stat st;
+    if (lstat((folder + "/" + MatchEntry(folder, name)).c_str(), &st) == 0)
+        return collision;
+    return ::rename(from.c_str(), (folder + "/" + name).c_str()) == 0 ? 0 : denied;
+}
+
+} // namespace hw
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
 {

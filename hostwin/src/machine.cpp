@@ -42,18 +42,19 @@ void Reset(const std::string &sandbox_dir)
     std::filesystem::remove_all(sandbox_dir);
     std::filesystem::create_directories(sandbox_dir);
     machine.system_dir = "C:\\WINDOWS\\system32";
-    machine.version = 0x0A280105; /* Windows XP: 5.1, build 2600 */
     RegSetString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
                  "C:\\Program Files");
     SetLibrary("kernel32.dll", true,
                {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
                 "Module32Next", "GetModuleFileNameW", "GetEnvironmentVariableW",
                 "GetShortPathNameW", "WideCharToMultiByte", "MultiByteToWideChar"});
+    SetLibrary("ntdll.dll", true, {"NtSetInformationFile"});
     SetLibrary("advapi32.dll", true, {"RegQueryValueExW", "RegSetValueExW"});
     SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true,
                {"MessageBoxA", "GetProcessWindowStation", "GetUserObjectInformationA"});
     SetLibrary("C:\\WINDOWS\\system32\\psapi.dll", true,
                {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
+    SetVersion(0x4A65000A); /* Windows 10: 10.0, build 19045 */
 }
 
 /* Every name the stand-in counts and can fail. */
@@ -62,7 +63,6 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "CreateMutexA",
                                              "CreateProcessA",
                                              "CreateToolhelp32Snapshot",
-                                             "DeleteFileA",
                                              "EnumProcessModules",
                                              "EnumProcesses",
                                              "FreeLibrary",
@@ -72,6 +72,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "GetExitCodeProcess",
                                              "GetFileAttributesA",
                                              "GetFileInformationByHandle",
+                                             "GetFinalPathNameByHandleW",
                                              "GetModuleFileNameA",
                                              "GetModuleFileNameExA",
                                              "GetModuleFileNameW",
@@ -87,6 +88,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "LoadLibraryA",
                                              "MessageBoxA",
                                              "MultiByteToWideChar",
+                                             "NtSetInformationFile",
                                              "OpenProcess",
                                              "Process32First",
                                              "Process32Next",

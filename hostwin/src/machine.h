@@ -28,7 +28,7 @@ struct Stream {
 };
 
 struct RegKey {
-    std::map<std::string, RegValue> values;   /* by lower-case name */
+    std::map<std::string, RegValue> values; /* by lower-case name */
     bool deny_open = false;
 };
 
@@ -87,6 +87,7 @@ struct Machine {
     std::vector<std::string> dll_search_calls;
     std::map<int, std::string> osf_fds; /* descriptors of _open_osfhandle: Windows path */
     std::vector<DWORD> create_file_flags;
+    std::set<std::string> object_manager_links; /* host paths */
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;
@@ -132,6 +133,8 @@ LONG SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, B
 LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
                        DWORD size);
 HWINSTA SimGetProcessWindowStation(void);
+DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, int info_class);
 BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed);
 
 } // namespace hw

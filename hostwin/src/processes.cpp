@@ -267,6 +267,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"RegQueryValueExW", (FARPROC)(void *)hw::SimRegQueryValueExW},
         {"RegSetValueExW", (FARPROC)(void *)hw::SimRegSetValueExW},
         {"GetUserObjectInformationA", (FARPROC)(void *)hw::SimGetUserObjectInformationA},
+        {"GetFinalPathNameByHandleW", (FARPROC)(void *)hw::SimGetFinalPathNameByHandleW},
+        {"NtSetInformationFile", (FARPROC)(void *)hw::SimNtSetInformationFile},
     };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)

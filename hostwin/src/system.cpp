@@ -25,9 +25,15 @@ void SetCodePage(int code_page)
 {
     M().code_page = code_page;
 }
+/* kernel32 tells a handle's final path from Vista on. */
 void SetVersion(DWORD version)
 {
+    std::set<std::string> &kernel32 = M().libraries["kernel32.dll"].entries;
     M().version = version;
+    if (!(version & 0x80000000u) && (version & 0xFF) >= 6)
+        kernel32.insert("GetFinalPathNameByHandleW");
+    else
+        kernel32.erase("GetFinalPathNameByHandleW");
 }
 void HoldMutex(const std::string &name)
 {

@@ -73,9 +73,9 @@ inline std::vector<Scenario> AllScenarios()
 inline std::vector<int> StateChangingCalls(const std::vector<std::string> &log)
 {
     static const std::set<std::string> changing = {
-        "RegCreateKeyExA", "RegSetValueExA", "RegDeleteValueA", "RegDeleteKeyA",
-        "fopen",           "fclose",         "remove",          "rename",
-        "CreateProcessA",  "CreateFileA",    "DeleteFileA"};
+        "RegCreateKeyExA", "RegSetValueExA", "RegSetValueExW", "RegDeleteValueA",
+        "RegDeleteKeyA",   "fopen",          "fclose",         "remove",
+        "rename",          "CreateProcessA", "CreateFileA",    "NtSetInformationFile"};
     std::vector<int> points;
     for (size_t i = 0; i < log.size(); i++)
         if (changing.count(log[i]) != 0)

@@ -216,9 +216,9 @@ static const Course kCourses[] = {
     {"the engine deletes the key", 4, false, nullptr, "", kFailed, "",
      "RegOpenKeyEx() returned: 2\nOpenUninstallStringKey failed.\nEnd: "
      "RestoreUninstallString().\nDelete journal: return from RegDeleteKey(): 0\n"},
-    {"no stash record made", 1, false, nullptr, "CreateFileA|uninst.dat", kFailed, "",
+    {"no stash record made", 1, false, nullptr, "CreateFileA|uninst.dat|1", kFailed, "",
      "Stash record not created: $duninst.dat\n"},
-    {"the stash record stays", 1, false, nullptr, "remove|uninst.dat", 1, "",
+    {"the stash record stays", 1, false, nullptr, "NtSetInformationFile|uninst.dat", 1, "",
      "End: RestoreUninstallString().\nCould not put back the earlier installation after Setup.  "
      "Run Setup again to put it back.\nEnd: WinMain().\n"},
     {"a stale backup log", 1, false,
@@ -238,7 +238,7 @@ static const Course kCourses[] = {
      [](Scenario &) { hw::MakeDir(kCommandDir + "setup.z_f"); }, "", 1,
      "a backup log or stash record is left",
      "Log file (setup.zmf) found at:$dsetup.zmf\nBegin: RestoreUninstallString().\n"},
-    {"the log cannot be renamed", 1, false, nullptr, "rename|setup.zmf", 1, "",
+    {"the log cannot be renamed", 1, false, nullptr, "NtSetInformationFile|setup.zmf", 1, "",
      "Rename of log file to $dsetup.z_f returned: -1\nBegin: RestoreUninstallString().\n"
      "UninstallString was not read: nothing to set\n"},
     {"the key cannot be opened to take the value", 1, false, nullptr, "RegOpenKeyExA|Uninstall\\|1",
@@ -281,8 +281,8 @@ End: RecoverInterruptedRun().
      "Renaming log file: return from rename(): 0\nDelete journal: return from RegDeleteKey(): 0\n"},
     {"no newer setup log", 1, true, [](Scenario &s) { hw::RemoveFile(s.dir + "setup.zmf"); }, "",
      kFailed, "",
-     "Backup log left by an interrupted run=$dsetup.z_f\nRenaming log file: return from rename(): "
-     "0\n"},
+     "Backup log left by an interrupted run=$dsetup.z_f\nDeleting log file: return from remove(): "
+     "-1\nRenaming log file: return from rename(): 0\n"},
     {"the journal holds only the value's copy", 1, false,
      [](Scenario &s) {
          hw::RegRemoveValue(kUninstallKey, "UninstallString");
@@ -327,7 +327,8 @@ End: RecoverInterruptedRun().
      },
      "", kFailed, "",
      "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nBackup log left by an interrupted "
-     "run=$dsetup.z_f\nRenaming log file: return from rename(): 0\nLog file (setup.zmf) found at"},
+     "run=$dsetup.z_f\nDeleting log file: return from remove(): -1\nRenaming log file: return "
+     "from rename(): 0\nLog file (setup.zmf) found at"},
     {"the journal's setup log without its terminator", 1, true,
      [](Scenario &s) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, LocatorDir(s) + "setup.zmf"); },
      "", kFailed, "",
@@ -362,15 +363,14 @@ End: RecoverInterruptedRun().
     {"a journal setup log longer than a path", 1, true,
      [](Scenario &) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, std::string(301, 'l')); }, "", 1,
      "the clean run ended with 1", "Query journal setup log: return from ReqQueryValueEx(): 234\n"},
-    {"the setup log cannot be looked at", 1, true, nullptr, "GetFileAttributesA|setup.zmf", 1, "",
-     "Backup log left by an interrupted run=$dsetup.z_f\nEnd: RecoverInterruptedRun().\n"},
     {"a folder where the setup log goes", 1, true,
      [](Scenario &s) {
          hw::RemoveFile(s.dir + "setup.zmf");
          hw::MakeDir(s.dir + "setup.zmf");
      },
      "", 1, "the clean run ended with 1",
-     "Deleting log file: return from remove(): -1\nEnd: RecoverInterruptedRun().\n"},
+     "Deleting log file: return from remove(): -1\nRenaming log file: return from rename(): "
+     "-1\nEnd: RecoverInterruptedRun().\n"},
     {"the stash record cannot be looked at", 1, true, nullptr, "GetFileAttributesA|uninst.dat", 1,
      "", "Renaming log file: return from rename(): 0\nEnd: RecoverInterruptedRun().\n"},
     /* A journal without a copy of the value: the stash record beside the log is the copy. */

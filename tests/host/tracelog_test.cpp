@@ -24,7 +24,7 @@ TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALinkNorAtAPathThatCannotBeMad
     const std::tuple<Plan, const char *, DWORD, const char *> cases[] = {
         {Hard, "", xp, kEnd},           {Symbolic, "", xp, kEnd},
         {HardLate, "", xp, kReopenBox}, {SymbolicLate, "", xp, kReopenBox},
-        {Hard, "DeleteFileA", xp, ""},  {None, "_open_osfhandle", xp, ""},
+        {Hard, "remove", xp, ""},       {None, "_open_osfhandle", xp, ""},
         {None, "_fdopen", xp, ""},      {None, "", nt4, kEnd},
         {EmptyTemp, "", xp, nullptr},   {LongTemp, "", xp, nullptr},
     };
@@ -47,7 +47,7 @@ TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALinkNorAtAPathThatCannotBeMad
             << plan << fail << version;
         EXPECT_TRUE(last != kEnd || TraceText().rfind("Begin: WinMain().\n", 0) == 0)
             << "a new file";
-        EXPECT_TRUE(last || hw::CallCount("DeleteFileA") + flags.size() == 0);
+        EXPECT_TRUE(last || hw::CallCount("remove") + flags.size() == 0);
         EXPECT_TRUE(flags.size() < 2 ||
                     (version == xp) == !!(flags[1] & FILE_FLAG_OPEN_REPARSE_POINT));
         EXPECT_EQ("[boot]\r\n", hw::ReadFile(kTarget));
