@@ -151,6 +151,7 @@ static void StashOnly(const std::string &text)
 ** changed, or a call failing once (after skip calls on that argument); the exit code; the end
 ** ("": intact; after one more run where this one stopped); the trace lines that tell it. */
 static const int kFailed = 1603; /* the engine's exit code: a failed installation */
+static const char kSystemIni[] = "C:\\WINDOWS\\system.ini"; /* only the administrator may write */
 
 struct Course {
     const char *what;
@@ -373,6 +374,15 @@ End: RecoverInterruptedRun().
      "-1\nEnd: RecoverInterruptedRun().\n"},
     {"the stash record cannot be looked at", 1, true, nullptr, "GetFileAttributesA|uninst.dat", 1,
      "", "Renaming log file: return from rename(): 0\nEnd: RecoverInterruptedRun().\n"},
+    /* Names in the folder that every open follows elsewhere (object-manager links behind a
+    ** mount point): what they name is never deleted nor written. */
+    {"a stale backup log that is a link", 1, false,
+     [](Scenario &s) { hw::ObjectManagerLink(kSystemIni, s.dir + "setup.z_f"); }, "", 1,
+     "a backup log or stash record is left",
+     "Log file (setup.zmf) found at:$dsetup.zmf\nBegin: RestoreUninstallString().\n"},
+    {"a stash record that is a link", 1, false,
+     [](Scenario &s) { hw::ObjectManagerLink(kSystemIni, s.dir + "uninst.dat"); }, "", 1,
+     "the clean run ended with 1", "Stash record not created: $duninst.dat\n"},
     /* A journal without a copy of the value: the stash record beside the log is the copy. */
     {"the stash record as the copy, junk after its zero", 1, true,
      [](Scenario &s) { StashOnly(s.command + '\0' + "junk"); }, "", kFailed, "",
@@ -398,6 +408,7 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
         SCOPED_TRACE(c.what);
         Scenario s = AllScenarios()[c.scenario];
         Plant(s);
+        hw::WriteFile(kSystemIni, "[boot]\r\n");
         if (c.interrupted)
             LeaveInterrupted(s);
         if (c.change != nullptr)
@@ -422,6 +433,7 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
         EXPECT_EQ(launched ? "End: WinMain()." : box + " - aborting", TraceLines().back());
         EXPECT_EQ(c.end, c.exit_code == 1 && (c.interrupted || launched) ? CleanRunThenDifference(s)
                                                                          : Difference(s));
+        EXPECT_EQ("[boot]\r\n", hw::ReadFile(kSystemIni));
     }
 }
 

@@ -116,3 +116,45 @@ TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
         EXPECT_TRUE(!cause.empty() || seen.size() == 2);
     }
 }
+
+/* Windows 10: the trace log is deleted, created and reopened only where TEMP really lies. A
+** link on TEMP's way takes the log with it; a link in its name's place that every open follows
+** (an object-manager link behind a mount point), planted before the run or while the engine
+** runs, leaves the file it names untouched and the run going. */
+TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
+{
+    enum Plan { TempLinked, ParentLinked, NameLinked, NameLinkedLate };
+    const std::tuple<Plan, const char *, const char *, const char *> cases[] = {
+        /* TEMP, where the log lies ("": nowhere), what the run traced or showed last */
+        {TempLinked, "C:\\Link", "C:\\Real\\launcher.log", kEnd},
+        {ParentLinked, "C:\\Users\\u\\Temp", "C:\\Real\\u\\Temp\\launcher.log", kEnd},
+        {NameLinked, "C:\\Temp", "", ""},
+        {NameLinkedLate, "C:\\Temp", "", kReopenBox},
+    };
+    for (const auto &[plan, temp, log, last] : cases) {
+        NewMachine();
+        hw::WriteFile(kTarget, "[boot]\r\n");
+        hw::SetEnv("TEMP", temp);
+        if (plan == TempLinked || plan == ParentLinked) {
+            hw::MakeDir(plan == TempLinked ? "C:\\Real" : "C:\\Real\\u\\Temp");
+            hw::SymLink("C:\\Real", plan == TempLinked ? "C:\\Link" : "C:\\Users");
+        }
+        if (plan == NameLinked)
+            hw::ObjectManagerLink(kTarget, kTraceLog);
+        if (plan == NameLinkedLate)
+            hw::NextEngine().on_run = [] {
+                hw::RemoveFile(kTraceLog);
+                hw::ObjectManagerLink(kTarget, kTraceLog);
+            };
+        EXPECT_EQ(0, Run("LOG")) << plan;
+        std::vector<std::string> timeline;
+        for (const hw::Event &e : hw::Events())
+            timeline.push_back(e.kind == hw::Event::Box ? "box:" + e.text : "trace:" + e.text);
+        EXPECT_EQ(last, timeline.empty() ? "" : timeline.back()) << plan;
+        EXPECT_TRUE(*log == '\0' ||
+                    hw::ReadFile(log).find("End: WinMain().\r\n") != std::string::npos)
+            << plan;
+        EXPECT_EQ("[boot]\r\n", hw::ReadFile(kTarget)) << plan;
+        EXPECT_EQ(0, hw::OpenFileCount()) << plan;
+    }
+}
