@@ -154,6 +154,24 @@ def test_what_is_planted_in_its_folder_or_temp_is_not_used(pkg, request):
     assert [pkg.read(path) for path in (PRECIOUS, ESCAPE)] == [PRECIOUS.encode(), ESCAPE.encode()]
 
 
+@pytest.mark.on("win32", "win64")
+@pytest.mark.parametrize("linked", ["trace log", "TEMP"])
+def test_trace_log_only_where_temp_really_lies(pkg, linked):
+    """A launcher.log that is a symbolic link to another file leaves that file untouched and the
+    run untraced; a TEMP that is a link to another folder gets its trace log there."""
+    real = "C:\\escape\\real temp"
+    pkg.write(PRECIOUS, b"precious")
+    os.makedirs(pkg.host(real))
+    if linked == "TEMP":
+        pkg.remove(TEMP)
+    os.symlink(pkg.host(PRECIOUS if linked == "trace log" else real), pkg.host(
+        TRACE if linked == "trace log" else TEMP))
+    assert pkg.run("LOG") == (0, [])
+    assert pkg.read(PRECIOUS) == b"precious" and os.path.islink(pkg.host(TRACE)) == (
+        linked == "trace log")
+    assert linked == "trace log" or pkg.trace(real + "\\launcher.log")[-1] == END
+
+
 PF_DIR, OWN_DIR = INFO + GUID, "C:\\Brevane Apps\\Info\\" + GUID  # OWN: named by commands only
 HIGH_DIR = "C:\\Pr\u00fcf Ordner\\Info \u00e9 " + GUID  # blanks and bytes from 0x80 up
 OWN_VALUE = sz('C:\\Brevane Apps\\LaunchSetup "C:\\Brevane Apps\\New\\bv_setup.exe" /engine')

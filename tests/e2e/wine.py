@@ -132,7 +132,7 @@ class Wine:
 
     def remove(self, *paths):
         for path in map(self.host, paths):
-            if os.path.isdir(path):
+            if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)
             elif os.path.lexists(path):
                 os.remove(path)
