@@ -189,7 +189,7 @@ static void TimeBoth(int (*product)(void), int (*bare)(void), double *product_ns
 
 static int ProductPoll(void)
 {
-    return IsImageRunning(image);
+    return IsImageRunning(image, NULL);
 }
 
 static int RunCase(const char *sandbox, int psapi, int count)
@@ -209,7 +209,7 @@ static int RunCase(const char *sandbox, int psapi, int count)
         return 0;
     }
 
-    answer = IsImageRunning(image); /* warms up, and fills the platform record */
+    answer = IsImageRunning(image, NULL); /* warms up, and fills the platform record */
     TimeBoth(ProductPoll, psapi ? StandInPsapiWalk : StandInToolhelpWalk, &ns, &bare_ns, &polls,
              &heap_blocks);
 

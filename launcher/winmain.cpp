@@ -148,31 +148,43 @@ static int ComposeEngineCommand(const char *drive, const char *dir, const char *
     return 1;
 }
 
-/* Polls every 5 ms until a scan finds no engine process, tracing each poll. A scan that fails
-** says nothing: an engine's copy may still run and write its setup log over the one put back,
-** so it is repeated (traced once in a row) until one succeeds. */
+/* Waits until a scan finds no engine process. Each round waits on the processes that the last
+** scan found (5 ms where there were none, or one could not be opened), traces the milliseconds
+** elapsed, and scans again. A scan that fails says nothing: an engine's copy may still run and
+** write its setup log over the one put back, so it is repeated (traced once in a row) until
+** one succeeds. */
 static void WaitForEngines(void)
 {
-    int elapsed = 0, running, failed = 0;
+    struct ImageProcesses found;
+    DWORD start = GetTickCount();
+    int running, failed = 0;
+
+    found.count = found.unopened = 0;
     do {
-        Sleep(5);
-        elapsed += 5;
-        Trace("Waiting for bv_setup.exe to terminate: %d seconds elapsed\n", elapsed);
-        running = IsImageRunning(engine_image);
+        /* On the engines themselves, until all have ended; at most a second, so that a
+        ** process id taken over by another process holds the wait no longer than that. */
+        if (found.count == 0 || found.unopened ||
+            WaitForMultipleObjects((DWORD)found.count, found.handles, TRUE, 1000) == WAIT_FAILED)
+            Sleep(5);
+        CloseImageProcesses(&found);
+        Trace("Waiting for bv_setup.exe to terminate: %d seconds elapsed\n",
+              (int)(GetTickCount() - start));
+        running = IsImageRunning(engine_image, &found);
         if (running < 0 && !failed)
             Trace("Process scan failed: scanning again\n");
         failed = running < 0;
     } while (running != 0);
+    CloseImageProcesses(&found);
 }
 
 /* The guard: 1 when an engine process runs, or when 200 scans 5 ms apart all failed: a run
 ** must not begin beside an engine that it could not rule out. */
 static int EngineMayRun(void)
 {
-    int tries, running = IsImageRunning(engine_image);
+    int tries, running = IsImageRunning(engine_image, NULL);
     for (tries = 1; running < 0 && tries < 200; tries++) {
         Sleep(5);
-        running = IsImageRunning(engine_image);
+        running = IsImageRunning(engine_image, NULL);
     }
     if (running < 0)
         Trace("Process scan failed: no run beside an engine that may run\n");

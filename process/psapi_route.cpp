@@ -43,7 +43,7 @@ static int ProcessHasModule(HANDLE process, const char *image_name,
     return 0;
 }
 
-int IsImageRunningPsapi(const char *image_name)
+int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found_processes)
 {
     HMODULE psapi;
     EnumProcessesFn enum_processes;
@@ -71,12 +71,18 @@ int IsImageRunningPsapi(const char *image_name)
     count = needed / sizeof process_ids[0];
     if (count > MAX_PROCESS_IDS)
         count = MAX_PROCESS_IDS;
-    for (i = 0; i < count && !found; i++) {
-        HANDLE process =
-            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_ids[i]);
+    for (i = 0; i < count && (!found || found_processes != NULL); i++) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
+                                     FALSE, process_ids[i]);
         if (process == NULL)
             continue;
-        found = ProcessHasModule(process, image_name, enum_modules, module_file_name);
+        if (ProcessHasModule(process, image_name, enum_modules, module_file_name)) {
+            found = 1;
+            if (found_processes != NULL) {
+                KeepImageProcess(found_processes, process);
+                continue;
+            }
+        }
         CloseHandle(process);
     }
 

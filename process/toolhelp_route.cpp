@@ -29,7 +29,7 @@ static const char *ExeFileName(PROCESSENTRY32 *entry)
     return name;
 }
 
-int IsImageRunningToolhelp(const char *image_name)
+int IsImageRunningToolhelp(const char *image_name, struct ImageProcesses *found_processes)
 {
     HMODULE kernel32;
     CreateSnapshotFn create_snapshot;
@@ -65,10 +65,12 @@ int IsImageRunningToolhelp(const char *image_name)
     } else {
         found = 0;
         do {
-            if (SameTextFolded(ExeFileName(&entry), image_name)) {
-                found = 1;
+            if (!SameTextFolded(ExeFileName(&entry), image_name))
+                continue;
+            found = 1;
+            if (found_processes == NULL)
                 break;
-            }
+            KeepImageProcess(found_processes, OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
         } while (process_next(snapshot, &entry));
     }
     CloseHandle(snapshot);

@@ -127,6 +127,7 @@ struct Process {
     bool modules_listable = true;        /* EnumProcessModules succeeds */
     std::vector<int> unreadable_modules; /* indices whose GetModuleFileNameExA answers 0 */
     int scans = -1;                      /* enumerations it is still seen by; -1: for ever */
+    std::function<void()> on_end;        /* what it does last, as it ends */
 };
 void AddProcess(const Process &process);
 std::vector<Process> &Processes();
@@ -144,8 +145,9 @@ struct Engine {
     DWORD exit_code = 0;
     int still_active_reads = 0; /* and then answers STILL_ACTIVE this many times */
     DWORD wait_result = WAIT_OBJECT_0;
-    std::function<void()> on_run; /* what it does to files and registry while it runs */
-    int copy_scans = 0;           /* a copy of it stays for this many enumerations */
+    std::function<void()> on_run;   /* what it does to files and registry while it runs */
+    int copy_scans = 0;             /* a copy of it stays for this many enumerations, */
+    std::function<void()> copy_end; /* and then, or when waited on, does this and ends */
 };
 Engine &NextEngine();
 

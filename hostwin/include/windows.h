@@ -41,6 +41,7 @@ typedef struct HWINSTA__ *HWINSTA;
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
 #define WAIT_FAILED 0xFFFFFFFFu
+#define WAIT_TIMEOUT 0x00000102u
 #define STILL_ACTIVE 259u
 #define STARTF_USESHOWWINDOW 0x00000001u
 #define STARTF_USESTDHANDLES 0x00000100u
@@ -142,6 +143,9 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *proc
                     LPVOID environment, LPCSTR current_dir, STARTUPINFOA *startup,
                     PROCESS_INFORMATION *info);
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
+/* On processes opened with SYNCHRONIZE: with all set, until every one has ended. */
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD ms);
+DWORD GetTickCount(void); /* the simulated clock: what Sleep and the waits took */
 BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetLastError(void);

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -37,6 +38,12 @@ std::string Lower(std::string s)
 void Reset(const std::string &sandbox_dir)
 {
     CloseAllStreams();
+    /* A killed run leaves its handles open: their host descriptors go with the machine. */
+    for (auto &o : machine.objects)
+        if (o.second.kind == Object::File && o.second.fd >= 0)
+            ::close(o.second.fd);
+    for (auto &d : machine.osf_fds)
+        ::close(d.first);
     machine = Machine();
     machine.sandbox = sandbox_dir;
     std::filesystem::remove_all(sandbox_dir);
@@ -82,6 +89,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "GetProcessWindowStation",
                                              "GetShortPathNameW",
                                              "GetSystemDirectoryA",
+                                             "GetTickCount",
                                              "GetUserObjectInformationA",
                                              "GetVersion",
                                              "IsDBCSLeadByte",
@@ -106,6 +114,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "SetDefaultDllDirectories",
                                              "SetDllDirectoryA",
                                              "Sleep",
+                                             "WaitForMultipleObjects",
                                              "WaitForSingleObject",
                                              "WideCharToMultiByte",
                                              "_fdopen",

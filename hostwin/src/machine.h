@@ -49,6 +49,7 @@ struct Object {
     int fd = -1;           /* File: the host descriptor */
     DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
     bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
+    DWORD access = 0;      /* Process opened by OpenProcess: the rights asked for */
 };
 
 struct Machine {
@@ -68,6 +69,7 @@ struct Machine {
     int code_page = 0;
     DWORD version = 0;
     DWORD slept_ms = 0;
+    DWORD clock_ms = 0; /* slept and waited */
     std::string command_line;
     bool command_line_null = false;
 

@@ -74,6 +74,8 @@ const std::vector<Launch> &Launches()
     return M().launches;
 }
 
+static void EndProcesses(const std::function<bool(const Process &)> &ended);
+
 /* One enumeration: the processes it sees; each counted one is seen one time fewer after. */
 static std::vector<Process> Scan()
 {
@@ -85,9 +87,26 @@ static std::vector<Process> Scan()
         if (p.scans > 0)
             p.scans--;
     }
-    for (auto it = table.begin(); it != table.end();)
-        it = it->scans == 0 ? table.erase(it) : it + 1;
+    EndProcesses([](const Process &p) { return p.scans == 0; });
     return seen;
+}
+
+/* Takes the processes that ended out of the table, each doing its last act. */
+static void EndProcesses(const std::function<bool(const Process &)> &ended)
+{
+    std::vector<std::function<void()>> last_acts;
+    std::vector<Process> &table = M().processes;
+    for (auto it = table.begin(); it != table.end();) {
+        if (!ended(*it)) {
+            ++it;
+            continue;
+        }
+        if (it->on_end)
+            last_acts.push_back(it->on_end);
+        it = table.erase(it);
+    }
+    for (auto &act : last_acts)
+        act();
 }
 
 void RunPendingEngine()
@@ -103,6 +122,7 @@ void RunPendingEngine()
         copy.pid = 4300;
         copy.exe_file = "bv_setup.exe";
         copy.scans = engine.copy_scans;
+        copy.on_end = engine.copy_end;
         AddProcess(copy);
     }
 }
@@ -321,9 +341,31 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id)
         Object o{};
         o.kind = Object::Process;
         o.proc = p;
+        o.access = access;
         return (HANDLE)hw::NewObject(o);
     }
     return nullptr;
+}
+
+/* A process that is seen for ever never ends; every other one ends when waited on. Waiting
+** for one that never ends takes the whole time given. */
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD ms)
+{
+    std::set<DWORD> pids;
+    if (hw::Failing("WaitForMultipleObjects") || count == 0 || count > 64 || !all)
+        return WAIT_FAILED;
+    for (DWORD i = 0; i < count; i++) {
+        Object *o = hw::FindObject(handles[i], Object::Process);
+        if (o == nullptr || !(o->access & SYNCHRONIZE))
+            return WAIT_FAILED;
+        pids.insert(o->proc.pid);
+    }
+    bool endless = false;
+    for (auto &p : M().processes)
+        endless = endless || (pids.count(p.pid) && p.scans < 0);
+    hw::EndProcesses([&](const hw::Process &p) { return pids.count(p.pid) && p.scans >= 0; });
+    M().clock_ms += endless ? ms : 1;
+    return endless ? WAIT_TIMEOUT : WAIT_OBJECT_0;
 }
 
 /* --- the engine --------------------------------------------------------------------------- */

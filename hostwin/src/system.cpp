@@ -151,6 +151,13 @@ void Sleep(DWORD ms)
 {
     hw::Failing("Sleep");
     M().slept_ms += ms;
+    M().clock_ms += ms;
+}
+
+DWORD GetTickCount(void)
+{
+    hw::Failing("GetTickCount");
+    return 0x7FFFF000u + M().clock_ms; /* near a wrap, as after 24 days up */
 }
 
 BOOL IsDBCSLeadByte(BYTE c)

@@ -107,10 +107,12 @@ static const Outcome kOutcomes[] = {
      kLockStop, ""},
     {"run lock's name held by an event",
      [] { hw::FailCall("CreateMutexA", ERROR_INVALID_HANDLE, 1); }, kLockStop, ""},
-    /* A failed scan is scanned again: the copy is seen by polls 1 and 3 (2 fails), so 4 end it. */
+    /* A failed scan is scanned again: the copy, which cannot be opened to be waited on, is
+    ** polled every 5 ms: seen by polls 1 and 3 (2 fails), so 4 end it. */
     {"a scan fails while the engine's copy runs",
      [] {
          hw::NextEngine().copy_scans = 2;
+         hw::FailCall("OpenProcess");
          hw::FailCall("CreateToolhelp32Snapshot", ERROR_ACCESS_DENIED, 1, 2);
      },
      kCompleted, "Waiting for bv_setup.exe to terminate: 20 seconds elapsed"},

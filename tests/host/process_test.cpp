@@ -79,7 +79,7 @@ TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
         for (const std::string &name : names)
             hw::AddProcess({(DWORD)hw::Processes().size() + 1, name, {name}});
         hw::FailCall(fail, 0, 1, skip);
-        EXPECT_EQ(found, IsImageRunning(image)) << names[0] << " " << image << " " << fail << skip;
+        EXPECT_EQ(found, IsImageRunning(image, nullptr)) << names[0] << " " << image << " " << fail << skip;
         EXPECT_EQ(0, hw::LoadedLibraryCount() + hw::OpenHandleCount());
     }
 }
@@ -90,16 +90,16 @@ TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLoc
     hw::SetVersion(0x05650004); /* NT 4 */
     hw::Processes().assign(1024, {100, "", {"C:\\other.exe"}});
     hw::AddProcess({5000, "", engine});
-    EXPECT_EQ(0, IsImageRunning(kImage));
+    EXPECT_EQ(0, IsImageRunning(kImage, nullptr));
     std::vector<std::string> modules(1025, "C:\\m.dll");
     modules[1024] = engine[0];
     hw::Processes() = {{1, "", engine, false},
                        {2, "", engine, true, false},
                        {3, "", engine, true, true, {0}},
                        {4, "", modules}};
-    EXPECT_EQ(0, IsImageRunning(kImage)) << "neither a locked process nor a 1025th module";
+    EXPECT_EQ(0, IsImageRunning(kImage, nullptr)) << "neither a locked process nor a 1025th module";
     hw::Processes()[3].modules[1023] = engine[0];
-    EXPECT_EQ(1, IsImageRunning(kImage));
+    EXPECT_EQ(1, IsImageRunning(kImage, nullptr));
     EXPECT_EQ(0, hw::OpenHandleCount());
 }
 
