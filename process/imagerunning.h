@@ -16,8 +16,8 @@ struct ImageProcesses {
 };
 
 /* 1 when a running process matches image_name by the rule of this platform's route, 0 when
-** none does or the platform's process enumeration does not exist (psapi.dll that cannot be
-** loaded, entry points missing), -1 when the enumeration failed: then nothing can be said.
+** none does or the platform's process enumeration does not exist (NT 4 without psapi.dll), -1
+** when the enumeration failed or its calls are missing: then nothing can be said.
 ** Where found is not NULL, every matching process is looked at and opened into it; the caller
 ** closes them with CloseImageProcesses, whatever the answer. */
 int IsImageRunning(const char *image_name, struct ImageProcesses *found);

@@ -61,12 +61,13 @@ int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found_pro
     enum_modules = (EnumProcessModulesFn)(void *)GetProcAddress(psapi, "EnumProcessModules");
     module_file_name =
         (GetModuleFileNameExAFn)(void *)GetProcAddress(psapi, "GetModuleFileNameExA");
-    if (enum_processes == NULL || enum_modules == NULL || module_file_name == NULL)
+    /* Without psapi.dll, which NT 4 does not always have, no engine can be found at all; a
+    ** psapi.dll without its calls, or whose enumeration fails, gives no answer. */
+    found = -1;
+    if (enum_processes == NULL || enum_modules == NULL || module_file_name == NULL ||
+        !enum_processes(process_ids, sizeof process_ids, &needed))
         goto done;
-    if (!enum_processes(process_ids, sizeof process_ids, &needed)) {
-        found = -1;
-        goto done;
-    }
+    found = 0;
 
     count = needed / sizeof process_ids[0];
     if (count > MAX_PROCESS_IDS)

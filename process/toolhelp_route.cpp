@@ -45,16 +45,15 @@ int IsImageRunningToolhelp(const char *image_name, struct ImageProcesses *found_
         (CreateSnapshotFn)(void *)GetProcAddress(kernel32, "CreateToolhelp32Snapshot");
     process_first = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32First");
     process_next = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32Next");
-    /* The module walkers are demanded, as on every platform that has the snapshot, though
-    ** this route reads no module lists. Without Process32Next no answer could be drawn from
-    ** more than one entry, so it is demanded too. */
+    /* Every system on this route has the snapshot calls (the consumer family, and the NT
+    ** family from Windows 2000 on), so one that cannot be found, like a snapshot that cannot be
+    ** taken or read, is no answer. The module walkers are demanded, as on every platform that
+    ** has the snapshot, though this route reads no module lists. */
+    found = -1;
     if (create_snapshot == NULL || process_first == NULL || process_next == NULL ||
         GetProcAddress(kernel32, "Module32First") == NULL ||
         GetProcAddress(kernel32, "Module32Next") == NULL)
         goto free_library;
-
-    /* A snapshot that cannot be taken or read is no answer. */
-    found = -1;
     snapshot = create_snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         goto free_library;

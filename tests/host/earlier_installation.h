@@ -103,6 +103,13 @@ class EarlierInstallationTest : public LauncherTest
     {
         hw::NextEngine() = hw::Engine();
         hw::NextEngine().exit_code = exit_code;
+        /* A copy of the engine outlives it and writes its log last: a wait that ends before
+        ** the copy has would let that log replace the one put back. */
+        hw::NextEngine().copy_scans = 2;
+        hw::NextEngine().copy_end = [s] {
+            if (s.action == NewLog)
+                hw::WriteFile(s.dir + "setup.zmf", "the engine's copy's log");
+        };
         hw::NextEngine().on_run = [this, s] {
             engine_ran = true;
             if (s.action == NewLog)
@@ -149,6 +156,11 @@ class EarlierInstallationTest : public LauncherTest
     /* A run that completes, with an engine that changes nothing, then the difference. */
     std::string CleanRunThenDifference(const Scenario &s)
     {
+        std::vector<hw::Process> left; /* a copy that a cut-short run left ends first */
+        left.swap(hw::Processes());
+        for (const hw::Process &p : left)
+            if (p.on_end)
+                p.on_end();
         hw::NextEngine() = hw::Engine();
         int code = Run("");
         return code != 0 ? "the clean run ended with " + std::to_string(code) : Difference(s);

@@ -46,8 +46,8 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
 }
 
 /* Toolhelp: the exe's file name, ASCII letters folded; psapi on NT 4: any module's path. A call
-** failing after `skip` calls: a route that does not exist (psapi.dll not loaded, GetProcAddress:
-** that entry missing) answers no, a scan that fails -1. */
+** failing after `skip` calls: a route that does not exist (NT 4 without psapi.dll) answers no; a
+** scan that fails, or whose calls are missing (GetProcAddress: that entry), -1. */
 TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
 {
     enum Route { Toolhelp, Toolhelp932, Psapi };
@@ -62,14 +62,14 @@ TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
         {Psapi, {"C:\\SETUP\\BV_SETUP.EXE"}, kImage, kNoFault, 0, 0},
         {Psapi, {"C:\\b.exe", "C:\\bv_setup.exe.old\\lib.dll"}, kImage, kNoFault, 0, 1},
         {Toolhelp, {kImage}, kImage, "LoadLibraryA", 0, -1},
-        {Toolhelp, {kImage}, kImage, "GetProcAddress", 0, 0}, /* CreateToolhelp32Snapshot */
-        {Toolhelp, {kImage}, kImage, "GetProcAddress", 2, 0}, /* Process32Next */
-        {Toolhelp, {kImage}, kImage, "GetProcAddress", 4, 0}, /* Module32Next */
+        {Toolhelp, {kImage}, kImage, "GetProcAddress", 0, -1}, /* CreateToolhelp32Snapshot */
+        {Toolhelp, {kImage}, kImage, "GetProcAddress", 2, -1}, /* Process32Next */
+        {Toolhelp, {kImage}, kImage, "GetProcAddress", 4, -1}, /* Module32Next */
         {Toolhelp, {kImage}, kImage, "CreateToolhelp32Snapshot", 0, -1},
         {Toolhelp, {kImage}, kImage, "Process32First", 0, -1},
         {Psapi, {kImage}, kImage, "LoadLibraryA", 0, 0},
         {Psapi, {kImage}, kImage, "GetSystemDirectoryA", 0, 0},
-        {Psapi, {kImage}, kImage, "GetProcAddress", 2, 0}, /* GetModuleFileNameExA */
+        {Psapi, {kImage}, kImage, "GetProcAddress", 2, -1}, /* GetModuleFileNameExA */
         {Psapi, {kImage}, kImage, "EnumProcesses", 0, -1},
     };
     for (const auto &[route, names, image, fail, skip, found] : cases) {
@@ -79,7 +79,8 @@ TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
         for (const std::string &name : names)
             hw::AddProcess({(DWORD)hw::Processes().size() + 1, name, {name}});
         hw::FailCall(fail, 0, 1, skip);
-        EXPECT_EQ(found, IsImageRunning(image, nullptr)) << names[0] << " " << image << " " << fail << skip;
+        EXPECT_EQ(found, IsImageRunning(image, nullptr))
+            << names[0] << " " << image << " " << fail << skip;
         EXPECT_EQ(0, hw::LoadedLibraryCount() + hw::OpenHandleCount());
     }
 }
@@ -101,6 +102,57 @@ TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLoc
     hw::Processes()[3].modules[1023] = engine[0];
     EXPECT_EQ(1, IsImageRunning(kImage, nullptr));
     EXPECT_EQ(0, hw::OpenHandleCount());
+}
+
+/* The engine's copies, as its run leaves them: each round waits on all that the last scan found
+** (1 ms: they end when waited on), or polls 5 ms where one could not be opened; a process id
+** that another process has taken over holds the wait no longer than its second. The rounds'
+** last trace line, the time slept in polls. */
+TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
+{
+    using Copies = std::vector<hw::Process>;
+    const hw::Process copy = {4400, kImage, {"C:\\Setup Package\\bv_setup.exe"}, true, true, {}, 3};
+    hw::Process unopenable = copy, copying = copy, taken = copy;
+    unopenable.openable = false;
+    copying.on_end = [copy] { hw::AddProcess(copy); };
+    taken.scans = 1;
+    const hw::Process other = {4400, "other.exe", {"C:\\other.exe"}}; /* for ever */
+    Copies seventy(70, copy);
+    for (size_t i = 0; i < seventy.size(); i++)
+        seventy[i].pid = 5000 + (DWORD)i;
+    const std::tuple<const char *, DWORD, Copies, const char *, DWORD> cases[] = {
+        {"none", 0x0A280105, {}, "5", 5},
+        {"one", 0x0A280105, {copy}, "6", 5},
+        {"one on NT 4", 0x05650004, {copy}, "6", 5},
+        {"one on Windows 98", 0xC0000A04, {copy}, "6", 5},
+        {"one that starts another", 0x0A280105, {copying}, "7", 5},
+        {"70", 0x0A280105, seventy, "7", 5},
+        {"one that cannot be opened", 0x0A280105, {unopenable}, "20", 20},
+        {"one whose id another process takes", 0x0A280105, {taken, other}, "1005", 5},
+    };
+    for (const auto &[what, version, copies, elapsed, slept] : cases) {
+        NewMachine();
+        hw::SetVersion(version);
+        hw::NextEngine().on_run = [copies = copies] {
+            for (const hw::Process &p : copies)
+                hw::AddProcess(p);
+        };
+        EXPECT_EQ(0, Run("LOG")) << what;
+        const std::vector<std::string> lines = TraceLines();
+        auto last = std::find_if(lines.rbegin(), lines.rend(), [](const std::string &l) {
+            return l.rfind("Waiting for bv_setup.exe", 0) == 0;
+        });
+        ASSERT_NE(lines.rend(), last) << what;
+        EXPECT_EQ(std::string("Waiting for bv_setup.exe to terminate: ") + elapsed +
+                      " seconds elapsed",
+                  *last)
+            << what;
+        EXPECT_EQ(slept, hw::SleptMs()) << what;
+        EXPECT_EQ(0, hw::OpenHandleCount() + hw::LoadedLibraryCount()) << what;
+        EXPECT_TRUE(std::none_of(hw::Processes().begin(), hw::Processes().end(),
+                                 [](const hw::Process &p) { return p.exe_file == kImage; }))
+            << what;
+    }
 }
 
 /* kernel32 of Windows 8 (or an updated 7), the same refusing, of XP SP1 to 7, of NT 4 to XP. The
