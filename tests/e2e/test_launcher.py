@@ -97,12 +97,16 @@ def test_failed_engine_and_a_failed_put_back_are_passed_on(pkg):
 
 @EVERY_KIND
 def test_engine_inherits_no_handle_and_its_copy_is_waited_for(pkg):
-    # With an earlier installation, so that the stash record is written during the run.
-    pkg.install(by_command("LaunchSetup", INFO + GUID, " /u").state())
-    engine = ["handles", "spawn", "sleep:2000", act("write", MARK, "")]
+    """An earlier installation (its stash record is written during the run); the engine's copy
+    outlives it by 2 s and writes its own setup log last: the original must win."""
+    inst = by_command("LaunchSetup", INFO + GUID, " /u")
+    pkg.install(inst.state())
+    engine = ["handles", "spawn", "sleep:2000", act("write", inst.zmf, ENGINE_LOG),
+              act("write", MARK, "")]
     assert pkg.run("LOG", engine=engine) == (0, [])
     assert pkg.tool("handles")["handles"] == pkg.record()["handles"]
     assert pkg.read(MARK) is not None, "the launcher ended before the engine's copy"
+    assert pkg.look(inst.items) == inst.state(), "put back before the copy wrote its log"
     assert pkg.trace()[-1] == END
     assert ROUTES & {f for _, f, _ in pkg.calls}, "processes enumerated"
     assert pkg.psapi or pkg.kind != "nt40", "psapi.dll loaded on NT 4"
