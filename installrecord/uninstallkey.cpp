@@ -113,6 +113,10 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
                 SetUninstallValue(key, UninstallValueForm() > 0, type, (const BYTE *)bytes, size);
         else
             status = RegSetValueExA(key, name, 0, type, (const BYTE *)bytes, size);
+        /* The registry and the file system reach the disk each in its own time: what the
+        ** journal holds must be there before the setup log or the value it saves goes. */
+        if (status == ERROR_SUCCESS)
+            status = RegFlushKey(key);
         RegCloseKey(key);
     }
     Trace("Save %s to journal: return from ReqSetValueEx(): %d\n", name, (int)status);

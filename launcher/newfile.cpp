@@ -80,7 +80,7 @@ static HANDLE OpenFolderOf(const struct FolderCalls *calls, const char *path,
     if (folder_len > 1 && folder[folder_len - 2] != ':')
         folder_len--;
     folder[folder_len] = '\0';
-    handle = CreateFileA(folder, FILE_TRAVERSE | SYNCHRONIZE,
+    handle = CreateFileA(folder, FILE_TRAVERSE | FILE_ADD_FILE | SYNCHRONIZE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (handle == INVALID_HANDLE_VALUE)
@@ -174,14 +174,26 @@ int DeleteInFolder(const char *path)
         OpenChecked(&calls, path, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, &dir);
     if (file != INVALID_HANDLE_VALUE) {
         done = MarkForDeletion(&calls, file);
-        CloseHandle(file);
+        CloseHandle(file); /* the file goes now */
+        if (done)
+            FlushFileBuffers(dir);
     }
     CloseIfOpen(dir);
     return done ? 0 : -1;
 }
 
+/* Before Vista: on the NT family the move is on disk when the call returns, with everything
+** that the file system did before it; the consumer family has no such move. */
+static int RenameByName(const char *from, const char *to)
+{
+    if (!GetPlatformVersion()->nt)
+        return rename(from, to);
+    return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+}
+
 /* The rename names its target relative to the checked folder's handle, so the folder cannot be
-** swapped for another between the check and the rename. */
+** swapped for another between the check and the rename; flushing the folder puts the new name
+** on disk, with everything that the file system did before it. */
 int RenameInFolder(const char *from, const char *to)
 {
     struct {
@@ -200,7 +212,7 @@ int RenameInFolder(const char *from, const char *to)
     if (NameOf(from) == NULL || to_name == NULL || strlen(to_name) >= MAX_PATH)
         return -1;
     if (!FindFolderCalls(&calls))
-        return rename(from, to);
+        return RenameByName(from, to);
     file =
         OpenChecked(&calls, from, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, &dir);
     if (file != INVALID_HANDLE_VALUE && calls.set_information != NULL) {
@@ -210,7 +222,8 @@ int RenameInFolder(const char *from, const char *to)
             rename_to.name[i] = (WCHAR)to_name[i];
         rename_to.name_size = (ULONG)(i * sizeof(WCHAR));
         done = calls.set_information(file, status, &rename_to, sizeof rename_to,
-                                     RENAME_INFORMATION) >= 0;
+                                     RENAME_INFORMATION) >= 0 &&
+               FlushFileBuffers(dir);
     }
     CloseIfOpen(file);
     CloseIfOpen(dir);

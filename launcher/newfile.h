@@ -20,11 +20,13 @@ FILE *CreateNewTextStream(const char *path);
 FILE *ReopenPlainFileForAppend(const char *path);
 
 /* Deletes the file at path (a link itself, never what it points to), as remove() does: 0 when
-** it is gone, -1 when it could not be deleted or does not lie where path says. */
+** it is gone, -1 when it could not be deleted or does not lie where path says. From Vista on
+** the deletion is flushed to disk. */
 int DeleteInFolder(const char *path);
 
-/* Gives the file at from the name of to, in the same folder, as rename() does: 0 when done, -1
-** when it could not be renamed, something is at to already, or from does not lie where it says. */
+/* Gives the file at from the name of to, in the same folder, as rename() does, and on the NT
+** family only once the new name is on disk: 0 when done, -1 when it could not be renamed (or
+** flushed), something is at to already, or from does not lie where it says. */
 int RenameInFolder(const char *from, const char *to);
 
 #endif

@@ -42,6 +42,14 @@ int RunLauncher(const char *command_line);
 ** or released by the program, and an engine it had started still does its work. */
 const int kKilled = -9;
 void KillBeforeCall(int n);
+/* The power fails just before the next run's n-th call: as a kill, but the engine and its
+** copies stop too, and of the run's changes the registry and the files each keep what was
+** flushed and then only some of the rest, in order, each apart from the other. After the run,
+** UnflushedChanges tells how many changes of each were not flushed, and KeepAfterPowerCut
+** keeps the first registry_changes and file_changes of them. */
+void PowerCutBeforeCall(int n);
+std::pair<int, int> UnflushedChanges();
+void KeepAfterPowerCut(int registry_changes, int file_changes);
 /* Every platform call of the last run (or since Reset), by name, in order. */
 const std::vector<std::string> &CallLog();
 /* Heap blocks the last run left allocated when it ended (then reclaimed, as at process end). */

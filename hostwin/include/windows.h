@@ -166,6 +166,7 @@ LONG RegCloseKey(HKEY key);
 LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
                      REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition);
 LONG RegDeleteKeyA(HKEY root, LPCSTR subkey);
+LONG RegFlushKey(HKEY key); /* the whole registry reaches the disk */
 /* Subkeys in the order of their lower-case names, which they are given by. */
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *reserved,
                    LPSTR key_class, DWORD *class_size, void *written);
@@ -176,6 +177,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *r
 #define DELETE 0x00010000u
 #define SYNCHRONIZE 0x00100000u
 #define FILE_TRAVERSE 0x00000020u
+#define FILE_ADD_FILE 0x00000002u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define FILE_SHARE_DELETE 0x00000004u
@@ -213,6 +216,10 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
+/* Both put every change of the file system so far on disk: a folder's handle needs write
+** access (FILE_ADD_FILE) for it; the move fails on the consumer family. */
+BOOL FlushFileBuffers(HANDLE file);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 
 /* A library loaded in every process, such as kernel32.dll: no reference taken. */
 

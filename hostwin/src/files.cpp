@@ -181,7 +181,9 @@ int hw_fclose(FILE *fp)
 {
     hw::Failing("fclose");
     M().streams.erase(fp);
-    return ::fclose(fp);
+    int rc = ::fclose(fp);
+    hw::FilesChanged(); /* what the buffer held reached the file */
+    return rc;
 }
 
 size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp)
@@ -250,21 +252,39 @@ int hw_remove(const char *path)
     if (hw::Failing("remove", nullptr, path))
         return -1;
     std::string host = hw::HostPath(path);
-    if (stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host))
+    if (stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host) ||
+        ::unlink(host.c_str()) != 0)
         return -1;
-    return ::unlink(host.c_str()) == 0 ? 0 : -1;
+    hw::FilesChanged();
+    return 0;
+}
+
+static int Rename(const char *from, const char *to)
+{
+    struct stat st;
+    std::string host_from = hw::HostPath(from), host_to = hw::HostPath(to);
+    if (stat(host_from.c_str(), &st) != 0 || stat(host_to.c_str(), &st) == 0 ||
+        hw::IsOpen(host_from) || ::rename(host_from.c_str(), host_to.c_str()) != 0)
+        return -1;
+    hw::FilesChanged();
+    return 0;
 }
 
 int hw_rename(const char *from, const char *to)
 {
-    struct stat st;
     if (hw::Failing("rename", nullptr, from))
         return -1;
-    std::string host_from = hw::HostPath(from), host_to = hw::HostPath(to);
-    if (stat(host_from.c_str(), &st) != 0 || stat(host_to.c_str(), &st) == 0 ||
-        hw::IsOpen(host_from))
-        return -1;
-    return ::rename(host_from.c_str(), host_to.c_str()) == 0 ? 0 : -1;
+    return Rename(from, to);
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if (hw::Failing("MoveFileExA", nullptr, from) || (M().version & 0x80000000u) ||
+        Rename(from, to) != 0)
+        return FALSE;
+    if (flags & MOVEFILE_WRITE_THROUGH)
+        hw::FilesFlushed();
+    return TRUE;
 }
 
 /* --- files by handle ---------------------------------------------------------------------- */
@@ -322,7 +342,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     (void)template_file;
     M().create_file_flags.push_back(flags);
     if (hw::Failing("CreateFileA", nullptr, path) ||
-        (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE)) != 0)
+        (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE | FILE_ADD_FILE)) != 0)
         return INVALID_HANDLE_VALUE;
     std::string host = hw::HostPath(path);
     bool exists = lstat(host.c_str(), &st) == 0;
@@ -353,7 +373,20 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     }
     if (o.fd < 0)
         return INVALID_HANDLE_VALUE;
+    if (!exists)
+        hw::FilesChanged();
+    o.access = access;
     return (HANDLE)hw::NewObject(o);
+}
+
+BOOL FlushFileBuffers(HANDLE file)
+{
+    hw::Object *o = hw::FindObject(file, hw::Object::File);
+    if (hw::Failing("FlushFileBuffers") || o == nullptr ||
+        !(o->access & (GENERIC_WRITE | FILE_ADD_FILE)))
+        return FALSE;
+    hw::FilesFlushed();
+    return TRUE;
 }
 
 namespace hw
@@ -417,18 +450,25 @@ LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, 
     (void)status;
     if (Failing("NtSetInformationFile", nullptr, o ? o->name.c_str() : nullptr) || from.empty())
         return denied;
-    if (info_class == 13 && size >= 1 && *(BOOLEAN *)info)
-        return ::unlink(from.c_str()) == 0 ? 0 : denied;
-    const RenameTo *to = (const RenameTo *)info;
-    std::string folder = RealHostPath(to->root), name;
-    if (info_class != 10 || to->replace || folder.empty())
-        return denied;
-    for (ULONG i = 0; i < to->name_size / sizeof(WCHAR); i++)
-        name += (char)to->name[i];
-    struct stat st;
-    if (lstat((folder + "/" + MatchEntry(folder, name)).c_str(), &st) == 0)
-        return collision;
-    return ::rename(from.c_str(), (folder + "/" + name).c_str()) == 0 ? 0 : denied;
+    std::string to_path;
+    if (info_class == 13 && size >= 1 && *(BOOLEAN *)info) {
+        if (::unlink(from.c_str()) != 0)
+            return denied;
+    } else {
+        const RenameTo *to = (const RenameTo *)info;
+        std::string folder = RealHostPath(to->root), name;
+        if (info_class != 10 || to->replace || folder.empty())
+            return denied;
+        for (ULONG i = 0; i < to->name_size / sizeof(WCHAR); i++)
+            name += (char)to->name[i];
+        struct stat st;
+        if (lstat((folder + "/" + MatchEntry(folder, name)).c_str(), &st) == 0)
+            return collision;
+        if (::rename(from.c_str(), (folder + "/" + name).c_str()) != 0)
+            return denied;
+    }
+    FilesChanged();
+    return 0;
 }
 
 } // namespace hw

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show);
@@ -72,6 +73,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "CreateToolhelp32Snapshot",
                                              "EnumProcessModules",
                                              "EnumProcesses",
+                                             "FlushFileBuffers",
                                              "FreeLibrary",
                                              "GetCommandLineA",
                                              "GetEnvironmentVariableA",
@@ -95,6 +97,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "IsDBCSLeadByte",
                                              "LoadLibraryA",
                                              "MessageBoxA",
+                                             "MoveFileExA",
                                              "MultiByteToWideChar",
                                              "NtSetInformationFile",
                                              "OpenProcess",
@@ -105,6 +108,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "RegDeleteKeyA",
                                              "RegDeleteValueA",
                                              "RegEnumKeyExA",
+                                             "RegFlushKey",
                                              "RegOpenKeyExA",
                                              "RegQueryInfoKeyA",
                                              "RegQueryValueExA",
@@ -214,6 +218,91 @@ int HeapBlocksAtEnd()
     return blocks_at_end;
 }
 
+/* --- power ---------------------------------------------------------------------------------- */
+
+static Tree ReadTree()
+{
+    namespace fs = std::filesystem;
+    Tree tree;
+    const fs::path root = machine.sandbox;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const std::string rel = fs::relative(it->path(), root).string();
+        if (it->is_symlink()) {
+            tree[rel] = "\1" + fs::read_symlink(it->path()).string();
+            it.disable_recursion_pending();
+        } else if (it->is_directory()) {
+            tree[rel + "/"] = "";
+        } else {
+            std::ifstream in(it->path(), std::ios::binary);
+            tree[rel].assign(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return tree;
+}
+
+static void WriteTree(const Tree &tree)
+{
+    namespace fs = std::filesystem;
+    fs::remove_all(machine.sandbox);
+    fs::create_directories(machine.sandbox);
+    for (auto &[rel, bytes] : tree) { /* a folder comes before what it holds */
+        const fs::path path = fs::path(machine.sandbox) / rel;
+        if (rel.back() == '/')
+            fs::create_directories(path);
+        else if (!bytes.empty() && bytes[0] == '\1')
+            fs::create_symlink(bytes.substr(1), path);
+        else
+            std::ofstream(path, std::ios::binary) << bytes;
+    }
+}
+
+void RegistryChanged()
+{
+    if (machine.power_cut)
+        machine.unflushed_keys.push_back(machine.keys);
+}
+
+void RegistryFlushed()
+{
+    if (!machine.power_cut)
+        return;
+    machine.flushed_keys = machine.keys;
+    machine.unflushed_keys.clear();
+}
+
+void FilesChanged()
+{
+    if (machine.power_cut)
+        machine.unflushed_files.push_back(ReadTree());
+}
+
+void FilesFlushed()
+{
+    if (!machine.power_cut)
+        return;
+    machine.flushed_files = ReadTree();
+    machine.unflushed_files.clear();
+}
+
+void PowerCutBeforeCall(int n)
+{
+    KillBeforeCall(n);
+    machine.power_cut = true;
+}
+
+std::pair<int, int> UnflushedChanges()
+{
+    return {(int)machine.unflushed_keys.size(), (int)machine.unflushed_files.size()};
+}
+
+void KeepAfterPowerCut(int registry_changes, int file_changes)
+{
+    machine.keys =
+        registry_changes ? machine.unflushed_keys[registry_changes - 1] : machine.flushed_keys;
+    WriteTree(file_changes ? machine.unflushed_files[file_changes - 1] : machine.flushed_files);
+}
+
 int RunLauncher(const char *command_line)
 {
     static char cmdline_copy[40000];
@@ -224,6 +313,10 @@ int RunLauncher(const char *command_line)
     snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
     machine.call_log.clear();
     machine.engine_pending = false;
+    if (machine.power_cut) { /* what was there before the run is on disk */
+        RegistryFlushed();
+        FilesFlushed();
+    }
     exit_armed = true;
     try {
         code = WinMain(nullptr, nullptr, cmdline_copy, 1);
@@ -234,8 +327,12 @@ int RunLauncher(const char *command_line)
     } catch (const Killed &) {
         code = kKilled;
         DiscardAllStreams();
-        RunPendingEngine(); /* the engine is a process of its own: the kill does not stop it */
+        if (machine.power_cut) /* every process stops */
+            machine.processes.clear();
+        else
+            RunPendingEngine(); /* the engine is a process of its own: the kill does not stop it */
     }
+    machine.power_cut = false;
     exit_armed = false;
     machine.kill_at = 0;
     /* The run lock dies with the process. Other handles left open stay countable by tests. */

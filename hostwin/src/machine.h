@@ -49,8 +49,12 @@ struct Object {
     int fd = -1;           /* File: the host descriptor */
     DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
     bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
-    DWORD access = 0;      /* Process opened by OpenProcess: the rights asked for */
+    DWORD access = 0;      /* Process or File: the rights asked for */
 };
+
+/* A folder tree of the sandbox: relative path -> bytes; folders end in "/", links hold
+** "\1" and their target. */
+typedef std::map<std::string, std::string> Tree;
 
 struct Machine {
     std::string sandbox;
@@ -96,6 +100,12 @@ struct Machine {
 
     std::map<std::string, std::string> short_paths; /* lower-case long path -> short path */
     bool station_visible = true;
+
+    bool power_cut = false; /* the next kill is a power cut, and changes are kept */
+    std::map<std::string, RegKey> flushed_keys;
+    std::vector<std::map<std::string, RegKey>> unflushed_keys; /* after each change */
+    Tree flushed_files;
+    std::vector<Tree> unflushed_files;
 };
 
 Machine &M();
@@ -114,6 +124,11 @@ std::string Lower(std::string s);
 void CloseAllStreams();   /* as at process end: flushed and closed */
 void DiscardAllStreams(); /* as at a kill: what the buffers held is lost */
 void RunPendingEngine();  /* the started engine does its work */
+/* Each change of the registry or the files, and each flush, as the power-cut model keeps them. */
+void RegistryChanged();
+void RegistryFlushed();
+void FilesChanged();
+void FilesFlushed();
 /* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
 int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 

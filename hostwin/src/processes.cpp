@@ -105,8 +105,11 @@ static void EndProcesses(const std::function<bool(const Process &)> &ended)
             last_acts.push_back(it->on_end);
         it = table.erase(it);
     }
-    for (auto &act : last_acts)
+    for (auto &act : last_acts) {
         act();
+        RegistryChanged();
+        FilesChanged();
+    }
 }
 
 void RunPendingEngine()
@@ -115,8 +118,11 @@ void RunPendingEngine()
     if (!M().engine_pending)
         return;
     M().engine_pending = false;
-    if (engine.on_run)
+    if (engine.on_run) { /* what it changed, as one change of each */
         engine.on_run();
+        RegistryChanged();
+        FilesChanged();
+    }
     if (engine.copy_scans > 0) {
         Process copy;
         copy.pid = 4300;

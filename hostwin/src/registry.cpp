@@ -242,6 +242,7 @@ static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, 
         return status;
     std::string lower = hw::Lower(name);
     k->values[lower] = hw::RegValue{type, std::string((const char *)data, size), wide};
+    hw::RegistryChanged();
     return ERROR_SUCCESS;
 }
 
@@ -271,6 +272,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name)
         return status;
     if (k->values.erase(hw::Lower(name)) == 0)
         return ERROR_FILE_NOT_FOUND;
+    hw::RegistryChanged();
     return ERROR_SUCCESS;
 }
 
@@ -296,6 +298,8 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
     LONG status = OpenKey("RegCreateKeyExA", root, subkey, sam, true, result, &existed);
     if (status == ERROR_SUCCESS && disposition != nullptr)
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    if (status == ERROR_SUCCESS && !existed)
+        hw::RegistryChanged();
     return status;
 }
 
@@ -369,5 +373,17 @@ LONG RegDeleteKeyA(HKEY root, LPCSTR subkey)
         if (other.first.rfind(name + "\\", 0) == 0)
             return ERROR_ACCESS_DENIED;
     M().keys.erase(k);
+    hw::RegistryChanged();
+    return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY key)
+{
+    long error = 0;
+    if (hw::Failing("RegFlushKey", &error))
+        return (LONG)error;
+    if (hw::FindObject(key, hw::Object::Key) == nullptr)
+        return ERROR_INVALID_HANDLE;
+    hw::RegistryFlushed();
     return ERROR_SUCCESS;
 }

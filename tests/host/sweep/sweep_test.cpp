@@ -83,4 +83,47 @@ TEST_P(Sweep, FailedCallAtAnyStepThenACompletedRunLosesNothing)
     EXPECT_EQ(0, failures);
 }
 
+/* The power fails before any call of an untraced run that changes what a later run finds; the
+** disk keeps whatever was flushed, and of the rest any first changes of the registry and any
+** first changes of the files, each apart from the other. Also where the stash record cannot be
+** made: the journal is then the only evidence of what was set aside. */
+TEST_P(Sweep, PowerCutAtAnyStepThenACompletedRunLosesNothing)
+{
+    const Scenario &s = GetParam();
+    int cuts = 0, kept = 0;
+    for (bool record : {true, false}) {
+        auto plant = [&] {
+            Plant(s);
+            if (!record)
+                hw::FailCall("CreateFileA", ERROR_ACCESS_DENIED, -1, 0, "uninst.dat");
+        };
+        auto cut = [&](int n) {
+            plant();
+            hw::PowerCutBeforeCall(n);
+            return RunWithEngine(s, 0, "") == hw::kKilled;
+        };
+        plant();
+        ASSERT_EQ(0, RunWithEngine(s, 0, ""));
+        for (int n : StateChangingCalls(hw::CallLog())) {
+            ASSERT_TRUE(cut(n));
+            const auto [registry, files] = hw::UnflushedChanges();
+            for (int i = 0; i <= registry; i++) {
+                for (int j = 0; j <= files; j++, kept++) {
+                    cut(n);
+                    hw::KeepAfterPowerCut(i, j);
+                    Expect(CleanRunThenDifference(s),
+                           std::string(record ? "" : "no stash record, ") +
+                               "power cut before call " + std::to_string(n) + ", " +
+                               std::to_string(i) + " of " + std::to_string(registry) +
+                               " registry changes kept, " + std::to_string(j) + " of " +
+                               std::to_string(files) + " file changes");
+                }
+            }
+            cuts++;
+        }
+    }
+    printf("%s: %d power cuts, %d states kept\n", s.Name().c_str(), cuts, kept);
+    EXPECT_EQ(0, failures);
+}
+
 INSTANTIATE_TEST_SUITE_P(EarlierInstallations, Sweep, ::testing::ValuesIn(AllScenarios()));
