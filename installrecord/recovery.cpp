@@ -38,7 +38,7 @@ static int ReadJournalSetupLog(HKEY journal, char setup_log[ZMF_LOC_SIZE])
     char record[ZMF_LOC_SIZE + 1]; /* one longer than the log's path */
     DWORD size = ZMF_LOC_SIZE;
     LONG status =
-        RegQueryValueExA(journal, JOURNAL_SETUP_LOG, NULL, NULL, (BYTE *)setup_log, &size);
+        RegQueryValueExA(journal, journal_setup_log, NULL, NULL, (BYTE *)setup_log, &size);
     if (status == ERROR_SUCCESS && (size == 0 || setup_log[size - 1] != '\0')) {
         /* The registry may hand back a value without a terminator. */
         if (size == ZMF_LOC_SIZE)

@@ -56,7 +56,7 @@ static int DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
     if (is_wide)
         status = QueryUninstallValue(key, NULL, (BYTE *)wide, &size);
     else
-        status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, (BYTE *)zmf_loc, &size);
+        status = RegQueryValueExA(key, uninstall_string, NULL, NULL, (BYTE *)zmf_loc, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         zmf_loc[0] = '\0';

@@ -6,6 +6,9 @@
 #include "../process/platform.h"
 
 static const char product_prefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char uninstall_string[] = UNINSTALL_STRING;
+const char journal_setup_log[] = JOURNAL_SETUP_LOG;
+
 /* The journal lives apart from the product's key: an engine that removes the product deletes
 ** that key, and a later run must still find which setup log a killed run moved aside. */
 static const char journal_prefix[] = "SOFTWARE\\Brevane\\Setup Launcher\\";
@@ -46,14 +49,14 @@ LONG QueryWideValue(HKEY key, const WCHAR *name, DWORD *type, BYTE *data, DWORD 
 LONG QueryUninstallValue(HKEY key, DWORD *type, BYTE *data, DWORD *size)
 {
     if (UninstallValueForm() == 0)
-        return RegQueryValueExA(key, UNINSTALL_STRING, NULL, type, data, size);
+        return RegQueryValueExA(key, uninstall_string, NULL, type, data, size);
     return QueryWideValue(key, uninstall_string_w, type, data, size);
 }
 
 LONG SetUninstallValue(HKEY key, int wide, DWORD type, const BYTE *data, DWORD size)
 {
     if (!wide) /* text in the code page, as the stash record holds it */
-        return RegSetValueExA(key, UNINSTALL_STRING, 0, type, data, size);
+        return RegSetValueExA(key, uninstall_string, 0, type, data, size);
     if (UninstallValueForm() <= 0)
         return ERROR_PROC_NOT_FOUND; /* wide bytes never go through the ANSI call */
     return wide_calls.set(key, uninstall_string_w, 0, type, data, size);
@@ -108,7 +111,7 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
         status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, NULL, &key, NULL);
     if (status == ERROR_SUCCESS) {
-        if (strcmp(name, UNINSTALL_STRING) == 0)
+        if (strcmp(name, uninstall_string) == 0)
             status =
                 SetUninstallValue(key, UninstallValueForm() > 0, type, (const BYTE *)bytes, size);
         else

@@ -10,6 +10,9 @@
 #define UNINSTALL_KEY_SIZE 260
 #define UNINSTALL_STRING "UninstallString" /* the product's uninstall command */
 #define JOURNAL_SETUP_LOG "SetupLog"       /* the journal's path of the log set aside */
+/* The two names as one copy each in the file, for every call that takes a name alone. */
+extern const char uninstall_string[];
+extern const char journal_setup_log[];
 
 /* Composes the product uninstall key's path into uninstkey and opens the key with
 ** KEY_ALL_ACCESS. Returns the registry's status: ERROR_FILE_NOT_FOUND when there is no such

@@ -162,13 +162,13 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path)
     status = ReadUninstallString(key, text, &n);
     if (status != ERROR_SUCCESS) {
         Trace("UninstallString not read: not deleted\n");
-    } else if (!SaveToJournal(braced_guid, UNINSTALL_STRING, saved_uninst_type, saved_uninst,
+    } else if (!SaveToJournal(braced_guid, uninstall_string, saved_uninst_type, saved_uninst,
                               saved_uninst_size)) {
         /* Never deleted without its copy, and never left to an engine that may delete it. */
         Trace("UninstallString not saved: not deleted\n");
         status = ERROR_CANTWRITE;
     } else {
-        LONG deleted = RegDeleteValueA(key, UNINSTALL_STRING);
+        LONG deleted = RegDeleteValueA(key, uninstall_string);
         Trace("Delete UninstallString: return from ReqDeleteValue(): %d\n", (int)deleted);
     }
     RegCloseKey(key);
@@ -188,7 +188,7 @@ int PutUninstallStringBack(const char *braced_guid, int wide, DWORD type, const 
         /* An engine that removed the product deleted its key; it is not made anew. */
         return status == ERROR_FILE_NOT_FOUND;
     }
-    status = RegQueryValueExA(key, UNINSTALL_STRING, NULL, NULL, NULL, NULL);
+    status = RegQueryValueExA(key, uninstall_string, NULL, NULL, NULL, NULL);
     if (status == ERROR_FILE_NOT_FOUND) {
         status = SetUninstallValue(key, wide, type, (const BYTE *)bytes, size);
         Trace("Set UninstallString: return from ReqSetValueEx(): %d\n", (int)status);

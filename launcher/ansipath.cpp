@@ -20,18 +20,12 @@
 typedef DWORD(WINAPI *GetModuleFileNameWFn)(HMODULE module, LPWSTR buffer, DWORD size);
 typedef DWORD(WINAPI *GetEnvironmentVariableWFn)(LPCWSTR name, LPWSTR buffer, DWORD size);
 typedef DWORD(WINAPI *GetShortPathNameWFn)(LPCWSTR long_path, LPWSTR short_path, DWORD size);
-typedef int(WINAPI *WideCharToMultiByteFn)(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len,
-                                           LPSTR ansi, int size, LPCSTR dflt, BOOL *used_default);
-typedef int(WINAPI *MultiByteToWideCharFn)(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len,
-                                           LPWSTR wide, int size);
 
 /* kernel32's wide-character calls that the check needs. */
 struct WideCalls {
     GetModuleFileNameWFn get_module_file_name;
     GetEnvironmentVariableWFn get_environment_variable;
     GetShortPathNameWFn get_short_path_name;
-    WideCharToMultiByteFn to_ansi;
-    MultiByteToWideCharFn to_wide;
 };
 
 /* Looks the wide calls up in kernel32, which is mapped into every process: its handle needs
@@ -47,10 +41,8 @@ static int FindWideCalls(struct WideCalls *calls)
         (GetEnvironmentVariableWFn)(void *)GetProcAddress(kernel32, "GetEnvironmentVariableW");
     calls->get_short_path_name =
         (GetShortPathNameWFn)(void *)GetProcAddress(kernel32, "GetShortPathNameW");
-    calls->to_ansi = (WideCharToMultiByteFn)(void *)GetProcAddress(kernel32, "WideCharToMultiByte");
-    calls->to_wide = (MultiByteToWideCharFn)(void *)GetProcAddress(kernel32, "MultiByteToWideChar");
     return calls->get_module_file_name != NULL && calls->get_environment_variable != NULL &&
-           calls->get_short_path_name != NULL && calls->to_ansi != NULL && calls->to_wide != NULL;
+           calls->get_short_path_name != NULL;
 }
 
 static int SameWide(const WCHAR *a, const WCHAR *b)
@@ -65,14 +57,13 @@ static int SameWide(const WCHAR *a, const WCHAR *b)
 /* Spells wide in the ANSI code page into spelled (SPELLED_SIZE bytes). Returns its length when
 ** the spelling is exact, that is when it converts back to the same wide text: a best-fit
 ** look-alike (L for the Polish barred L) fails that test as a question mark does. Else 0. */
-static DWORD SpellExactly(const struct WideCalls *calls, const WCHAR *wide,
-                          char spelled[SPELLED_SIZE])
+static DWORD SpellExactly(const WCHAR *wide, char spelled[SPELLED_SIZE])
 {
     WCHAR back[WIDE_PATH_SIZE];
 
-    if (calls->to_ansi(CP_ACP, 0, wide, -1, spelled, SPELLED_SIZE, NULL, NULL) == 0)
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, spelled, SPELLED_SIZE, NULL, NULL) == 0)
         return 0;
-    if (calls->to_wide(CP_ACP, 0, spelled, -1, back, WIDE_PATH_SIZE) == 0)
+    if (MultiByteToWideChar(CP_ACP, 0, spelled, -1, back, WIDE_PATH_SIZE) == 0)
         return 0;
     if (!SameWide(wide, back))
         return 0;
@@ -88,13 +79,13 @@ DWORD AnsiPathOf(const WCHAR *wide, char *path, DWORD size)
 
     if (!GetPlatformVersion()->nt || !FindWideCalls(&calls))
         return 0;
-    len = SpellExactly(&calls, wide, spelled);
+    len = SpellExactly(wide, spelled);
     if (len == 0) {
         /* Short names switched off on the volume: the long path comes back, unspelled again. */
         short_len = calls.get_short_path_name(wide, short_path, WIDE_PATH_SIZE);
         if (short_len == 0 || short_len >= WIDE_PATH_SIZE)
             return 0;
-        len = SpellExactly(&calls, short_path, spelled);
+        len = SpellExactly(short_path, spelled);
     }
     if (len == 0 || len >= size)
         return 0;

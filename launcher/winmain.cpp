@@ -95,7 +95,7 @@ static int SetInstallationAside(const char *braced_guid, const char *zmf_loc, in
         if (PathExists(backup_path) != 0)
             return 0;
     }
-    if (!SaveToJournal(braced_guid, JOURNAL_SETUP_LOG, REG_SZ, zmf_loc, strlen(zmf_loc) + 1))
+    if (!SaveToJournal(braced_guid, journal_setup_log, REG_SZ, zmf_loc, strlen(zmf_loc) + 1))
         return 0;
     rc = RenameInFolder(zmf_loc, backup_path);
     Trace("Rename of log file to %s returned: %d\n", backup_path, rc);

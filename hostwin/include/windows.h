@@ -155,6 +155,8 @@ DWORD GetFileAttributesA(LPCSTR path);
 HMODULE GetModuleHandleA(LPCSTR name);
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
                         int size, LPCSTR dflt, BOOL *used_default);
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
+                        int size);
 
 /* advapi32 */
 LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result);

@@ -55,7 +55,7 @@ void Reset(const std::string &sandbox_dir)
     SetLibrary("kernel32.dll", true,
                {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
                 "Module32Next", "GetModuleFileNameW", "GetEnvironmentVariableW",
-                "GetShortPathNameW", "WideCharToMultiByte", "MultiByteToWideChar"});
+                "GetShortPathNameW"});
     SetLibrary("ntdll.dll", true, {"NtSetInformationFile"});
     SetLibrary("advapi32.dll", true, {"RegQueryValueExW", "RegSetValueExW"});
     SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true,
@@ -66,9 +66,12 @@ void Reset(const std::string &sandbox_dir)
 }
 
 /* Every name the stand-in counts and can fail. */
-static const std::set<std::string> kCalls = {"CloseHandle",
+static const std::set<std::string> kCalls = {"AddSIDToBoundaryDescriptor",
+                                             "CloseHandle",
+                                             "CreateBoundaryDescriptorW",
                                              "CreateFileA",
                                              "CreateMutexA",
+                                             "CreatePrivateNamespaceW",
                                              "CreateProcessA",
                                              "CreateToolhelp32Snapshot",
                                              "EnumProcessModules",
@@ -100,6 +103,7 @@ static const std::set<std::string> kCalls = {"CloseHandle",
                                              "MoveFileExA",
                                              "MultiByteToWideChar",
                                              "NtSetInformationFile",
+                                             "OpenPrivateNamespaceW",
                                              "OpenProcess",
                                              "Process32First",
                                              "Process32Next",

@@ -143,8 +143,6 @@ DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size);
 int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
                            int size, LPCSTR dflt, BOOL *used_default);
-int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
-                           int size);
 LONG SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data,
                          DWORD *size);
 LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
@@ -152,6 +150,10 @@ LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const
 HWINSTA SimGetProcessWindowStation(void);
 DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
 LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, int info_class);
+HANDLE SimCreateBoundaryDescriptorW(LPCWSTR name, ULONG flags);
+BOOL SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *sid);
+HANDLE SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *attrs, void *boundary, LPCWSTR alias);
+HANDLE SimOpenPrivateNamespaceW(void *boundary, LPCWSTR alias);
 BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed);
 
 } // namespace hw

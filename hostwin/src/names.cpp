@@ -203,12 +203,10 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len,
                                       used_default);
 }
 
-namespace hw
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
+                        int size)
 {
-
-int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,
-                           int size)
-{
+    using hw::Failing;
     if (Failing("MultiByteToWideChar") || code_page != CP_ACP || flags != 0 || ansi_len != -1)
         return 0;
     size_t n = strlen(ansi);
@@ -218,6 +216,9 @@ int SimMultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_le
         wide[i] = (unsigned char)ansi[i];
     return (int)n + 1;
 }
+
+namespace hw
+{
 
 /* The window station is a fixed handle; the launcher must not close it. */
 HWINSTA SimGetProcessWindowStation(void)

@@ -287,14 +287,16 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         {"GetModuleFileNameW", (FARPROC)(void *)hw::SimGetModuleFileNameW},
         {"GetEnvironmentVariableW", (FARPROC)(void *)hw::SimGetEnvironmentVariableW},
         {"GetShortPathNameW", (FARPROC)(void *)hw::SimGetShortPathNameW},
-        {"WideCharToMultiByte", (FARPROC)(void *)hw::SimWideCharToMultiByte},
-        {"MultiByteToWideChar", (FARPROC)(void *)hw::SimMultiByteToWideChar},
         {"GetProcessWindowStation", (FARPROC)(void *)hw::SimGetProcessWindowStation},
         {"RegQueryValueExW", (FARPROC)(void *)hw::SimRegQueryValueExW},
         {"RegSetValueExW", (FARPROC)(void *)hw::SimRegSetValueExW},
         {"GetUserObjectInformationA", (FARPROC)(void *)hw::SimGetUserObjectInformationA},
         {"GetFinalPathNameByHandleW", (FARPROC)(void *)hw::SimGetFinalPathNameByHandleW},
         {"NtSetInformationFile", (FARPROC)(void *)hw::SimNtSetInformationFile},
+        {"CreateBoundaryDescriptorW", (FARPROC)(void *)hw::SimCreateBoundaryDescriptorW},
+        {"AddSIDToBoundaryDescriptor", (FARPROC)(void *)hw::SimAddSIDToBoundaryDescriptor},
+        {"CreatePrivateNamespaceW", (FARPROC)(void *)hw::SimCreatePrivateNamespaceW},
+        {"OpenPrivateNamespaceW", (FARPROC)(void *)hw::SimOpenPrivateNamespaceW},
     };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)

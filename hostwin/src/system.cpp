@@ -25,15 +25,19 @@ void SetCodePage(int code_page)
 {
     M().code_page = code_page;
 }
-/* kernel32 tells a handle's final path from Vista on. */
+/* kernel32 tells a handle's final path, and has private namespaces, from Vista on. */
 void SetVersion(DWORD version)
 {
     std::set<std::string> &kernel32 = M().libraries["kernel32.dll"].entries;
     M().version = version;
-    if (!(version & 0x80000000u) && (version & 0xFF) >= 6)
-        kernel32.insert("GetFinalPathNameByHandleW");
-    else
-        kernel32.erase("GetFinalPathNameByHandleW");
+    for (const char *call :
+         {"GetFinalPathNameByHandleW", "CreateBoundaryDescriptorW", "AddSIDToBoundaryDescriptor",
+          "CreatePrivateNamespaceW", "OpenPrivateNamespaceW"}) {
+        if (!(version & 0x80000000u) && (version & 0xFF) >= 6)
+            kernel32.insert(call);
+        else
+            kernel32.erase(call);
+    }
 }
 void HoldMutex(const std::string &name)
 {
@@ -202,6 +206,50 @@ HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name)
     o.kind = hw::Object::Mutex;
     SetLastError(exists ? ERROR_ALREADY_EXISTS : 0);
     return (HANDLE)hw::NewObject(o);
+}
+
+/* kernel32's private namespaces (Vista on): one boundary, and a namespace that exists while
+** this run or another process (HoldMutex("namespace:" + alias)) has it. */
+HANDLE hw::SimCreateBoundaryDescriptorW(LPCWSTR name, ULONG flags)
+{
+    (void)name;
+    (void)flags;
+    return hw::Failing("CreateBoundaryDescriptorW") ? nullptr : (HANDLE)(uintptr_t)0xB0;
+}
+
+BOOL hw::SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *sid)
+{
+    (void)sid;
+    return !hw::Failing("AddSIDToBoundaryDescriptor") && *boundary != nullptr;
+}
+
+static HANDLE Namespace(const char *call, bool create)
+{
+    const std::string name = "namespace:Brevane.SetupLauncher";
+    bool exists = M().held_mutexes.count(name) || M().run_mutexes.count(name);
+    if (hw::Failing(call) || exists == create) {
+        SetLastError(exists ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    M().run_mutexes.insert(name);
+    hw::Object o{};
+    o.kind = hw::Object::Mutex; /* gone with the process, as the lock */
+    return (HANDLE)hw::NewObject(o);
+}
+
+HANDLE hw::SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *attrs, void *boundary, LPCWSTR alias)
+{
+    (void)attrs;
+    (void)boundary;
+    (void)alias;
+    return Namespace("CreatePrivateNamespaceW", true);
+}
+
+HANDLE hw::SimOpenPrivateNamespaceW(void *boundary, LPCWSTR alias)
+{
+    (void)boundary;
+    (void)alias;
+    return Namespace("OpenPrivateNamespaceW", false);
 }
 
 int hw::SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)

@@ -362,6 +362,21 @@ def test_two_launchers_at_once(pkg, second):
     assert pkg.look(OWN.items) == OWN.state()
 
 
+@pytest.mark.on("win32", "nt40")
+def test_a_squatter_on_the_run_lock_name_lets_no_launcher_run(pkg):
+    """An event of the run lock's name, which any process may make (Wine has no private
+    namespaces, as Windows before Vista): two launchers started together both refuse."""
+    name = ("" if pkg.kind == "nt40" else "Global\\") + "Brevane.SetupLauncher.RunLock"
+    pkg.install(OWN.state())
+    pkg.write("C:\\escape\\squatter.exe", pkg.read(PKG + "\\bv_setup.exe"))  # not an engine
+    squatter = pkg.start_engine(act("event", name), "sleep:600000", image="C:\\escape\\squatter.exe")
+    assert pkg.record("C:\\up")["event"] == "made"
+    launchers = [pkg.run("LOG", wait=False) for _ in range(2)]
+    assert [pkg.outcome(launcher) for launcher in launchers] == [(1, [GUARD_TEXT])] * 2
+    squatter.kill()
+    assert pkg.read(RECORD) is None and pkg.look(OWN.items) == OWN.state()
+
+
 @pytest.mark.parametrize("awaited, seconds", [(TRACE, 0), (TRACE, 0.005), (ACTED, 0),
                                               ("Waiting for bv_setup.exe", 0)],
                          ids=["as its trace log appears", "5 ms after", "its engine running",

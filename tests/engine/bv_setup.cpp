@@ -11,6 +11,7 @@
 **   write:PATH|DATA, mkdir:PATH, link:LINK|TARGET (LINK made anew as a second name of TARGET),
 **   load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE (32 bits)
 **   handles   record "handles=" and the handles the process holds
+**   event:NAME  an event of that name, held until the process ends
 **   spawn     a copy of the engine does the rest of the list; this one ends
 **   desktop:STATION\DESK|COMMAND  COMMAND started there (Wine makes a missing station, not
 **             visible; an empty one: this one's) with the rest of the list; record "exit=" and
@@ -176,6 +177,8 @@ static int Act(char *verb, const char *rest, DWORD *code)
             if (GetHandleInformation((HANDLE)(ULONG_PTR)value, &flags))
                 end += sprintf(end, "%lx,", (unsigned long)value);
         Note("handles", (char *)data);
+    } else if (strcmp(verb, "event") == 0) {
+        Note("event", CreateEventA(NULL, TRUE, FALSE, a) != NULL ? "made" : "not made");
     } else if (strcmp(verb, "spawn") == 0) {
         CloseHandle(Start(NULL, NULL, rest));
         *code = 0;

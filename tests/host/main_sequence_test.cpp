@@ -107,6 +107,17 @@ static const Outcome kOutcomes[] = {
      kLockStop, ""},
     {"run lock's name held by an event",
      [] { hw::FailCall("CreateMutexA", ERROR_INVALID_HANDLE, 1); }, kLockStop, ""},
+    /* Vista on: the lock lies in a namespace that only administrators can make or open. */
+    {"the Global name held by an event, Vista on",
+     [] { hw::FailCall("CreateMutexA", ERROR_INVALID_HANDLE, 1, 0, "Global\\"); }, kCompleted, ""},
+    {"run lock held in the namespace, which another launcher made",
+     [] {
+         hw::HoldMutex("namespace:Brevane.SetupLauncher");
+         hw::HoldMutex("Brevane.SetupLauncher\\Brevane.SetupLauncher.RunLock");
+     },
+     kLockStop, ""},
+    {"the namespace cannot be made", [] { hw::FailCall("AddSIDToBoundaryDescriptor"); }, kLockStop,
+     ""},
     /* A failed scan is scanned again: the copy, which cannot be opened to be waited on, is
     ** polled every 5 ms: seen by polls 1 and 3 (2 fails), so 4 end it. */
     {"a scan fails while the engine's copy runs",
