@@ -276,15 +276,21 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name)
     return ERROR_SUCCESS;
 }
 
-LONG RegCloseKey(HKEY key)
+/* A call that only needs key to be open. */
+static LONG OnOpenKey(const char *call, HKEY key)
 {
     long error = 0;
-    if (hw::Failing("RegCloseKey", &error))
+    if (hw::Failing(call, &error))
         return (LONG)error;
-    if (hw::FindObject(key, hw::Object::Key) == nullptr)
-        return ERROR_INVALID_HANDLE;
-    hw::DropObject(key);
-    return ERROR_SUCCESS;
+    return hw::FindObject(key, hw::Object::Key) == nullptr ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    LONG status = OnOpenKey("RegCloseKey", key);
+    if (status == ERROR_SUCCESS)
+        hw::DropObject(key);
+    return status;
 }
 
 LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
@@ -379,11 +385,8 @@ LONG RegDeleteKeyA(HKEY root, LPCSTR subkey)
 
 LONG RegFlushKey(HKEY key)
 {
-    long error = 0;
-    if (hw::Failing("RegFlushKey", &error))
-        return (LONG)error;
-    if (hw::FindObject(key, hw::Object::Key) == nullptr)
-        return ERROR_INVALID_HANDLE;
-    hw::RegistryFlushed();
-    return ERROR_SUCCESS;
+    LONG status = OnOpenKey("RegFlushKey", key);
+    if (status == ERROR_SUCCESS)
+        hw::RegistryFlushed();
+    return status;
 }
