@@ -110,6 +110,8 @@ static const Outcome kOutcomes[] = {
     /* Vista on: the lock lies in a namespace that only administrators can make or open. */
     {"the Global name held by an event, Vista on",
      [] { hw::FailCall("CreateMutexA", ERROR_INVALID_HANDLE, 1, 0, "Global\\"); }, kCompleted, ""},
+    {"the namespace made by another launcher, the lock free",
+     [] { hw::HoldMutex("namespace:Brevane.SetupLauncher"); }, kCompleted, ""},
     {"run lock held in the namespace, which another launcher made",
      [] {
          hw::HoldMutex("namespace:Brevane.SetupLauncher");

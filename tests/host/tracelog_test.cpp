@@ -123,13 +123,14 @@ TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
 ** runs, leaves the file it names untouched and the run going. */
 TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
 {
-    enum Plan { TempLinked, ParentLinked, NameLinked, NameLinkedLate };
+    enum Plan { TempLinked, ParentLinked, NameLinked, NameLinkedLate, NameLinkedBeside };
     const std::tuple<Plan, const char *, const char *, const char *> cases[] = {
         /* TEMP, where the log lies ("": nowhere), what the run traced or showed last */
         {TempLinked, "C:\\Link", "C:\\Real\\launcher.log", kEnd},
         {ParentLinked, "C:\\Users\\u\\Temp", "C:\\Real\\u\\Temp\\launcher.log", kEnd},
         {NameLinked, "C:\\Temp", "", ""},
         {NameLinkedLate, "C:\\Temp", "", kReopenBox},
+        {NameLinkedBeside, "C:\\Temp", "", ""}, /* to a name as long, in TEMP itself */
     };
     for (const auto &[plan, temp, log, last] : cases) {
         NewMachine();
@@ -141,6 +142,10 @@ TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
         }
         if (plan == NameLinked)
             hw::ObjectManagerLink(kTarget, kTraceLog);
+        if (plan == NameLinkedBeside) {
+            hw::WriteFile("C:\\Temp\\launcher.ini", "[boot]\r\n");
+            hw::ObjectManagerLink("C:\\Temp\\launcher.ini", kTraceLog);
+        }
         if (plan == NameLinkedLate)
             hw::NextEngine().on_run = [] {
                 hw::RemoveFile(kTraceLog);
@@ -155,6 +160,8 @@ TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
                     hw::ReadFile(log).find("End: WinMain().\r\n") != std::string::npos)
             << plan;
         EXPECT_EQ("[boot]\r\n", hw::ReadFile(kTarget)) << plan;
+        EXPECT_TRUE(plan != NameLinkedBeside ||
+                    hw::ReadFile("C:\\Temp\\launcher.ini") == "[boot]\r\n");
         EXPECT_EQ(0, hw::OpenFileCount()) << plan;
     }
 }
