@@ -192,8 +192,8 @@ static int RenameByName(const char *from, const char *to)
 }
 
 /* The rename names its target relative to the checked folder's handle, so the folder cannot be
-** swapped for another between the check and the rename; flushing the folder puts the new name
-** on disk, with everything that the file system did before it. */
+** swapped for another between the check and the rename; flushing the folder then puts the new
+** name on disk, with everything that the file system did before it. */
 int RenameInFolder(const char *from, const char *to)
 {
     struct {
@@ -222,8 +222,11 @@ int RenameInFolder(const char *from, const char *to)
             rename_to.name[i] = (WCHAR)to_name[i];
         rename_to.name_size = (ULONG)(i * sizeof(WCHAR));
         done = calls.set_information(file, status, &rename_to, sizeof rename_to,
-                                     RENAME_INFORMATION) >= 0 &&
-               FlushFileBuffers(dir);
+                                     RENAME_INFORMATION) >= 0;
+        /* Done is done: a file system that cannot flush a folder (some network shares) must
+        ** not make a rename that happened look like one that did not. */
+        if (done)
+            FlushFileBuffers(dir);
     }
     CloseIfOpen(file);
     CloseIfOpen(dir);

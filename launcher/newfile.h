@@ -25,8 +25,9 @@ FILE *ReopenPlainFileForAppend(const char *path);
 int DeleteInFolder(const char *path);
 
 /* Gives the file at from the name of to, in the same folder, as rename() does, and on the NT
-** family only once the new name is on disk: 0 when done, -1 when it could not be renamed (or
-** flushed), something is at to already, or from does not lie where it says. */
+** family puts the new name on disk before it returns, where the file system can: 0 when done,
+** -1 when it could not be renamed, something is at to already, or from does not lie where it
+** says. */
 int RenameInFolder(const char *from, const char *to);
 
 #endif
