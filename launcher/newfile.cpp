@@ -95,6 +95,11 @@ static HANDLE OpenFolderOf(const struct FolderCalls *calls, const char *path,
     return handle;
 }
 
+static unsigned FoldedLetter(unsigned c)
+{
+    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
 /* 1 when file's final path is folder (len characters), a backslash and name, the name's
 ** letters in any case. */
 static int LiesIn(const struct FolderCalls *calls, HANDLE file, const WCHAR *folder, DWORD len,
@@ -107,11 +112,9 @@ static int LiesIn(const struct FolderCalls *calls, HANDLE file, const WCHAR *fol
     if (final_len != len + 1 + strlen(name) || memcmp(final, folder, len * sizeof(WCHAR)) != 0 ||
         final[len] != '\\')
         return 0;
-    for (i = 0; name[i] != '\0'; i++) {
-        WCHAR c = final[len + 1 + i];
-        if (c >= 0x80 || (c | 0x20) != ((unsigned char)name[i] | 0x20))
+    for (i = 0; name[i] != '\0'; i++)
+        if (FoldedLetter(final[len + 1 + i]) != FoldedLetter((unsigned char)name[i]))
             return 0;
-    }
     return 1;
 }
 
