@@ -374,6 +374,12 @@ End: RecoverInterruptedRun().
      "-1\nEnd: RecoverInterruptedRun().\n"},
     {"the stash record cannot be looked at", 1, true, nullptr, "GetFileAttributesA|uninst.dat", 1,
      "", "Renaming log file: return from rename(): 0\nEnd: RecoverInterruptedRun().\n"},
+    {"a setup log named in capitals", 1, false,
+     [](Scenario &s) {
+         hw::RemoveFile(s.dir + "setup.zmf");
+         hw::WriteFile(s.dir + "SETUP.ZMF", kOriginalLog);
+     },
+     "", kFailed, "", "Rename of log file to $dsetup.z_f returned: 0\n"},
     /* Names in the folder that every open follows elsewhere (object-manager links behind a
     ** mount point): what they name is never deleted nor written. */
     {"a stale backup log that is a link", 1, false,
