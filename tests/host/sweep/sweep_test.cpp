@@ -20,6 +20,17 @@ class Sweep : public EarlierInstallationTest, public ::testing::WithParamInterfa
         return hw::CallLog();
     }
 
+    /* Whether the registry that a power cut kept holds the engine's own value, or lacks the key
+    ** it deleted. */
+    bool EngineValueKept(const Scenario &s)
+    {
+        hw::RegValue v;
+        if (s.action == DeleteKey)
+            return !hw::RegKeyExists(kUninstallKey);
+        return s.action == OwnValue && hw::RegGet(kUninstallKey, "UninstallString", &v, s.wide) &&
+               v.bytes == s.Stored(s.command + " /new", true);
+    }
+
     void Expect(const std::string &difference, const std::string &what)
     {
         if (!difference.empty() && ++failures <= 5)
@@ -111,6 +122,7 @@ TEST_P(Sweep, PowerCutAtAnyStepThenACompletedRunLosesNothing)
                 for (int j = 0; j <= files; j++, kept++) {
                     cut(n);
                     hw::KeepAfterPowerCut(i, j);
+                    engine_ran = EngineValueKept(s); /* else its value or key never was */
                     Expect(CleanRunThenDifference(s),
                            std::string(record ? "" : "no stash record, ") +
                                "power cut before call " + std::to_string(n) + ", " +
