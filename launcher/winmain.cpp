@@ -173,8 +173,7 @@ static void WaitForEngines(void)
         if (running < 0 && !failed)
             Trace("Process scan failed: scanning again\n");
         failed = running < 0;
-    } while (running != 0);
-    CloseImageProcesses(&found);
+    } while (running != 0); /* a scan that found none opened none */
 }
 
 /* The guard: 1 when an engine process runs, or when 200 scans 5 ms apart all failed: a run

@@ -431,7 +431,8 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
             << "lines not traced in a row:\n"
             << expected << "trace:\n"
             << trace;
-        EXPECT_EQ(0, hw::OpenKeyCount() + hw::OpenStreamCount() + hw::HeapBlocksAtEnd());
+        EXPECT_EQ(0, hw::OpenKeyCount() + hw::OpenStreamCount() + hw::OpenFileCount() +
+                         hw::OpenHandleCount() + hw::HeapBlocksAtEnd());
         const std::string box = Boxes();
         const bool launched = !hw::Launches().empty();
         EXPECT_EQ(c.exit_code == 1, !box.empty());
