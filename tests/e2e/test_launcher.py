@@ -370,6 +370,7 @@ def test_a_squatter_on_the_run_lock_name_lets_no_launcher_run(pkg):
     pkg.install(OWN.state())
     pkg.write("C:\\escape\\squatter.exe", pkg.read(PKG + "\\bv_setup.exe"))  # not an engine
     squatter = pkg.start_engine(act("event", name), "sleep:600000", image="C:\\escape\\squatter.exe")
+    wait_until(lambda: "event" in pkg.record("C:\\up"), "no squatter")
     assert pkg.record("C:\\up")["event"] == "made"
     launchers = [pkg.run("LOG", wait=False) for _ in range(2)]
     assert [pkg.outcome(launcher) for launcher in launchers] == [(1, [GUARD_TEXT])] * 2
