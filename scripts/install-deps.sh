@@ -6,7 +6,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 for pkg in cmake make g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 python3 \
-    python3-pytest clang-14 libclang-rt-14-dev hyperfine; do
+    python3-pytest python3-pyflakes clang-14 libclang-rt-14-dev hyperfine; do
     have "$pkg" || need+=("$pkg")
 done
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -9,9 +9,9 @@ import time
 
 import pytest
 
-from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, KEY, LAUNCHER, NOKEY,
-                  ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, ROUTES, TAG, TEMP, TRACE, VALUE,
-                  X86_INFO, Installation, act, by_command, record_of, sz, wait_until)
+from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, JOURNAL, KEY, LAUNCHER,
+                  NOKEY, ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, ROUTES, TAG, TEMP, TRACE,
+                  VALUE, X86_INFO, Installation, act, by_command, record_of, sz, wait_until)
 
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
 NO_RUN = "Could not run BV_SETUP.EXE"
