@@ -163,6 +163,12 @@ static void CloseIfOpen(HANDLE handle)
         CloseHandle(handle);
 }
 
+/* An existing file to delete or rename: the link itself where it is one. */
+static HANDLE OpenToMove(const struct FolderCalls *calls, const char *path, HANDLE *dir)
+{
+    return OpenChecked(calls, path, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, dir);
+}
+
 int DeleteInFolder(const char *path)
 {
     struct FolderCalls calls;
@@ -173,8 +179,7 @@ int DeleteInFolder(const char *path)
         return -1;
     if (!FindFolderCalls(&calls))
         return remove(path);
-    file =
-        OpenChecked(&calls, path, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, &dir);
+    file = OpenToMove(&calls, path, &dir);
     if (file != INVALID_HANDLE_VALUE) {
         done = MarkForDeletion(&calls, file);
         CloseHandle(file); /* the file goes now */
@@ -216,8 +221,7 @@ int RenameInFolder(const char *from, const char *to)
         return -1;
     if (!FindFolderCalls(&calls))
         return RenameByName(from, to);
-    file =
-        OpenChecked(&calls, from, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, &dir);
+    file = OpenToMove(&calls, from, &dir);
     if (file != INVALID_HANDLE_VALUE && calls.set_information != NULL) {
         memset(&rename_to, 0, sizeof rename_to);
         rename_to.root = dir;
