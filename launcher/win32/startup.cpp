@@ -8,7 +8,8 @@
 
 #include "../../process/systemlib.h"
 
-extern "C" void LauncherStartup(void)
+/* The linker's entry point: visible, though the whole program is compiled as one unit. */
+extern "C" __attribute__((externally_visible)) void LauncherStartup(void)
 {
     STARTUPINFOA startup;
     int show;
