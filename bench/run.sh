@@ -38,8 +38,8 @@ echo "bench: building the host poll bench (build/bench-host)" >&2
 cmake -S bench/host -B build/bench-host -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/bench-host -j"$(nproc)" >/dev/null
 
-# The product's size flags (cmake/win32.cmake), each program with its own entry point and
-# kernel32 alone.
+# Size flags like the product's (cmake/win32.cmake, less the unity build and the linker script
+# of a program of many files), each program with its own entry point and kernel32 alone.
 echo "bench: building the minimal launcher and the bench engine (build/bench)" >&2
 mkdir -p build/bench
 flags=(-Os -Wall -Wextra -Werror -Wshadow -Wformat=2 -fno-exceptions -fno-rtti
