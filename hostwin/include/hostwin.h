@@ -110,7 +110,6 @@ struct RegValue {
     std::string bytes; /* exactly the stored bytes, terminator included where stored */
     bool wide = false;
 };
-void RegCreateKey(const std::string &path);
 void RegRemoveKey(const std::string &path); /* with its values and subkeys */
 bool RegKeyExists(const std::string &path);
 void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes,
@@ -122,7 +121,6 @@ bool RegGet(const std::string &key, const std::string &name, RegValue *value, bo
 std::string Utf16(const std::string &utf8);
 void RegRemoveValue(const std::string &key, const std::string &name);
 void RegDenyOpen(const std::string &key); /* opens fail with ERROR_ACCESS_DENIED */
-std::vector<REGSAM> RegOpenMasks();       /* the access mask of every open, in order */
 int OpenKeyCount();                       /* keys opened and not closed */
 
 /* --- processes and libraries -------------------------------------------------------------- */
@@ -144,7 +142,6 @@ void SetLibrary(const std::string &name, bool loadable, const std::vector<std::s
 std::vector<std::string> LoadedLibraryNames(); /* the name of every LoadLibraryA, in order */
 int LoadedLibraryCount();                      /* loaded and not freed */
 int OpenHandleCount();                         /* process, thread and snapshot handles */
-std::vector<DWORD> OpenProcessMasks();
 /* Calls of kernel32's SetDefaultDllDirectories and SetDllDirectoryA, as "name(argument)". */
 std::vector<std::string> DllSearchCalls();
 

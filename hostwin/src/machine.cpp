@@ -52,95 +52,15 @@ void Reset(const std::string &sandbox_dir)
     machine.system_dir = "C:\\WINDOWS\\system32";
     RegSetString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
                  "C:\\Program Files");
-    SetLibrary("kernel32.dll", true,
-               {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First",
-                "Module32Next", "GetModuleFileNameW", "GetEnvironmentVariableW",
-                "GetShortPathNameW"});
-    SetLibrary("ntdll.dll", true, {"NtSetInformationFile"});
-    SetLibrary("advapi32.dll", true, {"RegQueryValueExW", "RegSetValueExW"});
-    SetLibrary("C:\\WINDOWS\\system32\\user32.dll", true,
-               {"MessageBoxA", "GetProcessWindowStation", "GetUserObjectInformationA"});
-    SetLibrary("C:\\WINDOWS\\system32\\psapi.dll", true,
-               {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
+    for (const Call *c = FirstCall(); c->name != nullptr; c++)
+        if (c->library != nullptr && !c->from_vista)
+            machine.libraries[Lower(c->library)].entries.insert(c->name);
     SetVersion(0x4A65000A); /* Windows 10: 10.0, build 19045 */
 }
 
-/* Every name the stand-in counts and can fail. */
-static const std::set<std::string> kCalls = {"AddSIDToBoundaryDescriptor",
-                                             "CloseHandle",
-                                             "CreateBoundaryDescriptorW",
-                                             "CreateFileA",
-                                             "CreateMutexA",
-                                             "CreatePrivateNamespaceW",
-                                             "CreateProcessA",
-                                             "CreateToolhelp32Snapshot",
-                                             "EnumProcessModules",
-                                             "EnumProcesses",
-                                             "FlushFileBuffers",
-                                             "FreeLibrary",
-                                             "GetCommandLineA",
-                                             "GetEnvironmentVariableA",
-                                             "GetEnvironmentVariableW",
-                                             "GetExitCodeProcess",
-                                             "GetFileAttributesA",
-                                             "GetFileInformationByHandle",
-                                             "GetFinalPathNameByHandleW",
-                                             "GetModuleFileNameA",
-                                             "GetModuleFileNameExA",
-                                             "GetModuleFileNameW",
-                                             "GetModuleHandleA",
-                                             "GetPrivateProfileStringA",
-                                             "GetProcAddress",
-                                             "GetProcessWindowStation",
-                                             "GetShortPathNameW",
-                                             "GetSystemDirectoryA",
-                                             "GetTickCount",
-                                             "GetUserObjectInformationA",
-                                             "GetVersion",
-                                             "IsDBCSLeadByte",
-                                             "LoadLibraryA",
-                                             "MessageBoxA",
-                                             "MoveFileExA",
-                                             "MultiByteToWideChar",
-                                             "NtSetInformationFile",
-                                             "OpenPrivateNamespaceW",
-                                             "OpenProcess",
-                                             "Process32First",
-                                             "Process32Next",
-                                             "RegCloseKey",
-                                             "RegCreateKeyExA",
-                                             "RegDeleteKeyA",
-                                             "RegDeleteValueA",
-                                             "RegEnumKeyExA",
-                                             "RegFlushKey",
-                                             "RegOpenKeyExA",
-                                             "RegQueryInfoKeyA",
-                                             "RegQueryValueExA",
-                                             "RegQueryValueExW",
-                                             "RegSetValueExA",
-                                             "RegSetValueExW",
-                                             "SetDefaultDllDirectories",
-                                             "SetDllDirectoryA",
-                                             "Sleep",
-                                             "WaitForMultipleObjects",
-                                             "WaitForSingleObject",
-                                             "WideCharToMultiByte",
-                                             "_fdopen",
-                                             "_open_osfhandle",
-                                             "exit",
-                                             "fclose",
-                                             "fopen",
-                                             "fread",
-                                             "free",
-                                             "fwrite",
-                                             "malloc",
-                                             "realloc",
-                                             "remove",
-                                             "rename"};
-
 void FailCall(const std::string &call, long error, int times, int skip, const std::string &argument)
 {
-    if (!kCalls.count(call)) {
+    if (FindCall(call.c_str()) == nullptr) {
         fprintf(stderr, "hw::FailCall: the stand-in has no call named \"%s\"\n", call.c_str());
         abort();
     }

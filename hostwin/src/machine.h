@@ -80,12 +80,10 @@ struct Machine {
     std::map<FILE *, Stream> streams;
 
     std::map<std::string, RegKey> keys; /* by lower-case path */
-    std::vector<REGSAM> open_masks;
 
     std::vector<hw::Process> processes;
     std::map<std::string, Library> libraries; /* by lower-case name */
     std::vector<std::string> loaded_names;
-    std::vector<DWORD> process_masks;
     Engine next_engine;
     Engine running_engine;
     bool engine_pending = false; /* started, and its work not yet done */
@@ -109,6 +107,16 @@ struct Machine {
 };
 
 Machine &M();
+
+/* A call of the stand-in (see kCalls in processes.cpp); the list ends with a null name. */
+struct Call {
+    const char *name;
+    const char *library = nullptr; /* the DLL that GetProcAddress finds it in */
+    FARPROC fn = nullptr;
+    bool from_vista = false; /* exported by kernel32 from Vista on */
+};
+const Call *FirstCall();
+const Call *FindCall(const char *name);
 
 /* Counts the call and answers whether it is to fail now; *error gets the fault's status.
 ** Where the run is to be killed before this call, throws Killed instead. */

@@ -54,11 +54,6 @@ int OpenHandleCount()
     return CountObjects(Object::Process, Object::Thread, Object::Snapshot);
 }
 
-std::vector<DWORD> OpenProcessMasks()
-{
-    return M().process_masks;
-}
-
 std::vector<std::string> DllSearchCalls()
 {
     return M().dll_search_calls;
@@ -253,6 +248,110 @@ static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
     return !hw::Failing("SetDllDirectoryA");
 }
 
+/* --- the calls ---------------------------------------------------------------------------- */
+
+namespace
+{
+const char K32[] = "kernel32.dll", NTDLL[] = "ntdll.dll", ADVAPI32[] = "advapi32.dll";
+const char USER32[] = "C:\\WINDOWS\\system32\\user32.dll";
+const char PSAPI[] = "C:\\WINDOWS\\system32\\psapi.dll";
+} // namespace
+#define F(fn) ((FARPROC)(void *)(fn))
+
+/* Every call the stand-in counts and can fail, in one list. A call that the launcher finds
+** with GetProcAddress names its stand-in and the library that exports it (from Vista on: the
+** last field), or no library where only a test's SetLibrary lists it. */
+static const hw::Call kCalls[] = {
+    {"AddSIDToBoundaryDescriptor", K32, F(hw::SimAddSIDToBoundaryDescriptor), true},
+    {"CloseHandle"},
+    {"CreateBoundaryDescriptorW", K32, F(hw::SimCreateBoundaryDescriptorW), true},
+    {"CreateFileA"},
+    {"CreateMutexA"},
+    {"CreatePrivateNamespaceW", K32, F(hw::SimCreatePrivateNamespaceW), true},
+    {"CreateProcessA"},
+    {"CreateToolhelp32Snapshot", K32, F(SimCreateToolhelp32Snapshot)},
+    {"EnumProcessModules", PSAPI, F(SimEnumProcessModules)},
+    {"EnumProcesses", PSAPI, F(SimEnumProcesses)},
+    {"FlushFileBuffers"},
+    {"FreeLibrary"},
+    {"GetCommandLineA"},
+    {"GetEnvironmentVariableA"},
+    {"GetEnvironmentVariableW", K32, F(hw::SimGetEnvironmentVariableW)},
+    {"GetExitCodeProcess"},
+    {"GetFileAttributesA"},
+    {"GetFileInformationByHandle"},
+    {"GetFinalPathNameByHandleW", K32, F(hw::SimGetFinalPathNameByHandleW), true},
+    {"GetModuleFileNameA"},
+    {"GetModuleFileNameExA", PSAPI, F(SimGetModuleFileNameExA)},
+    {"GetModuleFileNameW", K32, F(hw::SimGetModuleFileNameW)},
+    {"GetModuleHandleA"},
+    {"GetPrivateProfileStringA"},
+    {"GetProcAddress"},
+    {"GetProcessWindowStation", USER32, F(hw::SimGetProcessWindowStation)},
+    {"GetShortPathNameW", K32, F(hw::SimGetShortPathNameW)},
+    {"GetSystemDirectoryA"},
+    {"GetTickCount"},
+    {"GetUserObjectInformationA", USER32, F(hw::SimGetUserObjectInformationA)},
+    {"GetVersion"},
+    {"IsDBCSLeadByte"},
+    {"LoadLibraryA"},
+    {"MessageBoxA", USER32, F(hw::SimMessageBoxA)},
+    {"Module32First", K32, F(SimModule32Walk)},
+    {"Module32Next", K32, F(SimModule32Walk)},
+    {"MoveFileExA"},
+    {"MultiByteToWideChar"},
+    {"NtSetInformationFile", NTDLL, F(hw::SimNtSetInformationFile)},
+    {"OpenPrivateNamespaceW", K32, F(hw::SimOpenPrivateNamespaceW), true},
+    {"OpenProcess"},
+    {"Process32First", K32, F(SimProcess32First)},
+    {"Process32Next", K32, F(SimProcess32Next)},
+    {"RegCloseKey"},
+    {"RegCreateKeyExA"},
+    {"RegDeleteKeyA"},
+    {"RegDeleteValueA"},
+    {"RegEnumKeyExA"},
+    {"RegFlushKey"},
+    {"RegOpenKeyExA"},
+    {"RegQueryInfoKeyA"},
+    {"RegQueryValueExA"},
+    {"RegQueryValueExW", ADVAPI32, F(hw::SimRegQueryValueExW)},
+    {"RegSetValueExA"},
+    {"RegSetValueExW", ADVAPI32, F(hw::SimRegSetValueExW)},
+    {"SetDefaultDllDirectories", nullptr, F(SimSetDefaultDllDirectories)},
+    {"SetDllDirectoryA", nullptr, F(SimSetDllDirectoryA)},
+    {"Sleep"},
+    {"WaitForMultipleObjects"},
+    {"WaitForSingleObject"},
+    {"WideCharToMultiByte"},
+    {"_fdopen"},
+    {"_open_osfhandle"},
+    {"exit"},
+    {"fclose"},
+    {"fopen"},
+    {"fread"},
+    {"free"},
+    {"fwrite"},
+    {"malloc"},
+    {"realloc"},
+    {"remove"},
+    {"rename"},
+    {nullptr},
+};
+#undef F
+
+const hw::Call *hw::FirstCall()
+{
+    return kCalls;
+}
+
+const hw::Call *hw::FindCall(const char *name)
+{
+    for (const Call *c = kCalls; c->name != nullptr; c++)
+        if (strcmp(c->name, name) == 0)
+            return c;
+    return nullptr;
+}
+
 HMODULE LoadLibraryA(LPCSTR name)
 {
     M().loaded_names.push_back(name);
@@ -269,45 +368,12 @@ HMODULE LoadLibraryA(LPCSTR name)
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 {
-    static const struct {
-        const char *name;
-        FARPROC fn;
-    } known[] = {
-        {"CreateToolhelp32Snapshot", (FARPROC)(void *)SimCreateToolhelp32Snapshot},
-        {"Process32First", (FARPROC)(void *)SimProcess32First},
-        {"Process32Next", (FARPROC)(void *)SimProcess32Next},
-        {"Module32First", (FARPROC)(void *)SimModule32Walk},
-        {"Module32Next", (FARPROC)(void *)SimModule32Walk},
-        {"EnumProcesses", (FARPROC)(void *)SimEnumProcesses},
-        {"EnumProcessModules", (FARPROC)(void *)SimEnumProcessModules},
-        {"GetModuleFileNameExA", (FARPROC)(void *)SimGetModuleFileNameExA},
-        {"MessageBoxA", (FARPROC)(void *)hw::SimMessageBoxA},
-        {"SetDefaultDllDirectories", (FARPROC)(void *)SimSetDefaultDllDirectories},
-        {"SetDllDirectoryA", (FARPROC)(void *)SimSetDllDirectoryA},
-        {"GetModuleFileNameW", (FARPROC)(void *)hw::SimGetModuleFileNameW},
-        {"GetEnvironmentVariableW", (FARPROC)(void *)hw::SimGetEnvironmentVariableW},
-        {"GetShortPathNameW", (FARPROC)(void *)hw::SimGetShortPathNameW},
-        {"GetProcessWindowStation", (FARPROC)(void *)hw::SimGetProcessWindowStation},
-        {"RegQueryValueExW", (FARPROC)(void *)hw::SimRegQueryValueExW},
-        {"RegSetValueExW", (FARPROC)(void *)hw::SimRegSetValueExW},
-        {"GetUserObjectInformationA", (FARPROC)(void *)hw::SimGetUserObjectInformationA},
-        {"GetFinalPathNameByHandleW", (FARPROC)(void *)hw::SimGetFinalPathNameByHandleW},
-        {"NtSetInformationFile", (FARPROC)(void *)hw::SimNtSetInformationFile},
-        {"CreateBoundaryDescriptorW", (FARPROC)(void *)hw::SimCreateBoundaryDescriptorW},
-        {"AddSIDToBoundaryDescriptor", (FARPROC)(void *)hw::SimAddSIDToBoundaryDescriptor},
-        {"CreatePrivateNamespaceW", (FARPROC)(void *)hw::SimCreatePrivateNamespaceW},
-        {"OpenPrivateNamespaceW", (FARPROC)(void *)hw::SimOpenPrivateNamespaceW},
-    };
     Object *o = hw::FindObject(module, Object::Module);
     if (hw::Failing("GetProcAddress") || o == nullptr)
         return nullptr;
     const hw::Library &lib = M().libraries[o->name];
-    if (!lib.entries.count(name))
-        return nullptr;
-    for (auto &k : known)
-        if (strcmp(k.name, name) == 0)
-            return k.fn;
-    return nullptr;
+    const hw::Call *call = hw::FindCall(name);
+    return lib.entries.count(name) && call != nullptr ? call->fn : nullptr;
 }
 
 HMODULE GetModuleHandleA(LPCSTR name)
@@ -338,7 +404,6 @@ BOOL FreeLibrary(HMODULE module)
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id)
 {
     (void)inherit;
-    M().process_masks.push_back(access);
     if (hw::Failing("OpenProcess"))
         return nullptr;
     for (auto &p : M().processes) {

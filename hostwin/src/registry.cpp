@@ -20,11 +20,6 @@ static RegKey &MakeKey(const std::string &name)
     return M().keys[name];
 }
 
-void RegCreateKey(const std::string &path)
-{
-    MakeKey(KeyName(path));
-}
-
 void RegRemoveKey(const std::string &path)
 {
     std::string name = KeyName(path);
@@ -99,11 +94,6 @@ void RegDenyOpen(const std::string &key)
     M().keys[KeyName(key)].deny_open = true;
 }
 
-std::vector<REGSAM> RegOpenMasks()
-{
-    return M().open_masks;
-}
-
 int OpenKeyCount()
 {
     int n = 0;
@@ -141,7 +131,6 @@ static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, REGSAM sam, bool
 {
     long error = 0;
     *result = nullptr;
-    M().open_masks.push_back(sam);
     if (hw::Failing(call, &error, subkey))
         return (LONG)error;
     if (root != HKEY_LOCAL_MACHINE)
@@ -177,17 +166,26 @@ static std::string NameOf(LPCWSTR name)
     return out;
 }
 
+/* The key behind an open handle for a call that has been counted and was not made to fail
+** (then null, with *status set). */
+static hw::RegKey *KeyOfCall(const char *call, HKEY key, const char *argument, LONG *status)
+{
+    long error = 0;
+    if (hw::Failing(call, &error, argument)) {
+        *status = (LONG)error;
+        return nullptr;
+    }
+    return hw::OpenedKey(key, status);
+}
+
 /* Answers as the registry does: with no data buffer only the size; a buffer too small gives
 ** ERROR_MORE_DATA and the size needed; data is delivered as stored, terminator or not, in the
 ** form of the A or the W calls. */
 static LONG Query(const char *call, HKEY key, const std::string &name, bool wide, DWORD *type,
                   BYTE *data, DWORD *size)
 {
-    long error = 0;
     LONG status = 0;
-    if (hw::Failing(call, &error, name.c_str()))
-        return (LONG)error;
-    hw::RegKey *k = hw::OpenedKey(key, &status);
+    hw::RegKey *k = KeyOfCall(call, key, name.c_str(), &status);
     if (k == nullptr)
         return status;
     auto v = k->values.find(hw::Lower(name));
@@ -233,11 +231,8 @@ LONG hw::SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *typ
 static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, DWORD type,
                 const BYTE *data, DWORD size)
 {
-    long error = 0;
     LONG status = 0;
-    if (hw::Failing(call, &error, name.c_str()))
-        return (LONG)error;
-    hw::RegKey *k = hw::OpenedKey(key, &status);
+    hw::RegKey *k = KeyOfCall(call, key, name.c_str(), &status);
     if (k == nullptr)
         return status;
     std::string lower = hw::Lower(name);
@@ -263,11 +258,8 @@ LONG hw::SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, c
 
 LONG RegDeleteValueA(HKEY key, LPCSTR name)
 {
-    long error = 0;
     LONG status = 0;
-    if (hw::Failing("RegDeleteValueA", &error, name))
-        return (LONG)error;
-    hw::RegKey *k = hw::OpenedKey(key, &status);
+    hw::RegKey *k = KeyOfCall("RegDeleteValueA", key, name, &status);
     if (k == nullptr)
         return status;
     if (k->values.erase(hw::Lower(name)) == 0)
@@ -324,14 +316,11 @@ static std::vector<std::string> Subkeys(HKEY key)
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *reserved,
                    LPSTR key_class, DWORD *class_size, void *written)
 {
-    long error = 0;
     LONG status = 0;
-    if (hw::Failing("RegEnumKeyExA", &error))
-        return (LONG)error;
+    if (KeyOfCall("RegEnumKeyExA", key, nullptr, &status) == nullptr)
+        return status;
     if (reserved || key_class || class_size || written)
         return ERROR_INVALID_PARAMETER;
-    if (hw::OpenedKey(key, &status) == nullptr)
-        return status;
     std::vector<std::string> names = Subkeys(key);
     if (index >= names.size())
         return ERROR_NO_MORE_ITEMS;
@@ -346,16 +335,13 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reser
                       DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
                       DWORD *max_value, DWORD *security, FILETIME *written)
 {
-    long error = 0;
     LONG status = 0;
-    if (hw::Failing("RegQueryInfoKeyA", &error))
-        return (LONG)error;
+    hw::RegKey *k = KeyOfCall("RegQueryInfoKeyA", key, nullptr, &status);
+    if (k == nullptr)
+        return status;
     if (key_class || class_size || reserved || max_subkey || max_class || max_value_name ||
         max_value || security || written)
         return ERROR_INVALID_PARAMETER;
-    hw::RegKey *k = hw::OpenedKey(key, &status);
-    if (k == nullptr)
-        return status;
     if (subkeys != nullptr)
         *subkeys = (DWORD)Subkeys(key).size();
     if (values != nullptr)

@@ -30,13 +30,13 @@ void SetVersion(DWORD version)
 {
     std::set<std::string> &kernel32 = M().libraries["kernel32.dll"].entries;
     M().version = version;
-    for (const char *call :
-         {"GetFinalPathNameByHandleW", "CreateBoundaryDescriptorW", "AddSIDToBoundaryDescriptor",
-          "CreatePrivateNamespaceW", "OpenPrivateNamespaceW"}) {
+    for (const Call *c = FirstCall(); c->name != nullptr; c++) {
+        if (!c->from_vista)
+            continue;
         if (!(version & 0x80000000u) && (version & 0xFF) >= 6)
-            kernel32.insert(call);
+            kernel32.insert(c->name);
         else
-            kernel32.erase(call);
+            kernel32.erase(c->name);
     }
 }
 void HoldMutex(const std::string &name)
