@@ -3,6 +3,7 @@
 #define HOSTWIN_MACHINE_H
 
 #include <stdio.h>
+#include <string.h>
 
 #include <map>
 #include <set>
@@ -123,6 +124,21 @@ const Call *FindCall(const char *name);
 struct Killed {
 };
 bool Failing(const char *call, long *error = nullptr, const char *argument = nullptr);
+
+/* Copies text into buffer of size characters as the kernel's string queries do: the length on
+** success, the size needed (terminator included) when it does not fit, or with cut (the module
+** path on XP) size characters without a terminator. */
+template <typename Char>
+DWORD CopyOut(const std::basic_string<Char> &text, Char *buffer, DWORD size, bool cut = false)
+{
+    if (text.size() + 1 <= size) {
+        memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(Char));
+        return (DWORD)text.size();
+    }
+    if (cut)
+        memcpy(buffer, text.data(), size * sizeof(Char));
+    return cut ? size : (DWORD)text.size() + 1;
+}
 
 uintptr_t NewObject(const Object &object);
 Object *FindObject(const void *handle, Object::Kind kind);

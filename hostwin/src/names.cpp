@@ -124,27 +124,13 @@ static size_t WideLen(LPCWSTR s)
     return n;
 }
 
-/* Copies wide text out as the kernel's wide string queries do: the length on success, the
-** size needed (terminator included) when it does not fit. */
-static DWORD CopyOutWide(const std::u16string &text, LPWSTR buffer, DWORD size)
-{
-    if (text.size() + 1 > size)
-        return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
-    return (DWORD)text.size();
-}
-
 /* As on Windows XP: a path that does not fit is cut to size characters, unterminated. */
 DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 {
     (void)module;
     if (Failing("GetModuleFileNameW"))
         return 0;
-    std::u16string path = Wide(M().module_path);
-    if (path.size() < size)
-        return CopyOutWide(path, buffer, size);
-    memcpy(buffer, path.data(), size * sizeof(WCHAR));
-    return size;
+    return CopyOut(Wide(M().module_path), buffer, size, true);
 }
 
 DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
@@ -154,7 +140,7 @@ DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
     auto it = M().env.find(Lower(Utf8(std::u16string(name, WideLen(name)))));
     if (it == M().env.end())
         return 0;
-    return CopyOutWide(Wide(it->second), buffer, size);
+    return CopyOut(Wide(it->second), buffer, size);
 }
 
 DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
@@ -167,7 +153,7 @@ DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
     }
-    return CopyOutWide(it == M().short_paths.end() ? path : Wide(it->second), short_path, size);
+    return CopyOut(it == M().short_paths.end() ? path : Wide(it->second), short_path, size);
 }
 
 /* A terminated string (a length of -1: the terminator converted too) or wide_len characters;

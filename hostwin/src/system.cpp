@@ -48,16 +48,6 @@ DWORD SleptMs()
     return M().slept_ms;
 }
 
-/* Copies text into buffer of size bytes as the kernel's string queries do: the length on
-** success, the size needed (terminator included) when it does not fit. */
-static DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size)
-{
-    if (text.size() + 1 > size)
-        return (DWORD)text.size() + 1;
-    memcpy(buffer, text.c_str(), text.size() + 1);
-    return (DWORD)text.size();
-}
-
 static std::string Trim(const std::string &s)
 {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -110,13 +100,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     (void)module;
     if (hw::Failing("GetModuleFileNameA"))
         return 0;
-    std::string path = hw::AnsiOf(M().module_path);
-    if (path.size() < size) {
-        memcpy(buffer, path.c_str(), path.size() + 1);
-        return (DWORD)path.size();
-    }
-    memcpy(buffer, path.data(), size);
-    return size;
+    return hw::CopyOut(hw::AnsiOf(M().module_path), buffer, size, true);
 }
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
