@@ -192,13 +192,13 @@ static int ProductPoll(void)
     return IsImageRunning(image, NULL);
 }
 
-static int RunCase(const char *sandbox, int psapi, int count)
+static int RunCase(int psapi, int count)
 {
     long polls;
     double ns, bare_ns;
     int heap_blocks, answer, entries;
 
-    hw::Reset(sandbox);
+    hw::Reset();
     platform_record = PlatformRecord{0, 0, 0};
     if (psapi)
         hw::SetVersion(0x05650004); /* NT 4.0, build 1381 */
@@ -218,15 +218,14 @@ static int RunCase(const char *sandbox, int psapi, int count)
     return 1;
 }
 
-int main(int argc, char **argv)
+int main(void)
 {
     static const int sizes[] = {100, 1000, 5000};
-    const char *sandbox = argc > 1 ? argv[1] : "/tmp/launcher-bench-host";
     int route, i;
 
     for (route = 0; route < 2; route++) {
         for (i = 0; i < (int)(sizeof sizes / sizeof sizes[0]); i++) {
-            if (!RunCase(sandbox, route, sizes[i]))
+            if (!RunCase(route, sizes[i]))
                 return 1;
         }
     }

@@ -53,7 +53,7 @@ i686-w64-mingw32-g++ "${flags[@]}" -D_WIN32_WINNT=0x0602 -o build/bench/stamp_en
 
 echo "bench: poll cost on the host stand-in" >&2
 host_tsv=build/bench/poll_cost.tsv
-build/bench-host/poll_cost "$root/build/bench-host/sandbox" >"$host_tsv"
+build/bench-host/poll_cost >"$host_tsv"
 
 prefix=$(mktemp -d /tmp/launcher-bench-XXXXXX)
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const size_t route = size % 3, npos = std::string::npos;
     const std::string tag = "C:\\Setup Package\\data.tag";
-    hw::Reset(Sandbox());
+    hw::Reset();
     ResetProductState();
     hw::SetCodePage((size / 3) % 2 ? 932 : 0);
     hw::SetModulePath("C:\\Setup Package\\launcher.exe");

@@ -14,11 +14,11 @@ namespace hw
 
 /* --- the machine as a whole ------------------------------------------------------------ */
 
-/* Wipes the machine: drives mapped under sandbox_dir (created empty), empty registry but for
+/* Wipes the machine: empty disks (in memory), empty registry but for
 ** HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion with ProgramFilesDir "C:\Program Files",
 ** no processes, kernel32.dll and the system's user32.dll and psapi.dll loadable with all their
-** entry points, GetVersion of Windows XP, no code page with lead bytes, TEMP unset, no faults. */
-void Reset(const std::string &sandbox_dir);
+** entry points, GetVersion of Windows 10, no code page with lead bytes, TEMP unset, no faults. */
+void Reset();
 
 /* A stand-in call made to fail: after `skip` successful calls, the next `times` calls (-1: all)
 ** of `call` fail with `error` (a status, or GetLastError's value). With `argument`, only calls
@@ -80,8 +80,6 @@ DWORD SleptMs();
 
 /* --- files ----------------------------------------------------------------------------- */
 
-/* The host path of a Windows path (matched case-insensitively against what exists). */
-std::string HostPath(const std::string &windows_path);
 void WriteFile(const std::string &windows_path, const std::string &bytes); /* makes folders */
 void MakeDir(const std::string &windows_path);
 void RemoveFile(const std::string &windows_path); /* as a user or another program would */

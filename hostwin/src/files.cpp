@@ -1,102 +1,161 @@
-/* The C runtime's Windows file semantics over a sandbox folder: "C:\a\b" lives at
-** <sandbox>/C/a/b, names match without regard to letter case, text-mode streams write CR LF,
-** rename never replaces, remove fails on a directory or an open file. */
-#include <dirent.h>
+/* The simulated disks, in memory, with the C runtime's and kernel32's Windows file semantics:
+** names match without regard to letter case and keep the case they were made with, "." and ".."
+** are resolved as in a Windows path, text-mode streams write CR LF, rename never replaces,
+** remove fails on a folder or an open file, links are followed on the way to a name. */
 #include <fcntl.h>
 #include <io.h>
-#include <string.h>
 #include <stdarg.h>
-#include <stdio_ext.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <string.h>
 
 #include "machine.h"
 
 namespace hw
 {
 
-/* Finds the entry of dir whose name equals name without regard to ASCII case. */
-static std::string MatchEntry(const std::string &dir, const std::string &name)
+static Node *Find(const std::string &path)
 {
-    struct stat st;
-    if (stat((dir + "/" + name).c_str(), &st) == 0) /* a folder holds no two names of one case */
-        return name;
-    std::string want = Lower(name);
-    DIR *d = opendir(dir.c_str());
-    std::string found = name;
-    if (d == nullptr)
-        return found;
-    while (struct dirent *e = readdir(d)) {
-        if (Lower(e->d_name) == want) {
-            found = e->d_name;
-            break;
-        }
-    }
-    closedir(d);
-    return found;
+    auto it = M().disk.nodes.find(Lower(path));
+    return it == M().disk.nodes.end() ? nullptr : &it->second;
 }
 
-std::string HostPath(const std::string &windows_path)
+static std::string ParentOf(const std::string &path)
 {
-    std::string rest = windows_path;
-    std::string host = M().sandbox;
-    if (rest.size() >= 2 && rest[1] == ':') {
-        host += "/" + std::string(1, (char)toupper((unsigned char)rest[0]));
-        rest = rest.substr(2);
-    } else {
-        host += "/_relative";
-    }
-    std::string part;
-    for (size_t i = 0; i <= rest.size(); i++) {
-        if (i == rest.size() || rest[i] == '\\' || rest[i] == '/') {
-            if (!part.empty())
-                host += "/" + MatchEntry(host, part);
-            part.clear();
-        } else {
-            part += rest[i];
-        }
-    }
-    return host;
+    size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-static void MakeParents(const std::string &host_path)
+/* path as "C:\a\b": the drive's letter in capitals (a path without one lies on "_"), the
+** names as given, "." and ".." resolved; links on the way followed, the last name's too where
+** follow is set. A chain of links too long for Windows ends where it is. */
+static std::string Resolve(const std::string &path, bool follow, int depth = 0)
 {
-    std::filesystem::create_directories(std::filesystem::path(host_path).parent_path());
+    std::string out = "_", part;
+    size_t at = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+        out = std::string(1, (char)toupper((unsigned char)path[0])) + ":";
+        at = 2;
+    }
+    for (size_t i = at; i <= path.size(); i++) {
+        if (i < path.size() && path[i] != '\\' && path[i] != '/') {
+            part += path[i];
+            continue;
+        }
+        if (part == "..")
+            out = out.find('\\') == std::string::npos ? out : ParentOf(out);
+        else if (!part.empty() && part != ".")
+            out += "\\" + part;
+        part.clear();
+        Node *n = Find(out);
+        bool last = path.find_first_not_of("\\/", i) == std::string::npos;
+        if (n != nullptr && n->kind == Node::Link && (follow || !last) && depth < 32)
+            return Resolve(n->target + "\\" + path.substr(std::min(i, path.size())), follow,
+                           depth + 1);
+    }
+    return out;
+}
+
+/* The node of path (links followed where follow is set), or null. */
+static Node *NodeAt(const std::string &path, bool follow)
+{
+    return Find(Resolve(path, follow));
+}
+
+static bool FolderExists(const std::string &path)
+{
+    Node *n = Find(path);
+    return n != nullptr && n->kind == Node::Folder;
+}
+
+/* A new node at a resolved path whose folder exists, named as given there. */
+static Node *Make(const std::string &resolved, Node::Kind kind)
+{
+    Disk &disk = M().disk;
+    Node n;
+    n.kind = kind;
+    n.path = resolved.find('\\') == std::string::npos
+                 ? resolved
+                 : Find(ParentOf(resolved))->path + resolved.substr(resolved.rfind('\\'));
+    n.id = disk.next_id++;
+    if (kind == Node::File)
+        disk.contents[n.id] = "";
+    return &(disk.nodes[Lower(resolved)] = n);
+}
+
+static void MakeFolders(const std::string &resolved)
+{
+    if (resolved.find('\\') != std::string::npos)
+        MakeFolders(ParentOf(resolved));
+    if (Find(resolved) == nullptr)
+        Make(resolved, Node::Folder);
+}
+
+/* Where a test puts a name: its folders made first. */
+static std::string Place(const std::string &path)
+{
+    std::string resolved = Resolve(path, true);
+    MakeFolders(ParentOf(resolved));
+    return resolved;
 }
 
 void WriteFile(const std::string &windows_path, const std::string &bytes)
 {
-    std::string host = HostPath(windows_path);
-    MakeParents(host);
-    std::ofstream(host, std::ios::binary) << bytes;
+    std::string resolved = Place(windows_path);
+    Node *n = Find(resolved);
+    M().disk.contents[(n != nullptr ? n : Make(resolved, Node::File))->id] = bytes;
 }
 
 void MakeDir(const std::string &windows_path)
 {
-    std::filesystem::create_directories(HostPath(windows_path));
+    MakeFolders(Resolve(windows_path, true));
+}
+
+static bool HasChildren(const std::string &resolved)
+{
+    std::string prefix = Lower(resolved) + "\\";
+    auto it = M().disk.nodes.lower_bound(prefix);
+    return it != M().disk.nodes.end() && it->first.compare(0, prefix.size(), prefix) == 0;
 }
 
 void RemoveFile(const std::string &windows_path)
 {
-    std::remove(HostPath(windows_path).c_str());
+    std::string resolved = Resolve(windows_path, false);
+    Node *n = Find(resolved);
+    if (n != nullptr && !HasChildren(resolved))
+        M().disk.nodes.erase(Lower(resolved));
 }
 
 bool Exists(const std::string &windows_path)
 {
-    struct stat st;
-    return stat(HostPath(windows_path).c_str(), &st) == 0;
+    return NodeAt(windows_path, true) != nullptr;
 }
 
 std::string ReadFile(const std::string &windows_path)
 {
-    std::ifstream in(HostPath(windows_path), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    Node *n = NodeAt(windows_path, true);
+    return n != nullptr && n->kind == Node::File ? M().disk.contents[n->id] : "";
+}
+
+void HardLink(const std::string &target, const std::string &link_path)
+{
+    Node *t = NodeAt(target, true);
+    std::string resolved = Place(link_path);
+    if (t != nullptr && t->kind == Node::File && Find(resolved) == nullptr)
+        Make(resolved, Node::File)->id = t->id;
+}
+
+void SymLink(const std::string &target, const std::string &link_path)
+{
+    std::string resolved = Place(link_path);
+    if (Find(resolved) == nullptr)
+        Make(resolved, Node::Link)->target = target;
+}
+
+void ObjectManagerLink(const std::string &target, const std::string &link_path)
+{
+    SymLink(target, link_path);
+    Node *n = NodeAt(link_path, false);
+    if (n != nullptr)
+        n->object_manager = true;
 }
 
 int OpenStreamCount()
@@ -104,131 +163,168 @@ int OpenStreamCount()
     return (int)M().streams.size();
 }
 
+std::vector<DWORD> CreateFileFlags()
+{
+    return M().create_file_flags;
+}
+
+int OpenFileCount()
+{
+    int n = (int)M().fds.size();
+    for (auto &o : M().objects)
+        n += o.second.kind == Object::File;
+    return n;
+}
+
+/* Writes bytes at the stream's place in its file, or at the end for an append. */
+static void Put(Stream &s, const std::string &bytes)
+{
+    std::string &content = M().disk.contents[s.id];
+    if (s.append)
+        s.pos = content.size();
+    if (content.size() < s.pos + bytes.size())
+        content.resize(s.pos + bytes.size());
+    content.replace(s.pos, bytes.size(), bytes);
+    s.pos += bytes.size();
+}
+
 void CloseAllStreams()
 {
     for (auto &s : M().streams)
-        ::fclose(s.first);
+        Put(s.second, s.second.pending);
     M().streams.clear();
 }
 
 void DiscardAllStreams()
 {
-    for (auto &s : M().streams) {
-        __fpurge(s.first);
-        ::fclose(s.first);
-    }
     M().streams.clear();
 }
 
-static bool IsOpen(const std::string &host_path)
+static bool IsOpen(int id)
 {
     for (auto &s : M().streams)
-        if (s.second.host_path == host_path)
+        if (s.second.id == id)
             return true;
     return false;
+}
+
+static FILE *NewStream(const Stream &s)
+{
+    FILE *fp = (FILE *)M().next_handle;
+    M().next_handle += 4;
+    M().streams[fp] = s;
+    return fp;
+}
+
+/* Moves the node at from (a resolved path) to the resolved path to, whose folder exists. */
+static void Move(const std::string &from, const std::string &to)
+{
+    Node n = *Find(from);
+    M().disk.nodes.erase(Lower(from));
+    n.path = Find(ParentOf(to))->path + to.substr(to.rfind('\\'));
+    M().disk.nodes[Lower(to)] = n;
+}
+
+bool IsFile(const std::string &windows_path)
+{
+    Node *n = NodeAt(windows_path, true);
+    return n != nullptr && n->kind == Node::File;
 }
 
 } // namespace hw
 
 using hw::M;
+using hw::Node;
 
 /* Names with wildcards are invalid; a missing file in an existing folder is not found, one in a
 ** missing folder is a path not found. */
 DWORD GetFileAttributesA(LPCSTR path)
 {
     long error = 0;
-    struct stat st;
     if (hw::Failing("GetFileAttributesA", &error, path)) {
         SetLastError((DWORD)error);
         return INVALID_FILE_ATTRIBUTES;
     }
-    std::string host = hw::HostPath(path);
     if (strpbrk(path, "?*") != nullptr) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (stat(host.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    std::string parent = std::filesystem::path(host).parent_path();
-    SetLastError(stat(parent.c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    std::string resolved = hw::Resolve(path, true);
+    if (Node *n = hw::Find(resolved))
+        return n->kind == Node::Folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    SetLastError(hw::FolderExists(hw::ParentOf(resolved)) ? ERROR_FILE_NOT_FOUND
+                                                          : ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
 }
 
-/* The runtime's full buffer: lines reach the file by 4096 bytes, at close and at exit. */
+/* The runtime's full buffer: what is written reaches the file by 4096 bytes, and at close. */
 #define STREAM_BUFFER_SIZE 4096
 
+/* "r" reads a file; "w" and "a" make it where its folder exists, "w" empties it. */
 FILE *hw_fopen(const char *path, const char *mode)
 {
-    std::string m = mode;
-    bool text = m.find('b') == std::string::npos;
     if (hw::Failing("fopen", nullptr, path))
         return nullptr;
-    std::string host = hw::HostPath(path);
-    struct stat st;
-    if (stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    std::string resolved = hw::Resolve(path, true);
+    Node *n = hw::Find(resolved);
+    if (n != nullptr && n->kind != Node::File)
         return nullptr;
-    if (text)
-        m += "b";
-    FILE *fp = ::fopen(host.c_str(), m.c_str());
-    if (fp == nullptr)
+    if (n == nullptr && (mode[0] == 'r' || !hw::FolderExists(hw::ParentOf(resolved))))
         return nullptr;
-    setvbuf(fp, nullptr, _IOFBF, STREAM_BUFFER_SIZE);
-    M().streams[fp] = hw::Stream{path, host, text};
-    return fp;
+    if (n == nullptr)
+        n = hw::Make(resolved, Node::File);
+    if (mode[0] == 'w')
+        M().disk.contents[n->id].clear();
+    hw::Stream s;
+    s.windows_path = path;
+    s.id = n->id;
+    s.text = strchr(mode, 'b') == nullptr;
+    s.append = mode[0] == 'a';
+    return hw::NewStream(s);
 }
 
 int hw_fclose(FILE *fp)
 {
     hw::Failing("fclose");
-    M().streams.erase(fp);
-    int rc = ::fclose(fp);
+    auto it = M().streams.find(fp);
+    if (it == M().streams.end())
+        return EOF;
+    hw::Put(it->second, it->second.pending);
+    M().streams.erase(it);
     hw::FilesChanged(); /* what the buffer held reached the file */
-    return rc;
+    return 0;
 }
 
 size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp)
 {
     auto it = M().streams.find(fp);
     std::string bytes((const char *)data, size * count);
-    if (hw::Failing("fwrite"))
+    if (hw::Failing("fwrite") || it == M().streams.end())
         return 0;
-    if (it != M().streams.end()) {
-        M().events.push_back({hw::Event::Write, it->second.windows_path, bytes, "", 0, false});
-        if (it->second.text) {
-            std::string out;
-            for (char c : bytes) {
-                if (c == '\n')
-                    out += '\r';
-                out += c;
-            }
-            bytes = out;
-        }
+    hw::Stream &s = it->second;
+    M().events.push_back({hw::Event::Write, s.windows_path, bytes, "", 0, false});
+    for (char c : bytes) {
+        if (s.text && c == '\n')
+            s.pending += '\r';
+        s.pending += c;
     }
-    size_t written = ::fwrite(bytes.data(), 1, bytes.size(), fp);
-    return size == 0 || written != bytes.size() ? 0 : count;
+    size_t full = s.pending.size() - s.pending.size() % STREAM_BUFFER_SIZE;
+    hw::Put(s, s.pending.substr(0, full));
+    s.pending.erase(0, full);
+    return size == 0 ? 0 : count;
 }
 
+/* Bytes as they are: the launcher reads its files in binary mode. */
 size_t hw_fread(void *data, size_t size, size_t count, FILE *fp)
 {
     auto it = M().streams.find(fp);
-    if (hw::Failing("fread") || size == 0)
+    if (hw::Failing("fread") || size == 0 || it == M().streams.end())
         return 0;
-    size_t want = size * count, got = 0;
-    char *out = (char *)data;
-    bool text = it != M().streams.end() && it->second.text;
-    while (got < want) {
-        int c = ::fgetc(fp);
-        if (c == EOF)
-            break;
-        if (text && c == '\r') {
-            int next = ::fgetc(fp);
-            if (next == '\n')
-                c = '\n';
-            else if (next != EOF)
-                ::ungetc(next, fp);
-        }
-        out[got++] = (char)c;
-    }
+    hw::Stream &s = it->second;
+    const std::string &content = M().disk.contents[s.id];
+    size_t got = s.pos < content.size() ? std::min(size * count, content.size() - s.pos) : 0;
+    memcpy(data, content.data() + s.pos, got);
+    s.pos += got;
     return got / size;
 }
 
@@ -246,26 +342,27 @@ int hw_vfprintf(FILE *fp, const char *fmt, va_list ap)
     return hw_fwrite(text.data(), 1, text.size(), fp) == text.size() ? n : -1;
 }
 
+/* A link goes, its target stays; a name whose target is missing or a folder stays. */
 int hw_remove(const char *path)
 {
-    struct stat st;
     if (hw::Failing("remove", nullptr, path))
         return -1;
-    std::string host = hw::HostPath(path);
-    if (stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || hw::IsOpen(host) ||
-        ::unlink(host.c_str()) != 0)
+    Node *n = hw::NodeAt(path, true);
+    if (n == nullptr || n->kind == Node::Folder || hw::IsOpen(n->id))
         return -1;
+    M().disk.nodes.erase(hw::Lower(hw::Resolve(path, false)));
     hw::FilesChanged();
     return 0;
 }
 
 static int Rename(const char *from, const char *to)
 {
-    struct stat st;
-    std::string host_from = hw::HostPath(from), host_to = hw::HostPath(to);
-    if (stat(host_from.c_str(), &st) != 0 || stat(host_to.c_str(), &st) == 0 ||
-        hw::IsOpen(host_from) || ::rename(host_from.c_str(), host_to.c_str()) != 0)
+    std::string source = hw::Resolve(from, false), target = hw::Resolve(to, false);
+    Node *n = hw::NodeAt(from, true);
+    if (n == nullptr || n->kind == Node::Folder || hw::IsOpen(n->id) ||
+        hw::Find(target) != nullptr || !hw::FolderExists(hw::ParentOf(target)))
         return -1;
+    hw::Move(source, target);
     hw::FilesChanged();
     return 0;
 }
@@ -289,53 +386,15 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 
 /* --- files by handle ---------------------------------------------------------------------- */
 
-namespace hw
-{
-
-void HardLink(const std::string &target, const std::string &link_path)
-{
-    std::string host = HostPath(link_path);
-    MakeParents(host);
-    ::link(HostPath(target).c_str(), host.c_str());
-}
-
-void SymLink(const std::string &target, const std::string &link_path)
-{
-    std::string host = HostPath(link_path);
-    MakeParents(host);
-    ::symlink(HostPath(target).c_str(), host.c_str());
-}
-
-void ObjectManagerLink(const std::string &target, const std::string &link_path)
-{
-    SymLink(target, link_path);
-    M().object_manager_links.insert(HostPath(link_path));
-}
-
-std::vector<DWORD> CreateFileFlags()
-{
-    return M().create_file_flags;
-}
-
-int OpenFileCount()
-{
-    int n = (int)M().osf_fds.size();
-    for (auto &o : M().objects)
-        n += o.second.kind == Object::File;
-    return n;
-}
-
-} // namespace hw
-
-/* CREATE_NEW fails on anything at the path, a dangling link too; a symbolic link is followed
-** unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
-** FILE_ATTRIBUTE_REPARSE_POINT. A folder opens only with FILE_FLAG_BACKUP_SEMANTICS, a file
-** with DELETE access not while a stream has it open (its sharing allows no delete). Only what
-** the launcher asks for is served: write access, delete access, a folder to look at. */
+/* CREATE_NEW fails on anything at the path, a link whose target is missing too; a link is
+** followed unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
+** FILE_ATTRIBUTE_REPARSE_POINT (an object-manager link is followed all the same). A folder
+** opens only with FILE_FLAG_BACKUP_SEMANTICS, a file with DELETE access not while a stream has
+** it open (its sharing allows no delete). Only what the launcher asks for is served: write
+** access, delete access, a folder to look at. */
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
                    DWORD disposition, DWORD flags, HANDLE template_file)
 {
-    struct stat st;
     hw::Object o{};
     (void)share;
     (void)attrs;
@@ -344,37 +403,34 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     if (hw::Failing("CreateFileA", nullptr, path) ||
         (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE | FILE_ADD_FILE)) != 0)
         return INVALID_HANDLE_VALUE;
-    std::string host = hw::HostPath(path);
-    bool exists = lstat(host.c_str(), &st) == 0;
-    bool folder = exists && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    SetLastError(exists ? ERROR_ALREADY_EXISTS : 0);
+    std::string name = hw::Resolve(path, false), followed = hw::Resolve(path, true);
+    Node *link = hw::Find(name), *n = hw::Find(followed);
+    SetLastError(link != nullptr ? ERROR_ALREADY_EXISTS : 0);
     o.kind = hw::Object::File;
     o.name = path;
     o.attributes = FILE_ATTRIBUTE_NORMAL;
+    bool folder = n != nullptr && n->kind == Node::Folder;
     if (folder != !!(flags & FILE_FLAG_BACKUP_SEMANTICS) ||
-        ((access & DELETE) && hw::IsOpen(host))) {
+        ((access & DELETE) && n != nullptr && hw::IsOpen(n->id))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (exists && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
-        (flags & FILE_FLAG_OPEN_REPARSE_POINT) && disposition != CREATE_NEW &&
-        !M().object_manager_links.count(host)) {
-        o.fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (link != nullptr && link->kind == Node::Link && (flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
+        disposition != CREATE_NEW && !link->object_manager) {
+        o.path = name;
         o.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
-    } else if (!(access & GENERIC_WRITE)) {
-        o.fd = disposition == OPEN_EXISTING ? ::open(host.c_str(), O_PATH | O_CLOEXEC) : -1;
-    } else {
-        int oflags = O_WRONLY | O_CLOEXEC;
-        if (disposition == CREATE_NEW)
-            oflags |= O_CREAT | O_EXCL;
-        else if (disposition == OPEN_ALWAYS)
-            oflags |= O_CREAT;
-        o.fd = ::open(host.c_str(), oflags, 0644);
-    }
-    if (o.fd < 0)
-        return INVALID_HANDLE_VALUE;
-    if (!exists)
+    } else if (n != nullptr && disposition != CREATE_NEW) {
+        o.path = followed;
+    } else if ((disposition == CREATE_NEW && link == nullptr) ||
+               (disposition == OPEN_ALWAYS && n == nullptr)) {
+        if (!(access & GENERIC_WRITE) || !hw::FolderExists(hw::ParentOf(followed)))
+            return INVALID_HANDLE_VALUE;
+        hw::Make(followed, Node::File);
+        o.path = followed;
         hw::FilesChanged();
+    } else {
+        return INVALID_HANDLE_VALUE;
+    }
     o.access = access;
     return (HANDLE)hw::NewObject(o);
 }
@@ -392,45 +448,30 @@ BOOL FlushFileBuffers(HANDLE file)
 namespace hw
 {
 
-/* Where the file behind handle really lies on the host: links on its way resolved, a link
-** opened as itself named by its own path. "" when the handle is no file. */
-static std::string RealHostPath(HANDLE handle)
+/* The node behind a file handle, or null when the handle is no file or its name is gone. */
+static Node *NodeOf(HANDLE handle)
 {
     Object *o = FindObject(handle, Object::File);
-    char target[4096];
-    if (o == nullptr)
-        return "";
-    ssize_t n =
-        readlink(("/proc/self/fd/" + std::to_string(o->fd)).c_str(), target, sizeof target - 1);
-    return n <= 0 ? "" : std::string(target, (size_t)n);
+    return o == nullptr ? nullptr : Find(o->path);
 }
 
-/* kernel32's GetFinalPathNameByHandleW (Vista on): "\\?\" and the drive path where the file
-** really lies, each byte of a name a character as for the other wide calls, the folders' names
-** as they are on disk. */
+/* kernel32's GetFinalPathNameByHandleW (Vista on): "\\?\" and the path where the file really
+** lies, each byte of a name a character as for the other wide calls, the names as they were
+** made. */
 DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
 {
-    std::string real = RealHostPath(file);
-    std::string sandbox = std::filesystem::canonical(M().sandbox).string();
+    Node *n = NodeOf(file);
     long error = 0;
-    if (Failing("GetFinalPathNameByHandleW", &error) || real.empty() || flags != 0) {
+    if (Failing("GetFinalPathNameByHandleW", &error) || n == nullptr || flags != 0) {
         SetLastError(error ? (DWORD)error : ERROR_INVALID_HANDLE);
         return 0;
     }
-    std::string windows = "\\\\?\\";
-    if (real.compare(0, sandbox.size() + 3, sandbox + "/C/") == 0 || real == sandbox + "/C") {
-        windows += "C:\\" + real.substr(std::min(real.size(), sandbox.size() + 3));
-    } else {
-        windows += "\\outside" + real; /* no drive path names it */
-    }
-    for (char &c : windows)
-        if (c == '/')
-            c = '\\';
-    if (windows.size() + 1 > size)
-        return (DWORD)windows.size() + 1;
-    for (size_t i = 0; i <= windows.size(); i++)
-        path[i] = (WCHAR)(unsigned char)windows.c_str()[i];
-    return (DWORD)windows.size();
+    std::string final = "\\\\?\\" + n->path;
+    if (final.size() + 1 > size)
+        return (DWORD) final.size() + 1;
+    for (size_t i = 0; i <= final.size(); i++)
+        path[i] = (WCHAR)(unsigned char) final.c_str()[i];
+    return (DWORD) final.size();
 }
 
 /* ntdll's NtSetInformationFile for the two classes the launcher uses: a deletion (done at once,
@@ -446,26 +487,26 @@ LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, 
     };
     const LONG denied = (LONG)0xC0000022L, collision = (LONG)0xC0000035L;
     Object *o = FindObject(file, Object::File);
-    std::string from = RealHostPath(file);
+    Node *n = NodeOf(file);
     (void)status;
-    if (Failing("NtSetInformationFile", nullptr, o ? o->name.c_str() : nullptr) || from.empty())
+    if (Failing("NtSetInformationFile", nullptr, o ? o->name.c_str() : nullptr) || n == nullptr ||
+        n->kind == Node::Folder)
         return denied;
-    std::string to_path;
     if (info_class == 13 && size >= 1 && *(BOOLEAN *)info) {
-        if (::unlink(from.c_str()) != 0)
-            return denied;
+        M().disk.nodes.erase(Lower(o->path));
     } else {
         const RenameTo *to = (const RenameTo *)info;
-        std::string folder = RealHostPath(to->root), name;
-        if (info_class != 10 || to->replace || folder.empty())
+        Node *folder = NodeOf(to->root);
+        std::string name;
+        if (info_class != 10 || to->replace || folder == nullptr || folder->kind != Node::Folder)
             return denied;
         for (ULONG i = 0; i < to->name_size / sizeof(WCHAR); i++)
             name += (char)to->name[i];
-        struct stat st;
-        if (lstat((folder + "/" + MatchEntry(folder, name)).c_str(), &st) == 0)
+        std::string target = folder->path + "\\" + name;
+        if (Find(target) != nullptr)
             return collision;
-        if (::rename(from.c_str(), (folder + "/" + name).c_str()) != 0)
-            return denied;
+        Move(o->path, target);
+        o->path = target;
     }
     FilesChanged();
     return 0;
@@ -475,15 +516,17 @@ LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, 
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
 {
-    struct stat st;
     hw::Object *o = hw::FindObject(file, hw::Object::File);
-    if (hw::Failing("GetFileInformationByHandle") || o == nullptr || fstat(o->fd, &st) != 0)
+    Node *n = hw::NodeOf(file);
+    if (hw::Failing("GetFileInformationByHandle") || n == nullptr)
         return FALSE;
     memset(info, 0, sizeof *info);
     info->dwFileAttributes = o->attributes;
-    info->nNumberOfLinks = (DWORD)st.st_nlink;
-    info->nFileIndexLow = (DWORD)st.st_ino;
-    info->nFileSizeLow = (DWORD)st.st_size;
+    for (auto &other : M().disk.nodes)
+        info->nNumberOfLinks += other.second.id == n->id;
+    info->nFileIndexLow = (DWORD)n->id;
+    if (n->kind == Node::File)
+        info->nFileSizeLow = (DWORD)M().disk.contents[n->id].size();
     return TRUE;
 }
 
@@ -491,35 +534,29 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
 intptr_t _open_osfhandle(intptr_t handle, int flags)
 {
     hw::Object *o = hw::FindObject((HANDLE)handle, hw::Object::File);
-    if (hw::Failing("_open_osfhandle") || o == nullptr)
+    Node *n = hw::NodeOf((HANDLE)handle);
+    if (hw::Failing("_open_osfhandle") || n == nullptr || n->kind != Node::File)
         return -1;
-    int fd = o->fd;
-    if (flags & _O_APPEND)
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_APPEND);
-    M().osf_fds[fd] = o->name;
+    int fd = M().next_fd++;
+    M().fds[fd] = hw::Stream{o->name, n->id, 0, true, (flags & _O_APPEND) != 0, ""};
     hw::DropObject((HANDLE)handle);
     return fd;
 }
 
 int _close(int fd)
 {
-    if (M().osf_fds.erase(fd) == 0)
-        return -1;
-    return ::close(fd);
+    return M().fds.erase(fd) == 0 ? -1 : 0;
 }
 
 /* A stream over a descriptor of _open_osfhandle, text unless the mode says "b". */
 FILE *hw__fdopen(int fd, const char *mode)
 {
-    auto it = M().osf_fds.find(fd);
-    if (hw::Failing("_fdopen") || it == M().osf_fds.end())
+    auto it = M().fds.find(fd);
+    if (hw::Failing("_fdopen") || it == M().fds.end())
         return nullptr;
-    std::string m = mode;
-    bool text = m.find('b') == std::string::npos;
-    FILE *fp = ::fdopen(fd, text ? (m + "b").c_str() : mode);
-    if (fp == nullptr)
-        return nullptr;
-    M().streams[fp] = hw::Stream{it->second, hw::HostPath(it->second), text};
-    M().osf_fds.erase(it);
-    return fp;
+    hw::Stream s = it->second;
+    s.text = strchr(mode, 'b') == nullptr;
+    s.append = s.append || mode[0] == 'a';
+    M().fds.erase(it);
+    return hw::NewStream(s);
 }

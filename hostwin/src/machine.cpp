@@ -1,12 +1,8 @@
 #include "machine.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <set>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show);
@@ -36,19 +32,9 @@ std::string Lower(std::string s)
     return s;
 }
 
-void Reset(const std::string &sandbox_dir)
+void Reset()
 {
-    CloseAllStreams();
-    /* A killed run leaves its handles open: their host descriptors go with the machine. */
-    for (auto &o : machine.objects)
-        if (o.second.kind == Object::File && o.second.fd >= 0)
-            ::close(o.second.fd);
-    for (auto &d : machine.osf_fds)
-        ::close(d.first);
     machine = Machine();
-    machine.sandbox = sandbox_dir;
-    std::filesystem::remove_all(sandbox_dir);
-    std::filesystem::create_directories(sandbox_dir);
     machine.system_dir = "C:\\WINDOWS\\system32";
     RegSetString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
                  "C:\\Program Files");
@@ -144,43 +130,6 @@ int HeapBlocksAtEnd()
 
 /* --- power ---------------------------------------------------------------------------------- */
 
-static Tree ReadTree()
-{
-    namespace fs = std::filesystem;
-    Tree tree;
-    const fs::path root = machine.sandbox;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it) {
-        const std::string rel = fs::relative(it->path(), root).string();
-        if (it->is_symlink()) {
-            tree[rel] = "\1" + fs::read_symlink(it->path()).string();
-            it.disable_recursion_pending();
-        } else if (it->is_directory()) {
-            tree[rel + "/"] = "";
-        } else {
-            std::ifstream in(it->path(), std::ios::binary);
-            tree[rel].assign(std::istreambuf_iterator<char>(in), {});
-        }
-    }
-    return tree;
-}
-
-static void WriteTree(const Tree &tree)
-{
-    namespace fs = std::filesystem;
-    fs::remove_all(machine.sandbox);
-    fs::create_directories(machine.sandbox);
-    for (auto &[rel, bytes] : tree) { /* a folder comes before what it holds */
-        const fs::path path = fs::path(machine.sandbox) / rel;
-        if (rel.back() == '/')
-            fs::create_directories(path);
-        else if (!bytes.empty() && bytes[0] == '\1')
-            fs::create_symlink(bytes.substr(1), path);
-        else
-            std::ofstream(path, std::ios::binary) << bytes;
-    }
-}
-
 void RegistryChanged()
 {
     if (machine.power_cut)
@@ -198,14 +147,14 @@ void RegistryFlushed()
 void FilesChanged()
 {
     if (machine.power_cut)
-        machine.unflushed_files.push_back(ReadTree());
+        machine.unflushed_files.push_back(machine.disk);
 }
 
 void FilesFlushed()
 {
     if (!machine.power_cut)
         return;
-    machine.flushed_files = ReadTree();
+    machine.flushed_files = machine.disk;
     machine.unflushed_files.clear();
 }
 
@@ -224,7 +173,7 @@ void KeepAfterPowerCut(int registry_changes, int file_changes)
 {
     machine.keys =
         registry_changes ? machine.unflushed_keys[registry_changes - 1] : machine.flushed_keys;
-    WriteTree(file_changes ? machine.unflushed_files[file_changes - 1] : machine.flushed_files);
+    machine.disk = file_changes ? machine.unflushed_files[file_changes - 1] : machine.flushed_files;
 }
 
 int RunLauncher(const char *command_line)

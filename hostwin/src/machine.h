@@ -22,10 +22,28 @@ struct Fault {
     std::string argument; /* only calls whose argument holds this text; "" for any */
 };
 
+/* A stream of the runtime, or a descriptor of _open_osfhandle that a stream may take over. */
 struct Stream {
-    std::string windows_path;
-    std::string host_path;
+    std::string windows_path; /* as the program named it */
+    int id = 0;               /* the file's */
+    size_t pos = 0;
     bool text = true;
+    bool append = false;
+    std::string pending; /* written, not yet in the file: lost when the run is killed */
+};
+
+/* A name on the simulated disks, found by its lower-case path. */
+struct Node {
+    enum Kind { File, Folder, Link } kind = File;
+    std::string path;            /* as made: "C:\Temp\launcher.log" */
+    int id = 0;                  /* its own; a file's is its bytes', shared by its hard links */
+    std::string target;          /* Link: the path it points to */
+    bool object_manager = false; /* Link: followed also by an open that asks for the link */
+};
+struct Disk {
+    std::map<std::string, Node> nodes; /* by lower-case path */
+    std::map<int, std::string> contents;
+    int next_id = 1;
 };
 
 struct RegKey {
@@ -47,18 +65,13 @@ struct Object {
     hw::Process proc;              /* Process opened by OpenProcess */
     bool engine = false;           /* Process started by CreateProcessA */
     bool ended = false;
-    int fd = -1;           /* File: the host descriptor */
+    std::string path;      /* File: the resolved path of what it opened */
     DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
     bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
     DWORD access = 0;      /* Process or File: the rights asked for */
 };
 
-/* A folder tree of the sandbox: relative path -> bytes; folders end in "/", links hold
-** "\1" and their target. */
-typedef std::map<std::string, std::string> Tree;
-
 struct Machine {
-    std::string sandbox;
     std::map<std::string, Fault> faults;
     std::map<std::string, int> calls;
     std::vector<std::string> call_log; /* this run's calls, in order */
@@ -78,7 +91,10 @@ struct Machine {
     std::string command_line;
     bool command_line_null = false;
 
+    Disk disk;
     std::map<FILE *, Stream> streams;
+    std::map<int, Stream> fds; /* descriptors of _open_osfhandle */
+    int next_fd = 3;
 
     std::map<std::string, RegKey> keys; /* by lower-case path */
 
@@ -90,9 +106,7 @@ struct Machine {
     bool engine_pending = false; /* started, and its work not yet done */
     std::vector<Launch> launches;
     std::vector<std::string> dll_search_calls;
-    std::map<int, std::string> osf_fds; /* descriptors of _open_osfhandle: Windows path */
     std::vector<DWORD> create_file_flags;
-    std::set<std::string> object_manager_links; /* host paths */
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;
@@ -103,8 +117,8 @@ struct Machine {
     bool power_cut = false; /* the next kill is a power cut, and changes are kept */
     std::map<std::string, RegKey> flushed_keys;
     std::vector<std::map<std::string, RegKey>> unflushed_keys; /* after each change */
-    Tree flushed_files;
-    std::vector<Tree> unflushed_files;
+    Disk flushed_files;
+    std::vector<Disk> unflushed_files;
 };
 
 Machine &M();
@@ -145,9 +159,10 @@ Object *FindObject(const void *handle, Object::Kind kind);
 void DropObject(const void *handle);
 
 std::string Lower(std::string s);
-void CloseAllStreams();   /* as at process end: flushed and closed */
-void DiscardAllStreams(); /* as at a kill: what the buffers held is lost */
-void RunPendingEngine();  /* the started engine does its work */
+bool IsFile(const std::string &windows_path); /* links followed */
+void CloseAllStreams();                       /* as at process end: flushed and closed */
+void DiscardAllStreams();                     /* as at a kill: what the buffers held is lost */
+void RunPendingEngine();                      /* the started engine does its work */
 /* Each change of the registry or the files, and each flush, as the power-cut model keeps them. */
 void RegistryChanged();
 void RegistryFlushed();

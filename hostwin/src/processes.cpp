@@ -1,8 +1,6 @@
 /* Processes of the simulated machine: the engine that CreateProcessA starts, the process
 ** table that the Toolhelp snapshot and the psapi calls enumerate, and loadable libraries. */
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <tlhelp32.h>
 
@@ -461,9 +459,7 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *proc
     M().launches.push_back(launch);
     if (hw::Failing("CreateProcessA"))
         return FALSE;
-    struct stat st;
-    if (application == nullptr || stat(hw::HostPath(application).c_str(), &st) != 0 ||
-        !S_ISREG(st.st_mode))
+    if (application == nullptr || !hw::IsFile(application))
         return FALSE;
 
     M().running_engine = M().next_engine;
@@ -513,12 +509,8 @@ BOOL CloseHandle(HANDLE handle)
 {
     if (hw::Failing("CloseHandle"))
         return FALSE;
-    if (Object *file = hw::FindObject(handle, Object::File)) {
-        ::close(file->fd);
-        hw::DropObject(handle);
-        return TRUE;
-    }
-    if (hw::FindObject(handle, Object::Process) == nullptr &&
+    if (hw::FindObject(handle, Object::File) == nullptr &&
+        hw::FindObject(handle, Object::Process) == nullptr &&
         hw::FindObject(handle, Object::Thread) == nullptr &&
         hw::FindObject(handle, Object::Snapshot) == nullptr)
         return FALSE;

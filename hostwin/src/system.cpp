@@ -2,7 +2,7 @@
 ** profile strings, version, code page, Sleep and the message box. */
 #include <string.h>
 
-#include <fstream>
+#include <sstream>
 
 #include "machine.h"
 
@@ -56,14 +56,12 @@ static std::string Trim(const std::string &s)
 }
 
 /* Finds key in section of an INI file; false when the file, section or key is missing. */
-static bool ProfileValue(const std::string &host_path, const std::string &section,
+static bool ProfileValue(const std::string &file, const std::string &section,
                          const std::string &key, std::string *value)
 {
-    std::ifstream in(host_path, std::ios::binary);
+    std::istringstream in(ReadFile(file));
     std::string line;
     bool in_section = false;
-    if (!in)
-        return false;
     while (std::getline(in, line)) {
         std::string t = Trim(line);
         if (!t.empty() && t[0] == '[') {
@@ -121,7 +119,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR dflt, LPSTR bu
     if (size == 0)
         return 0;
     if (!hw::Failing("GetPrivateProfileStringA", nullptr, file))
-        hw::ProfileValue(hw::HostPath(file), section, key, &value);
+        hw::ProfileValue(file, section, key, &value);
     if (value.size() > size - 1)
         value.resize(size - 1);
     memcpy(buffer, value.c_str(), value.size() + 1);

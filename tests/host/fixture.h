@@ -4,7 +4,6 @@
 #define TESTS_HOST_FIXTURE_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
@@ -27,13 +26,6 @@ static const char kRunning[] = "An instance of this Setup is already running.  P
 static const char kNotPutBack[] = "Could not put back the earlier installation after Setup.  Run "
                                   "Setup again to put it back.";
 
-/* A sandbox folder of this test process's own, so that test binaries of several work trees
-** may run side by side. */
-inline std::string SandboxDir(const std::string &name)
-{
-    return "/dev/shm/launcher-host-tests-" + std::to_string(getpid()) + "/" + name;
-}
-
 /* ProgramFilesDir of that many characters, with its terminator or without. */
 inline void SetProgramFilesDir(size_t length, bool terminated = true)
 {
@@ -53,8 +45,7 @@ class LauncherTest : public ::testing::Test
     /* A fresh simulated machine with the package on it, for each case of a table too. */
     void NewMachine()
     {
-        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        hw::Reset(SandboxDir(std::string(info->test_suite_name()) + "." + info->name()));
+        hw::Reset();
         ResetProductState();
         hw::SetModulePath(kLauncher);
         hw::WriteFile(std::string(kPackageDir) + "data.tag",
