@@ -54,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     assert(boxes == (refused ? "Error reading GUID from DATA.TAG\n" : ""));
     const std::string trace = hw::ReadFile("C:\\Setup Package\\launcher.log");
     assert(refused || trace.find("\r\nGUID=" + braced + "\r\n") != npos);
-    assert(hw::HeapBlocksAtEnd() == 0 && hw::OpenKeyCount() == 0);
-    assert(hw::OpenHandleCount() == 0 && hw::LoadedLibraryCount() == 0);
+    assert(hw::LeftOpen() == 0);
     if (planted) {
         /* Set aside for the engine (unless a setup program's name in the GUID cuts the command
         ** short), and afterwards back as it was, with nothing of the run left. */

@@ -52,8 +52,11 @@ std::pair<int, int> UnflushedChanges();
 void KeepAfterPowerCut(int registry_changes, int file_changes);
 /* Every platform call of the last run (or since Reset), by name, in order. */
 const std::vector<std::string> &CallLog();
-/* Heap blocks the last run left allocated when it ended (then reclaimed, as at process end). */
-int HeapBlocksAtEnd();
+/* What is left open: handles of files, keys, processes, threads and snapshots, libraries
+** loaded and not freed, streams and descriptors, and the heap blocks that the last run left
+** allocated when WinMain returned (then reclaimed, as at process end). A run that calls exit
+** leaves nothing: the process ends there, and Windows reclaims what its callers held. */
+int LeftOpen();
 
 /* What the user and the trace log saw, in order: boxes and every write to a stream. */
 struct Event {
@@ -85,16 +88,12 @@ void MakeDir(const std::string &windows_path);
 void RemoveFile(const std::string &windows_path); /* as a user or another program would */
 bool Exists(const std::string &windows_path);
 std::string ReadFile(const std::string &windows_path); /* "" when missing */
-int OpenStreamCount();
 /* Make a second name for a file, or a symbolic link, as a user could plant them. */
 void HardLink(const std::string &target, const std::string &link_path);
 void SymLink(const std::string &target, const std::string &link_path);
 /* A link as an object-manager link behind a mount point is: every open follows it, also one
 ** that asks for a link itself (FILE_FLAG_OPEN_REPARSE_POINT). */
 void ObjectManagerLink(const std::string &target, const std::string &link_path);
-/* File handles of CreateFileA, and descriptors of _open_osfhandle, not closed (streams are
-** counted by OpenStreamCount). */
-int OpenFileCount();
 std::vector<DWORD> CreateFileFlags(); /* the flags and attributes of every CreateFileA */
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
@@ -119,7 +118,6 @@ bool RegGet(const std::string &key, const std::string &name, RegValue *value, bo
 std::string Utf16(const std::string &utf8);
 void RegRemoveValue(const std::string &key, const std::string &name);
 void RegDenyOpen(const std::string &key); /* opens fail with ERROR_ACCESS_DENIED */
-int OpenKeyCount();                       /* keys opened and not closed */
 
 /* --- processes and libraries -------------------------------------------------------------- */
 
@@ -138,8 +136,6 @@ std::vector<Process> &Processes();
 
 void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries);
 std::vector<std::string> LoadedLibraryNames(); /* the name of every LoadLibraryA, in order */
-int LoadedLibraryCount();                      /* loaded and not freed */
-int OpenHandleCount();                         /* process, thread and snapshot handles */
 /* Calls of kernel32's SetDefaultDllDirectories and SetDllDirectoryA, as "name(argument)". */
 std::vector<std::string> DllSearchCalls();
 

@@ -158,22 +158,9 @@ void ObjectManagerLink(const std::string &target, const std::string &link_path)
         n->object_manager = true;
 }
 
-int OpenStreamCount()
-{
-    return (int)M().streams.size();
-}
-
 std::vector<DWORD> CreateFileFlags()
 {
     return M().create_file_flags;
-}
-
-int OpenFileCount()
-{
-    int n = (int)M().fds.size();
-    for (auto &o : M().objects)
-        n += o.second.kind == Object::File;
-    return n;
 }
 
 /* Writes bytes at the stream's place in its file, or at the end for an append. */

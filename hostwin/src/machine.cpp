@@ -123,9 +123,12 @@ void DropObject(const void *handle)
     machine.objects.erase((uintptr_t)handle);
 }
 
-int HeapBlocksAtEnd()
+int LeftOpen()
 {
-    return blocks_at_end;
+    int n = blocks_at_end + (int)(machine.streams.size() + machine.fds.size());
+    for (auto &o : machine.objects)
+        n += !(o.second.kind == Object::Module && o.second.resident);
+    return n;
 }
 
 /* --- power ---------------------------------------------------------------------------------- */
@@ -195,8 +198,15 @@ int RunLauncher(const char *command_line)
         code = WinMain(nullptr, nullptr, cmdline_copy, 1);
         CloseAllStreams();
     } catch (const ExitCalled &e) {
+        /* A fatal stop ends the process where it is: what the callers held is reclaimed. */
         code = e.code;
         CloseAllStreams();
+        machine.fds.clear();
+        for (auto it = machine.objects.begin(); it != machine.objects.end();)
+            it = it->second.resident ? std::next(it) : machine.objects.erase(it);
+        for (void *p : heap_blocks)
+            free(p);
+        heap_blocks.clear();
     } catch (const Killed &) {
         code = kKilled;
         DiscardAllStreams();

@@ -31,27 +31,6 @@ std::vector<std::string> LoadedLibraryNames()
     return M().loaded_names;
 }
 
-static int CountObjects(Object::Kind a, Object::Kind b, Object::Kind c)
-{
-    int n = 0;
-    for (auto &o : M().objects)
-        n += o.second.kind == a || o.second.kind == b || o.second.kind == c;
-    return n;
-}
-
-int LoadedLibraryCount()
-{
-    int n = 0;
-    for (auto &o : M().objects)
-        n += o.second.kind == Object::Module && !o.second.resident;
-    return n;
-}
-
-int OpenHandleCount()
-{
-    return CountObjects(Object::Process, Object::Thread, Object::Snapshot);
-}
-
 std::vector<std::string> DllSearchCalls()
 {
     return M().dll_search_calls;

@@ -94,14 +94,6 @@ void RegDenyOpen(const std::string &key)
     M().keys[KeyName(key)].deny_open = true;
 }
 
-int OpenKeyCount()
-{
-    int n = 0;
-    for (auto &o : M().objects)
-        n += o.second.kind == Object::Key;
-    return n;
-}
-
 /* The key behind an open handle, or null with *status set: a handle of a key deleted since
 ** it was opened answers ERROR_KEY_DELETED, as the registry does. */
 static RegKey *OpenedKey(HKEY handle, LONG *status)

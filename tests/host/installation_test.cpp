@@ -56,7 +56,7 @@ TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
                   "|2:" + s.Bytes(),
               during);
     EXPECT_EQ("", Difference(s));
-    EXPECT_EQ(0, hw::OpenKeyCount());
+    EXPECT_EQ(0, hw::LeftOpen());
     EXPECT_EQ(Fill(R"(Begin: WinMain().
 GetModuleFileName returned 29
 Launcher path=C:\Setup Package\launcher.exe
@@ -431,8 +431,7 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
             << "lines not traced in a row:\n"
             << expected << "trace:\n"
             << trace;
-        EXPECT_EQ(0, hw::OpenKeyCount() + hw::OpenStreamCount() + hw::OpenFileCount() +
-                         hw::OpenHandleCount() + hw::HeapBlocksAtEnd());
+        EXPECT_EQ(0, hw::LeftOpen());
         const std::string box = Boxes();
         const bool launched = !hw::Launches().empty();
         EXPECT_EQ(c.exit_code == 1, !box.empty());

@@ -153,7 +153,7 @@ TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine
             << c.what;
         EXPECT_TRUE(c.line.empty() || std::count(lines.begin(), lines.end(), c.line))
             << c.what << ": " << c.line;
-        EXPECT_EQ(0, hw::LoadedLibraryCount()) << c.what;
+        EXPECT_EQ(0, hw::LeftOpen()) << c.what;
     }
 }
 

@@ -35,7 +35,7 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
             << code << times;
         EXPECT_TRUE(result == -1 || read == code) << code;
         EXPECT_EQ(waits, hw::CallCount("WaitForSingleObject")) << code << " " << times;
-        EXPECT_EQ(0, hw::OpenHandleCount());
+        EXPECT_EQ(0, hw::LeftOpen());
     }
     const hw::Launch &l = hw::Launches().back();
     const STARTUPINFOA &s = l.startup; /* nothing else set */
@@ -81,7 +81,7 @@ TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
         hw::FailCall(fail, 0, 1, skip);
         EXPECT_EQ(found, IsImageRunning(image, nullptr))
             << names[0] << " " << image << " " << fail << skip;
-        EXPECT_EQ(0, hw::LoadedLibraryCount() + hw::OpenHandleCount());
+        EXPECT_EQ(0, hw::LeftOpen());
     }
 }
 
@@ -101,7 +101,7 @@ TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLoc
     EXPECT_EQ(0, IsImageRunning(kImage, nullptr)) << "neither a locked process nor a 1025th module";
     hw::Processes()[3].modules[1023] = engine[0];
     EXPECT_EQ(1, IsImageRunning(kImage, nullptr));
-    EXPECT_EQ(0, hw::OpenHandleCount());
+    EXPECT_EQ(0, hw::LeftOpen());
 }
 
 /* The engine's copies, as its run leaves them: each round waits on all that the last scan found
@@ -148,7 +148,7 @@ TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
                   *last)
             << what;
         EXPECT_EQ(slept, hw::SleptMs()) << what;
-        EXPECT_EQ(0, hw::OpenHandleCount() + hw::LoadedLibraryCount()) << what;
+        EXPECT_EQ(0, hw::LeftOpen()) << what;
         EXPECT_TRUE(std::none_of(hw::Processes().begin(), hw::Processes().end(),
                                  [](const hw::Process &p) { return p.exe_file == kImage; }))
             << what;
@@ -184,5 +184,5 @@ TEST_F(LauncherTest, DllsAreSearchedForInTheSystemDirectoryOnlyAndLoadedByTheirF
         FreeLibrary(LoadSystemLibrary("user32.dll"));
     }
     EXPECT_EQ(std::vector<std::string>{fits + "\\user32.dll"}, hw::LoadedLibraryNames());
-    EXPECT_EQ(0, hw::LoadedLibraryCount());
+    EXPECT_EQ(0, hw::LeftOpen());
 }

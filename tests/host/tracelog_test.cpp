@@ -51,7 +51,7 @@ TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALinkNorAtAPathThatCannotBeMad
         EXPECT_TRUE(flags.size() < 2 ||
                     (version == xp) == !!(flags[1] & FILE_FLAG_OPEN_REPARSE_POINT));
         EXPECT_EQ("[boot]\r\n", hw::ReadFile(kTarget));
-        EXPECT_EQ(0, hw::OpenFileCount());
+        EXPECT_EQ(0, hw::LeftOpen());
         EXPECT_EQ(1u, hw::Launches().size());
         EXPECT_EQ(5u, hw::SleptMs()) << "the copy is waited on, not polled";
     }
@@ -108,7 +108,7 @@ TEST_F(LauncherTest, BoxesNobodyCanSeeAreTracedInsteadAndTheRunGoesOn)
                             (e.caption == "Launcher Error" && e.flags == 0x10u && !e.has_owner));
             EXPECT_EQ(1, user32_loads());
             EXPECT_EQ(cause == "CreateProcessA" ? 1u : 0u, hw::Launches().size());
-            EXPECT_EQ(0, hw::LoadedLibraryCount());
+            EXPECT_EQ(0, hw::LeftOpen());
         }
         /* The box comes before the line that tells the stop; the engine guard traces none. */
         auto at = std::find(seen.begin(), seen.end(), "box:" + box);
@@ -162,6 +162,6 @@ TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
         EXPECT_EQ("[boot]\r\n", hw::ReadFile(kTarget)) << plan;
         EXPECT_TRUE(plan != NameLinkedBeside ||
                     hw::ReadFile("C:\\Temp\\launcher.ini") == "[boot]\r\n");
-        EXPECT_EQ(0, hw::OpenFileCount()) << plan;
+        EXPECT_EQ(0, hw::LeftOpen()) << plan;
     }
 }
