@@ -22,7 +22,8 @@ void Reset();
 
 /* A stand-in call made to fail: after `skip` successful calls, the next `times` calls (-1: all)
 ** of `call` fail with `error` (a status, or GetLastError's value). With `argument`, only calls
-** whose path, key or value name holds that text (in any letter case) count. A name the
+** whose path, key or value name holds that text (in any letter case) count; the process calls
+** OpenProcess, EnumProcessModules and GetModuleFileNameExA hold "pid N:". A name the
 ** stand-in does not know stops the test program: a misspelled fault would inject nothing.
 ** Every call can fail but GetLastError, SetLastError and the stand-in's MessageBoxA answer;
 ** GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, free and exit are counted
@@ -117,19 +118,15 @@ bool RegGet(const std::string &key, const std::string &name, RegValue *value, bo
 /* UTF-16 bytes of UTF-8 text, with its terminator. */
 std::string Utf16(const std::string &utf8);
 void RegRemoveValue(const std::string &key, const std::string &name);
-void RegDenyOpen(const std::string &key); /* opens fail with ERROR_ACCESS_DENIED */
 
 /* --- processes and libraries -------------------------------------------------------------- */
 
 struct Process {
     DWORD pid = 0;
-    std::string exe_file;                /* what the Toolhelp entry's szExeFile holds */
-    std::vector<std::string> modules;    /* module paths, the executable first */
-    bool openable = true;                /* OpenProcess succeeds */
-    bool modules_listable = true;        /* EnumProcessModules succeeds */
-    std::vector<int> unreadable_modules; /* indices whose GetModuleFileNameExA answers 0 */
-    int scans = -1;                      /* enumerations it is still seen by; -1: for ever */
-    std::function<void()> on_end;        /* what it does last, as it ends */
+    std::string exe_file;             /* what the Toolhelp entry's szExeFile holds */
+    std::vector<std::string> modules; /* module paths, the executable first */
+    int scans = -1;                   /* enumerations it is still seen by; -1: for ever */
+    std::function<void()> on_end;     /* what it does last, as it ends */
 };
 void AddProcess(const Process &process);
 std::vector<Process> &Processes();
@@ -142,8 +139,6 @@ std::vector<std::string> DllSearchCalls();
 /* The engine that CreateProcessA starts, as the next run will see it. */
 struct Engine {
     DWORD exit_code = 0;
-    int still_active_reads = 0; /* and then answers STILL_ACTIVE this many times */
-    DWORD wait_result = WAIT_OBJECT_0;
     std::function<void()> on_run;   /* what it does to files and registry while it runs */
     int copy_scans = 0;             /* a copy of it stays for this many enumerations, */
     std::function<void()> copy_end; /* and then, or when waited on, does this and ends */

@@ -48,7 +48,6 @@ struct Disk {
 
 struct RegKey {
     std::map<std::string, RegValue> values; /* by lower-case name */
-    bool deny_open = false;
 };
 
 struct Library {
@@ -132,6 +131,7 @@ struct Call {
 };
 const Call *FirstCall();
 const Call *FindCall(const char *name);
+const char *PidText(DWORD pid);
 
 /* Counts the call and answers whether it is to fail now; *error gets the fault's status.
 ** Where the run is to be killed before this call, throws Killed instead. */

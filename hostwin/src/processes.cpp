@@ -9,6 +9,14 @@
 namespace hw
 {
 
+/* The argument by which a fault is aimed at one process: "pid 4400:". */
+const char *PidText(DWORD pid)
+{
+    static char text[32];
+    snprintf(text, sizeof text, "pid %lu:", (unsigned long)pid);
+    return text;
+}
+
 void AddProcess(const Process &process)
 {
     M().processes.push_back(process);
@@ -182,7 +190,7 @@ static BOOL WINAPI SimEnumProcessModules(HANDLE process, HMODULE *modules, DWORD
                                          DWORD *needed)
 {
     Object *o = hw::FindObject(process, Object::Process);
-    if (hw::Failing("EnumProcessModules") || o == nullptr || !o->proc.modules_listable)
+    if (o == nullptr || hw::Failing("EnumProcessModules", nullptr, hw::PidText(o->proc.pid)))
         return FALSE;
     DWORD total = (DWORD)o->proc.modules.size();
     for (DWORD i = 0; i < total && (i + 1) * sizeof(HMODULE) <= size; i++)
@@ -195,12 +203,9 @@ static DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPST
 {
     Object *o = hw::FindObject(process, Object::Process);
     size_t index = (uintptr_t)module / 0x10000 - 1;
-    if (hw::Failing("GetModuleFileNameExA") || o == nullptr || size == 0 ||
-        index >= o->proc.modules.size())
+    if (o == nullptr || hw::Failing("GetModuleFileNameExA", nullptr, hw::PidText(o->proc.pid)) ||
+        size == 0 || index >= o->proc.modules.size())
         return 0;
-    for (int bad : o->proc.unreadable_modules)
-        if ((size_t)bad == index)
-            return 0;
     const std::string &path = o->proc.modules[index];
     size_t n = path.size() < size - 1 ? path.size() : size - 1;
     memcpy(name, path.data(), n);
@@ -381,13 +386,11 @@ BOOL FreeLibrary(HMODULE module)
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id)
 {
     (void)inherit;
-    if (hw::Failing("OpenProcess"))
+    if (hw::Failing("OpenProcess", nullptr, hw::PidText(process_id)))
         return nullptr;
     for (auto &p : M().processes) {
         if (p.pid != process_id)
             continue;
-        if (!p.openable)
-            return nullptr;
         Object o{};
         o.kind = Object::Process;
         o.proc = p;
@@ -465,22 +468,15 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
         o->ended = true;
         hw::RunPendingEngine();
     }
-    return M().running_engine.wait_result;
+    return WAIT_OBJECT_0;
 }
 
 BOOL GetExitCodeProcess(HANDLE process, DWORD *code)
 {
     Object *o = hw::FindObject(process, Object::Process);
-    hw::Engine &engine = M().running_engine;
     if (hw::Failing("GetExitCodeProcess") || o == nullptr)
         return FALSE;
-    if (!o->ended || engine.still_active_reads > 0) {
-        if (o->ended)
-            engine.still_active_reads--;
-        *code = STILL_ACTIVE;
-        return TRUE;
-    }
-    *code = engine.exit_code;
+    *code = o->ended ? M().running_engine.exit_code : STILL_ACTIVE;
     return TRUE;
 }
 

@@ -89,11 +89,6 @@ void RegRemoveValue(const std::string &key, const std::string &name)
     }
 }
 
-void RegDenyOpen(const std::string &key)
-{
-    M().keys[KeyName(key)].deny_open = true;
-}
-
 /* The key behind an open handle, or null with *status set: a handle of a key deleted since
 ** it was opened answers ERROR_KEY_DELETED, as the registry does. */
 static RegKey *OpenedKey(HKEY handle, LONG *status)
@@ -116,10 +111,9 @@ static RegKey *OpenedKey(HKEY handle, LONG *status)
 using hw::M;
 
 /* Opens subkey for RegOpenKeyExA and RegCreateKeyExA (call), making it first where create is
-** set; *existed tells whether it was there. A key denied to its opener refuses more than
-** KEY_READ. */
-static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, REGSAM sam, bool create,
-                    HKEY *result, bool *existed)
+** set; *existed tells whether it was there. */
+static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, bool create, HKEY *result,
+                    bool *existed)
 {
     long error = 0;
     *result = nullptr;
@@ -133,8 +127,6 @@ static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, REGSAM sam, bool
         return ERROR_FILE_NOT_FOUND;
     if (create)
         hw::MakeKey(name);
-    if (M().keys[name].deny_open && (sam & ~0x20019u) != 0)
-        return ERROR_ACCESS_DENIED;
     hw::Object o{};
     o.kind = hw::Object::Key;
     o.name = name;
@@ -146,7 +138,8 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *re
 {
     bool existed;
     (void)options;
-    return OpenKey("RegOpenKeyExA", root, subkey, sam, false, result, &existed);
+    (void)sam;
+    return OpenKey("RegOpenKeyExA", root, subkey, false, result, &existed);
 }
 
 /* A value name of the W calls; names are ASCII. */
@@ -284,8 +277,9 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, 
     (void)reserved;
     (void)key_class;
     (void)options;
+    (void)sam;
     (void)attrs;
-    LONG status = OpenKey("RegCreateKeyExA", root, subkey, sam, true, result, &existed);
+    LONG status = OpenKey("RegCreateKeyExA", root, subkey, true, result, &existed);
     if (status == ERROR_SUCCESS && disposition != nullptr)
         *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     if (status == ERROR_SUCCESS && !existed)

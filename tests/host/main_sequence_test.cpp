@@ -75,7 +75,9 @@ static const Outcome kOutcomes[] = {
     {"no memory for ProgramFilesDir", [] { hw::FailCall("malloc", 0, 1); },
      "1 | Memory allocation failed for 'progfiles' | 0 | Malloc for 'progfiles' failed", ""},
     {"CurrentVersion not opened",
-     [] { hw::RegDenyOpen("SOFTWARE\\Microsoft\\Windows\\CurrentVersion"); },
+     [] { /* after the uninstall key's open */
+          hw::FailCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, -1, 1, "Windows\\CurrentVersion");
+     },
      "1 | Error reading registry: Open failed on CurrentVersion key | 0 | RegOpenKeyEx() "
      "returned: 5",
      ""},

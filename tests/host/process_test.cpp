@@ -9,26 +9,27 @@
 
 static const char kImage[] = "bv_setup.exe", kNoFault[] = "Sleep"; /* its failure changes nothing */
 
-/* The engine's exit code, wait result and STILL_ACTIVE reads after the first wait; a call that
-** fails `times` times after `skip` calls; LaunchApp's answer (-1: no code to pass on) and the
-** waits it made. */
+/* The engine's exit code; waits that fail first (the engine still runs: STILL_ACTIVE); a call
+** that fails `times` times after `skip` calls; LaunchApp's answer (-1: no code to pass on) and
+** the waits it made. */
 TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
 {
-    const std::tuple<DWORD, DWORD, int, const char *, int, int, int, int> cases[] = {
-        {0, WAIT_OBJECT_0, 0, "", 0, 0, 1, 1},
-        {1, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1},
-        {0xFFFFFFFFu, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1},
-        {STILL_ACTIVE, WAIT_OBJECT_0, 0, "", 0, 0, 0, 1}, /* after a reported end: its own */
-        {0, WAIT_FAILED, 150, "", 0, 0, 1, 151},
-        {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 99, 1, 1}, /* repeated 100 times */
-        {0, WAIT_OBJECT_0, 0, "GetExitCodeProcess", 0, 100, -1, 1},
-        {0, WAIT_FAILED, 1, "GetExitCodeProcess", 1, 100, -1, 2},
-        {0, WAIT_OBJECT_0, 0, "CreateProcessA", 0, -1, -1, 0},
+    const std::tuple<DWORD, int, const char *, int, int, int, int> cases[] = {
+        {0, 0, kNoFault, 0, 0, 1, 1},
+        {1, 0, kNoFault, 0, 0, 0, 1},
+        {0xFFFFFFFFu, 0, kNoFault, 0, 0, 0, 1},
+        {STILL_ACTIVE, 0, kNoFault, 0, 0, 0, 1}, /* after a reported end: its own */
+        {0, 150, kNoFault, 0, 0, 1, 151},
+        {0, 0, "GetExitCodeProcess", 0, 99, 1, 1}, /* repeated 100 times */
+        {0, 0, "GetExitCodeProcess", 0, 100, -1, 1},
+        {0, 1, "GetExitCodeProcess", 1, 100, -1, 2},
+        {0, 0, "CreateProcessA", 0, -1, -1, 0},
     };
-    for (const auto &[code, wait, still_active, fail, skip, times, result, waits] : cases) {
+    for (const auto &[code, failed_waits, fail, skip, times, result, waits] : cases) {
         NewMachine();
-        hw::NextEngine() = {code, still_active, wait};
-        hw::FailCall(fail[0] != '\0' ? fail : kNoFault, 0, times, skip);
+        hw::NextEngine().exit_code = code;
+        hw::FailCall("WaitForSingleObject", 0, failed_waits);
+        hw::FailCall(fail, 0, times, skip);
         char cmdline[] = "x";
         DWORD read = 12345;
         EXPECT_EQ(result, LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline, &read))
@@ -94,10 +95,10 @@ TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLoc
     EXPECT_EQ(0, IsImageRunning(kImage, nullptr));
     std::vector<std::string> modules(1025, "C:\\m.dll");
     modules[1024] = engine[0];
-    hw::Processes() = {{1, "", engine, false},
-                       {2, "", engine, true, false},
-                       {3, "", engine, true, true, {0}},
-                       {4, "", modules}};
+    hw::Processes() = {{1, "", engine}, {2, "", engine}, {3, "", engine}, {4, "", modules}};
+    hw::FailCall("OpenProcess", 0, -1, 0, "pid 1:");
+    hw::FailCall("EnumProcessModules", 0, -1, 0, "pid 2:");
+    hw::FailCall("GetModuleFileNameExA", 0, -1, 0, "pid 3:");
     EXPECT_EQ(0, IsImageRunning(kImage, nullptr)) << "neither a locked process nor a 1025th module";
     hw::Processes()[3].modules[1023] = engine[0];
     EXPECT_EQ(1, IsImageRunning(kImage, nullptr));
@@ -111,9 +112,9 @@ TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLoc
 TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
 {
     using Copies = std::vector<hw::Process>;
-    const hw::Process copy = {4400, kImage, {"C:\\Setup Package\\bv_setup.exe"}, true, true, {}, 3};
+    const hw::Process copy = {4400, kImage, {"C:\\Setup Package\\bv_setup.exe"}, 3};
     hw::Process unopenable = copy, copying = copy, taken = copy;
-    unopenable.openable = false;
+    unopenable.pid = 4401; /* OpenProcess fails for it */
     copying.on_end = [copy] { hw::AddProcess(copy); };
     taken.scans = 1;
     const hw::Process other = {4400, "other.exe", {"C:\\other.exe"}}; /* for ever */
@@ -133,6 +134,7 @@ TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
     for (const auto &[what, version, copies, elapsed, slept] : cases) {
         NewMachine();
         hw::SetVersion(version);
+        hw::FailCall("OpenProcess", 0, -1, 0, "pid 4401:");
         hw::NextEngine().on_run = [copies = copies] {
             for (const hw::Process &p : copies)
                 hw::AddProcess(p);
