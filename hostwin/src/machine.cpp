@@ -133,32 +133,36 @@ int LeftOpen()
 
 /* --- power ---------------------------------------------------------------------------------- */
 
+/* A change of the registry or the disks (kept in order, for a power cut to keep the first of
+** them), or a flush of all their changes so far. */
+template <typename State>
+static void Record(const State &now, State &flushed, std::vector<State> &unflushed, bool flush)
+{
+    if (!machine.power_cut)
+        return;
+    if (flush)
+        unflushed.clear();
+    (flush ? flushed : unflushed.emplace_back()) = now;
+}
+
 void RegistryChanged()
 {
-    if (machine.power_cut)
-        machine.unflushed_keys.push_back(machine.keys);
+    Record(machine.keys, machine.flushed_keys, machine.unflushed_keys, false);
 }
 
 void RegistryFlushed()
 {
-    if (!machine.power_cut)
-        return;
-    machine.flushed_keys = machine.keys;
-    machine.unflushed_keys.clear();
+    Record(machine.keys, machine.flushed_keys, machine.unflushed_keys, true);
 }
 
 void FilesChanged()
 {
-    if (machine.power_cut)
-        machine.unflushed_files.push_back(machine.disk);
+    Record(machine.disk, machine.flushed_files, machine.unflushed_files, false);
 }
 
 void FilesFlushed()
 {
-    if (!machine.power_cut)
-        return;
-    machine.flushed_files = machine.disk;
-    machine.unflushed_files.clear();
+    Record(machine.disk, machine.flushed_files, machine.unflushed_files, true);
 }
 
 void PowerCutBeforeCall(int n)
