@@ -89,12 +89,11 @@ void MakeDir(const std::string &windows_path);
 void RemoveFile(const std::string &windows_path); /* as a user or another program would */
 bool Exists(const std::string &windows_path);
 std::string ReadFile(const std::string &windows_path); /* "" when missing */
-/* Make a second name for a file, or a symbolic link, as a user could plant them. */
+/* Make a second name for a file, or a symbolic link, as a user could plant them. With
+** object_manager, the link is as an object-manager link behind a mount point is: every open
+** follows it, also one that asks for a link itself (FILE_FLAG_OPEN_REPARSE_POINT). */
 void HardLink(const std::string &target, const std::string &link_path);
-void SymLink(const std::string &target, const std::string &link_path);
-/* A link as an object-manager link behind a mount point is: every open follows it, also one
-** that asks for a link itself (FILE_FLAG_OPEN_REPARSE_POINT). */
-void ObjectManagerLink(const std::string &target, const std::string &link_path);
+void SymLink(const std::string &target, const std::string &link_path, bool object_manager = false);
 std::vector<DWORD> CreateFileFlags(); /* the flags and attributes of every CreateFileA */
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */

@@ -143,19 +143,14 @@ void HardLink(const std::string &target, const std::string &link_path)
         Make(resolved, Node::File)->id = t->id;
 }
 
-void SymLink(const std::string &target, const std::string &link_path)
+void SymLink(const std::string &target, const std::string &link_path, bool object_manager)
 {
     std::string resolved = Place(link_path);
-    if (Find(resolved) == nullptr)
-        Make(resolved, Node::Link)->target = target;
-}
-
-void ObjectManagerLink(const std::string &target, const std::string &link_path)
-{
-    SymLink(target, link_path);
-    Node *n = NodeAt(link_path, false);
-    if (n != nullptr)
-        n->object_manager = true;
+    if (Find(resolved) == nullptr) {
+        Node *n = Make(resolved, Node::Link);
+        n->target = target;
+        n->object_manager = object_manager;
+    }
 }
 
 std::vector<DWORD> CreateFileFlags()
@@ -179,11 +174,6 @@ void CloseAllStreams()
 {
     for (auto &s : M().streams)
         Put(s.second, s.second.pending);
-    M().streams.clear();
-}
-
-void DiscardAllStreams()
-{
     M().streams.clear();
 }
 

@@ -213,8 +213,8 @@ int RunLauncher(const char *command_line)
         heap_blocks.clear();
     } catch (const Killed &) {
         code = kKilled;
-        DiscardAllStreams();
-        if (machine.power_cut) /* every process stops */
+        machine.streams.clear(); /* what their buffers held is lost */
+        if (machine.power_cut)   /* every process stops */
             machine.processes.clear();
         else
             RunPendingEngine(); /* the engine is a process of its own: the kill does not stop it */

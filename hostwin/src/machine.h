@@ -161,7 +161,6 @@ void DropObject(const void *handle);
 std::string Lower(std::string s);
 bool IsFile(const std::string &windows_path); /* links followed */
 void CloseAllStreams();                       /* as at process end: flushed and closed */
-void DiscardAllStreams();                     /* as at a kill: what the buffers held is lost */
 void RunPendingEngine();                      /* the started engine does its work */
 /* Each change of the registry or the files, and each flush, as the power-cut model keeps them. */
 void RegistryChanged();

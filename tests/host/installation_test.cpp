@@ -383,11 +383,11 @@ End: RecoverInterruptedRun().
     /* Names in the folder that every open follows elsewhere (object-manager links behind a
     ** mount point): what they name is never deleted nor written. */
     {"a stale backup log that is a link", 1, false,
-     [](Scenario &s) { hw::ObjectManagerLink(kSystemIni, s.dir + "setup.z_f"); }, "", 1,
+     [](Scenario &s) { hw::SymLink(kSystemIni, s.dir + "setup.z_f", true); }, "", 1,
      "a backup log or stash record is left",
      "Log file (setup.zmf) found at:$dsetup.zmf\nBegin: RestoreUninstallString().\n"},
     {"a stash record that is a link", 1, false,
-     [](Scenario &s) { hw::ObjectManagerLink(kSystemIni, s.dir + "uninst.dat"); }, "", 1,
+     [](Scenario &s) { hw::SymLink(kSystemIni, s.dir + "uninst.dat", true); }, "", 1,
      "the clean run ended with 1", "Stash record not created: $duninst.dat\n"},
     /* A journal without a copy of the value: the stash record beside the log is the copy. */
     {"the stash record as the copy, junk after its zero", 1, true,

@@ -12,7 +12,10 @@ static const std::string kNotShown = "trace:Box not shown, no interactive window
 static void Plant(bool hard)
 {
     hw::RemoveFile(kTraceLog);
-    (hard ? hw::HardLink : hw::SymLink)(kTarget, kTraceLog);
+    if (hard)
+        hw::HardLink(kTarget, kTraceLog);
+    else
+        hw::SymLink(kTarget, kTraceLog);
 }
 
 /* A link planted before the run or while the engine runs, a failing call, the version; what the
@@ -141,15 +144,15 @@ TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
             hw::SymLink("C:\\Real", plan == TempLinked ? "C:\\Link" : "C:\\Users");
         }
         if (plan == NameLinked)
-            hw::ObjectManagerLink(kTarget, kTraceLog);
+            hw::SymLink(kTarget, kTraceLog, true);
         if (plan == NameLinkedBeside) {
             hw::WriteFile("C:\\Temp\\launcher.ini", "[boot]\r\n");
-            hw::ObjectManagerLink("C:\\Temp\\launcher.ini", kTraceLog);
+            hw::SymLink("C:\\Temp\\launcher.ini", kTraceLog, true);
         }
         if (plan == NameLinkedLate)
             hw::NextEngine().on_run = [] {
                 hw::RemoveFile(kTraceLog);
-                hw::ObjectManagerLink(kTarget, kTraceLog);
+                hw::SymLink(kTarget, kTraceLog, true);
             };
         EXPECT_EQ(0, Run("LOG")) << plan;
         std::vector<std::string> timeline;
