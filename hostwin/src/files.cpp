@@ -66,15 +66,21 @@ static bool FolderExists(const std::string &path)
     return n != nullptr && n->kind == Node::Folder;
 }
 
+/* A resolved path whose folder exists, its folders' names as they were made, its own as given. */
+static std::string AsMade(const std::string &resolved)
+{
+    size_t slash = resolved.rfind('\\');
+    return slash == std::string::npos ? resolved
+                                      : Find(ParentOf(resolved))->path + resolved.substr(slash);
+}
+
 /* A new node at a resolved path whose folder exists, named as given there. */
 static Node *Make(const std::string &resolved, Node::Kind kind)
 {
     Disk &disk = M().disk;
     Node n;
     n.kind = kind;
-    n.path = resolved.find('\\') == std::string::npos
-                 ? resolved
-                 : Find(ParentOf(resolved))->path + resolved.substr(resolved.rfind('\\'));
+    n.path = AsMade(resolved);
     n.id = disk.next_id++;
     if (kind == Node::File)
         disk.contents[n.id] = "";
@@ -198,7 +204,7 @@ static void Move(const std::string &from, const std::string &to)
 {
     Node n = *Find(from);
     M().disk.nodes.erase(Lower(from));
-    n.path = Find(ParentOf(to))->path + to.substr(to.rfind('\\'));
+    n.path = AsMade(to);
     M().disk.nodes[Lower(to)] = n;
 }
 

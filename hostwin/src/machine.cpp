@@ -187,6 +187,7 @@ int RunLauncher(const char *command_line)
 {
     static char cmdline_copy[40000];
     int code;
+    bool exited = false;
 
     machine.command_line_null = command_line == nullptr;
     machine.command_line = command_line == nullptr ? "" : command_line;
@@ -202,15 +203,10 @@ int RunLauncher(const char *command_line)
         code = WinMain(nullptr, nullptr, cmdline_copy, 1);
         CloseAllStreams();
     } catch (const ExitCalled &e) {
-        /* A fatal stop ends the process where it is: what the callers held is reclaimed. */
         code = e.code;
+        exited = true;
         CloseAllStreams();
         machine.fds.clear();
-        for (auto it = machine.objects.begin(); it != machine.objects.end();)
-            it = it->second.resident ? std::next(it) : machine.objects.erase(it);
-        for (void *p : heap_blocks)
-            free(p);
-        heap_blocks.clear();
     } catch (const Killed &) {
         code = kKilled;
         machine.streams.clear(); /* what their buffers held is lost */
@@ -222,12 +218,15 @@ int RunLauncher(const char *command_line)
     machine.power_cut = false;
     exit_armed = false;
     machine.kill_at = 0;
-    /* The run lock dies with the process. Other handles left open stay countable by tests. */
+    /* The run lock dies with the process. Other handles left open stay countable by tests, but
+    ** for a fatal stop's: it ends the process where it is, and what the callers held goes. */
     machine.run_mutexes.clear();
     for (auto it = machine.objects.begin(); it != machine.objects.end();)
-        it = it->second.kind == Object::Mutex ? machine.objects.erase(it) : std::next(it);
+        it = it->second.kind == Object::Mutex || (exited && !it->second.resident)
+                 ? machine.objects.erase(it)
+                 : std::next(it);
     /* The process end reclaims the heap; what was left is counted first. */
-    blocks_at_end = (int)heap_blocks.size();
+    blocks_at_end = exited ? 0 : (int)heap_blocks.size();
     for (void *p : heap_blocks)
         free(p);
     heap_blocks.clear();
