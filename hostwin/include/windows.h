@@ -7,7 +7,6 @@
 #include <stdint.h>
 
 #define WINAPI
-#define CALLBACK
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -44,7 +43,6 @@ typedef struct HWINSTA__ *HWINSTA;
 #define WAIT_TIMEOUT 0x00000102u
 #define STILL_ACTIVE 259u
 #define STARTF_USESHOWWINDOW 0x00000001u
-#define STARTF_USESTDHANDLES 0x00000100u
 #define SW_HIDE 0
 #define CREATE_NEW_CONSOLE 0x00000010u
 #define CREATE_NEW_PROCESS_GROUP 0x00000200u
@@ -60,7 +58,6 @@ typedef struct HWINSTA__ *HWINSTA;
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
@@ -71,7 +68,6 @@ typedef struct HWINSTA__ *HWINSTA;
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_CANTWRITE 1013L
-#define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -81,13 +77,8 @@ typedef struct HWINSTA__ *HWINSTA;
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_ALL_ACCESS 0xF003Fu
 #define REG_OPTION_NON_VOLATILE 0u
-#define REG_CREATED_NEW_KEY 1u
-#define REG_OPENED_EXISTING_KEY 2u
-#define REG_NONE 0u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
-#define REG_BINARY 3u
-#define REG_DWORD 4u
 #define REG_MULTI_SZ 7u
 
 #define CP_ACP 0u
@@ -197,7 +188,7 @@ typedef struct _FILETIME {
     DWORD dwHighDateTime;
 } FILETIME;
 
-/* Only the counts of subkeys and values are served; every other pointer must be NULL. */
+/* Only the counts of subkeys and values are served; every other field is left as it is. */
 LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reserved, DWORD *subkeys,
                       DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
                       DWORD *max_value, DWORD *security, FILETIME *written);

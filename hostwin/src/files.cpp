@@ -1,7 +1,7 @@
 /* The simulated disks, in memory, with the C runtime's and kernel32's Windows file semantics:
-** names match without regard to letter case and keep the case they were made with, "." and ".."
-** are resolved as in a Windows path, text-mode streams write CR LF, rename never replaces,
-** remove fails on a folder or an open file, links are followed on the way to a name. */
+** names match without regard to letter case and keep the case they were made with, text-mode
+** streams write CR LF, rename never replaces, remove fails on a folder, links are followed on
+** the way to a name. */
 #include <fcntl.h>
 #include <io.h>
 #include <stdarg.h>
@@ -25,7 +25,7 @@ static std::string ParentOf(const std::string &path)
 }
 
 /* path as "C:\a\b": the drive's letter in capitals (a path without one lies on "_"), the
-** names as given, "." and ".." resolved; links on the way followed, the last name's too where
+** names as given, "." left out; links on the way followed, the last name's too where
 ** follow is set. A chain of links too long for Windows ends where it is. */
 static std::string Resolve(const std::string &path, bool follow, int depth = 0)
 {
@@ -40,9 +40,7 @@ static std::string Resolve(const std::string &path, bool follow, int depth = 0)
             part += path[i];
             continue;
         }
-        if (part == "..")
-            out = out.find('\\') == std::string::npos ? out : ParentOf(out);
-        else if (!part.empty() && part != ".")
+        if (!part.empty() && part != ".")
             out += "\\" + part;
         part.clear();
         Node *n = Find(out);
@@ -183,14 +181,6 @@ void CloseAllStreams()
     M().streams.clear();
 }
 
-static bool IsOpen(int id)
-{
-    for (auto &s : M().streams)
-        if (s.second.id == id)
-            return true;
-    return false;
-}
-
 static FILE *NewStream(const Stream &s)
 {
     FILE *fp = (FILE *)M().next_handle;
@@ -243,35 +233,20 @@ DWORD GetFileAttributesA(LPCSTR path)
 /* The runtime's full buffer: what is written reaches the file by 4096 bytes, and at close. */
 #define STREAM_BUFFER_SIZE 4096
 
-/* "r" reads a file; "w" and "a" make it where its folder exists, "w" empties it. */
+/* The launcher opens by name only to read ("rb"): what it writes, it makes by handle. */
 FILE *hw_fopen(const char *path, const char *mode)
 {
-    if (hw::Failing("fopen", nullptr, path))
+    Node *n = hw::NodeAt(path, true);
+    if (hw::Failing("fopen", nullptr, path) || n == nullptr || n->kind != Node::File ||
+        strcmp(mode, "rb") != 0)
         return nullptr;
-    std::string resolved = hw::Resolve(path, true);
-    Node *n = hw::Find(resolved);
-    if (n != nullptr && n->kind != Node::File)
-        return nullptr;
-    if (n == nullptr && (mode[0] == 'r' || !hw::FolderExists(hw::ParentOf(resolved))))
-        return nullptr;
-    if (n == nullptr)
-        n = hw::Make(resolved, Node::File);
-    if (mode[0] == 'w')
-        M().disk.contents[n->id].clear();
-    hw::Stream s;
-    s.windows_path = path;
-    s.id = n->id;
-    s.text = strchr(mode, 'b') == nullptr;
-    s.append = mode[0] == 'a';
-    return hw::NewStream(s);
+    return hw::NewStream(hw::Stream{path, n->id, 0, false, false, ""});
 }
 
 int hw_fclose(FILE *fp)
 {
     hw::Failing("fclose");
     auto it = M().streams.find(fp);
-    if (it == M().streams.end())
-        return EOF;
     hw::Put(it->second, it->second.pending);
     M().streams.erase(it);
     hw::FilesChanged(); /* what the buffer held reached the file */
@@ -317,8 +292,6 @@ int hw_vfprintf(FILE *fp, const char *fmt, va_list ap)
     va_copy(copy, ap);
     int n = vsnprintf(nullptr, 0, fmt, copy);
     va_end(copy);
-    if (n < 0)
-        return n;
     std::string text((size_t)n + 1, '\0');
     vsnprintf(&text[0], text.size(), fmt, ap);
     text.resize((size_t)n);
@@ -331,7 +304,7 @@ int hw_remove(const char *path)
     if (hw::Failing("remove", nullptr, path))
         return -1;
     Node *n = hw::NodeAt(path, true);
-    if (n == nullptr || n->kind == Node::Folder || hw::IsOpen(n->id))
+    if (n == nullptr || n->kind == Node::Folder)
         return -1;
     M().disk.nodes.erase(hw::Lower(hw::Resolve(path, false)));
     hw::FilesChanged();
@@ -342,8 +315,8 @@ static int Rename(const char *from, const char *to)
 {
     std::string source = hw::Resolve(from, false), target = hw::Resolve(to, false);
     Node *n = hw::NodeAt(from, true);
-    if (n == nullptr || n->kind == Node::Folder || hw::IsOpen(n->id) ||
-        hw::Find(target) != nullptr || !hw::FolderExists(hw::ParentOf(target)))
+    if (n == nullptr || n->kind == Node::Folder || hw::Find(target) != nullptr ||
+        !hw::FolderExists(hw::ParentOf(target)))
         return -1;
     hw::Move(source, target);
     hw::FilesChanged();
@@ -372,16 +345,12 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 /* CREATE_NEW fails on anything at the path, a link whose target is missing too; a link is
 ** followed unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
 ** FILE_ATTRIBUTE_REPARSE_POINT (an object-manager link is followed all the same). A folder
-** opens only with FILE_FLAG_BACKUP_SEMANTICS, a file with DELETE access not while a stream has
-** it open (its sharing allows no delete). Only what the launcher asks for is served: write
+** opens only with FILE_FLAG_BACKUP_SEMANTICS. Only what the launcher asks for is served: write
 ** access, delete access, a folder to look at. */
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
-                   DWORD disposition, DWORD flags, HANDLE template_file)
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES *, DWORD disposition,
+                   DWORD flags, HANDLE)
 {
     hw::Object o{};
-    (void)share;
-    (void)attrs;
-    (void)template_file;
     M().create_file_flags.push_back(flags);
     if (hw::Failing("CreateFileA", nullptr, path) ||
         (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE | FILE_ADD_FILE)) != 0)
@@ -393,8 +362,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
     o.name = path;
     o.attributes = FILE_ATTRIBUTE_NORMAL;
     bool folder = n != nullptr && n->kind == Node::Folder;
-    if (folder != !!(flags & FILE_FLAG_BACKUP_SEMANTICS) ||
-        ((access & DELETE) && n != nullptr && hw::IsOpen(n->id))) {
+    if (folder != !!(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -449,18 +417,16 @@ DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD f
         SetLastError(error ? (DWORD)error : ERROR_INVALID_HANDLE);
         return 0;
     }
-    std::string final = "\\\\?\\" + n->path;
-    if (final.size() + 1 > size)
-        return (DWORD) final.size() + 1;
-    for (size_t i = 0; i <= final.size(); i++)
-        path[i] = (WCHAR)(unsigned char) final.c_str()[i];
-    return (DWORD) final.size();
+    std::u16string final = u"\\\\?\\";
+    for (unsigned char c : n->path)
+        final += c;
+    return CopyOut(final, path, size);
 }
 
 /* ntdll's NtSetInformationFile for the two classes the launcher uses: a deletion (done at once,
 ** as it would be at the handle's close) and a rename relative to a folder's handle, which never
 ** replaces a name in any case. */
-LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, int info_class)
+LONG SimNtSetInformationFile(HANDLE file, void *, void *info, ULONG size, int info_class)
 {
     struct RenameTo {
         BOOLEAN replace;
@@ -471,7 +437,6 @@ LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, 
     const LONG denied = (LONG)0xC0000022L, collision = (LONG)0xC0000035L;
     Object *o = FindObject(file, Object::File);
     Node *n = NodeOf(file);
-    (void)status;
     if (Failing("NtSetInformationFile", nullptr, o ? o->name.c_str() : nullptr) || n == nullptr ||
         n->kind == Node::Folder)
         return denied;

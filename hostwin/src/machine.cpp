@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 
-#include <algorithm>
 #include <set>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show);
@@ -23,13 +22,6 @@ static int blocks_at_end = 0;
 Machine &M()
 {
     return machine;
-}
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return (char)(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return s;
 }
 
 void Reset()

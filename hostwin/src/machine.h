@@ -110,7 +110,7 @@ struct Machine {
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;
 
-    std::map<std::string, std::string> short_paths; /* lower-case long path -> short path */
+    std::map<std::u16string, std::string> short_paths; /* by lower-case long path */
     bool station_visible = true;
 
     bool power_cut = false; /* the next kill is a power cut, and changes are kept */
@@ -158,7 +158,17 @@ uintptr_t NewObject(const Object &object);
 Object *FindObject(const void *handle, Object::Kind kind);
 void DropObject(const void *handle);
 
-std::string Lower(std::string s);
+/* Text with its ASCII letters in lower case: names match without regard to case. */
+template <typename Text> Text Lower(Text s)
+{
+    for (auto &c : s)
+        c = c >= 'A' && c <= 'Z' ? (char)(c + 32) : c;
+    return s;
+}
+inline std::string Lower(const char *s)
+{
+    return Lower(std::string(s));
+}
 bool IsFile(const std::string &windows_path); /* links followed */
 void CloseAllStreams();                       /* as at process end: flushed and closed */
 void RunPendingEngine();                      /* the started engine does its work */
@@ -174,6 +184,8 @@ int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 ** text. */
 std::string AnsiOf(const std::string &utf8);
 std::string AnsiOfWide(const std::u16string &wide);
+/* A name of the W calls (ASCII: a value or variable name) as the A calls spell it. */
+std::string Narrow(LPCWSTR ascii);
 /* kernel32's and user32's wide-character and window station calls, handed out by
 ** GetProcAddress. */
 DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);

@@ -8,11 +8,6 @@
 namespace hw
 {
 
-void SetShortPath(const std::string &long_path, const std::string &short_path)
-{
-    M().short_paths[Lower(long_path)] = short_path;
-}
-
 void SetWindowStationVisible(bool visible)
 {
     M().station_visible = visible;
@@ -52,33 +47,6 @@ static std::u16string Wide(const std::string &utf8)
     return out;
 }
 
-/* UTF-16 to UTF-8 (for looking a path up among the short names). */
-static std::string Utf8(const std::u16string &wide)
-{
-    std::string out;
-    for (size_t i = 0; i < wide.size(); i++) {
-        uint32_t cp = wide[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < wide.size())
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        if (cp < 0x80) {
-            out.push_back((char)cp);
-        } else if (cp < 0x800) {
-            out.push_back((char)(0xC0 | (cp >> 6)));
-            out.push_back((char)(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back((char)(0xE0 | (cp >> 12)));
-            out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back((char)(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back((char)(0xF0 | (cp >> 18)));
-            out.push_back((char)(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back((char)(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back((char)(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
-
 /* The code page's spelling of wide text; *lossy tells whether "?" stood in for a character. */
 static std::string Ansi(const std::u16string &wide, bool *lossy)
 {
@@ -99,6 +67,11 @@ static std::string Ansi(const std::u16string &wide, bool *lossy)
     return out;
 }
 
+void SetShortPath(const std::string &long_path, const std::string &short_path)
+{
+    M().short_paths[Lower(Wide(long_path))] = short_path;
+}
+
 std::string AnsiOf(const std::string &utf8)
 {
     return AnsiOfWide(Wide(utf8));
@@ -110,24 +83,23 @@ std::string AnsiOfWide(const std::u16string &wide)
     return Ansi(wide, &lossy);
 }
 
+std::string Narrow(LPCWSTR ascii)
+{
+    std::string out;
+    while (*ascii != 0)
+        out.push_back((char)*ascii++);
+    return out;
+}
+
 std::string Utf16(const std::string &utf8)
 {
     std::u16string wide = Wide(utf8);
     return std::string((const char *)wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
 }
 
-static size_t WideLen(LPCWSTR s)
-{
-    size_t n = 0;
-    while (s[n] != 0)
-        n++;
-    return n;
-}
-
 /* As on Windows XP: a path that does not fit is cut to size characters, unterminated. */
-DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+DWORD SimGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size)
 {
-    (void)module;
     if (Failing("GetModuleFileNameW"))
         return 0;
     return CopyOut(Wide(M().module_path), buffer, size, true);
@@ -137,7 +109,7 @@ DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 {
     if (Failing("GetEnvironmentVariableW"))
         return 0;
-    auto it = M().env.find(Lower(Utf8(std::u16string(name, WideLen(name)))));
+    auto it = M().env.find(Lower(Narrow(name)));
     if (it == M().env.end())
         return 0;
     return CopyOut(Wide(it->second), buffer, size);
@@ -147,8 +119,8 @@ DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
 {
     if (Failing("GetShortPathNameW"))
         return 0;
-    std::u16string path(long_path, WideLen(long_path));
-    auto it = M().short_paths.find(Lower(Utf8(path)));
+    std::u16string path(long_path);
+    auto it = M().short_paths.find(Lower(path));
     if (it == M().short_paths.end() && !Exists(AnsiOfWide(path))) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
@@ -169,7 +141,9 @@ int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_l
         return 0;
     }
     std::string out =
-        Ansi(std::u16string(wide, wide_len < 0 ? WideLen(wide) + 1 : wide_len), &lossy);
+        Ansi(std::u16string(wide,
+                            wide_len < 0 ? std::char_traits<char16_t>::length(wide) + 1 : wide_len),
+             &lossy);
     if (used_default != nullptr)
         *used_default = lossy;
     if ((int)out.size() > size) {

@@ -120,9 +120,8 @@ using hw::Object;
 
 /* --- Toolhelp ----------------------------------------------------------------------------- */
 
-static HANDLE WINAPI SimCreateToolhelp32Snapshot(DWORD flags, DWORD process_id)
+static HANDLE WINAPI SimCreateToolhelp32Snapshot(DWORD flags, DWORD)
 {
-    (void)process_id;
     if (hw::Failing("CreateToolhelp32Snapshot") || flags != TH32CS_SNAPPROCESS)
         return INVALID_HANDLE_VALUE;
     Object o{};
@@ -165,10 +164,8 @@ static BOOL WINAPI SimProcess32Next(HANDLE snapshot, PROCESSENTRY32 *entry)
     return FillEntry(snapshot, entry, "Process32Next", false);
 }
 
-static BOOL WINAPI SimModule32Walk(HANDLE snapshot, void *entry)
+static BOOL WINAPI SimModule32Walk(HANDLE, void *)
 {
-    (void)snapshot;
-    (void)entry;
     return FALSE;
 }
 
@@ -383,9 +380,8 @@ BOOL FreeLibrary(HMODULE module)
     return TRUE;
 }
 
-HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id)
+HANDLE OpenProcess(DWORD access, BOOL, DWORD process_id)
 {
-    (void)inherit;
     if (hw::Failing("OpenProcess", nullptr, hw::PidText(process_id)))
         return nullptr;
     for (auto &p : M().processes) {
@@ -423,13 +419,10 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD
 
 /* --- the engine --------------------------------------------------------------------------- */
 
-BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *process_attrs,
-                    SECURITY_ATTRIBUTES *thread_attrs, BOOL inherit, DWORD flags,
-                    LPVOID environment, LPCSTR current_dir, STARTUPINFOA *startup,
-                    PROCESS_INFORMATION *info)
+BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *, SECURITY_ATTRIBUTES *,
+                    BOOL inherit, DWORD flags, LPVOID environment, LPCSTR current_dir,
+                    STARTUPINFOA *startup, PROCESS_INFORMATION *info)
 {
-    (void)process_attrs;
-    (void)thread_attrs;
     hw::Launch launch;
     launch.application = application == nullptr ? "(null)" : application;
     launch.command_line = cmdline == nullptr ? "" : cmdline;
@@ -458,9 +451,8 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *proc
     return TRUE;
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD ms)
+DWORD WaitForSingleObject(HANDLE handle, DWORD)
 {
-    (void)ms;
     Object *o = hw::FindObject(handle, Object::Process);
     if (hw::Failing("WaitForSingleObject") || o == nullptr)
         return WAIT_FAILED;

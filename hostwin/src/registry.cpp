@@ -7,11 +7,6 @@
 namespace hw
 {
 
-static std::string KeyName(const std::string &path)
-{
-    return Lower(path);
-}
-
 /* The key at its lower-case path, made with its parents where it is not there. */
 static RegKey &MakeKey(const std::string &name)
 {
@@ -22,7 +17,7 @@ static RegKey &MakeKey(const std::string &name)
 
 void RegRemoveKey(const std::string &path)
 {
-    std::string name = KeyName(path);
+    std::string name = Lower(path);
     for (auto it = M().keys.begin(); it != M().keys.end();) {
         if (it->first == name || it->first.rfind(name + "\\", 0) == 0)
             it = M().keys.erase(it);
@@ -33,13 +28,13 @@ void RegRemoveKey(const std::string &path)
 
 bool RegKeyExists(const std::string &path)
 {
-    return M().keys.count(KeyName(path)) != 0;
+    return M().keys.count(Lower(path)) != 0;
 }
 
 void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes,
             bool wide)
 {
-    RegKey &k = MakeKey(KeyName(key));
+    RegKey &k = MakeKey(Lower(key));
     std::string lower = Lower(name);
     k.values[lower] = RegValue{type, bytes, wide};
 }
@@ -70,7 +65,7 @@ void RegSetString(const std::string &key, const std::string &name, const std::st
 
 bool RegGet(const std::string &key, const std::string &name, RegValue *value, bool wide)
 {
-    auto k = M().keys.find(KeyName(key));
+    auto k = M().keys.find(Lower(key));
     if (k == M().keys.end())
         return false;
     auto v = k->second.values.find(Lower(name));
@@ -83,50 +78,41 @@ bool RegGet(const std::string &key, const std::string &name, RegValue *value, bo
 
 void RegRemoveValue(const std::string &key, const std::string &name)
 {
-    auto k = M().keys.find(KeyName(key));
+    auto k = M().keys.find(Lower(key));
     if (k != M().keys.end()) {
         k->second.values.erase(Lower(name));
     }
 }
 
-/* The key behind an open handle, or null with *status set: a handle of a key deleted since
-** it was opened answers ERROR_KEY_DELETED, as the registry does. */
+/* The key behind an open handle, or null with *status set where the handle is no key's or its
+** key has been deleted since. */
 static RegKey *OpenedKey(HKEY handle, LONG *status)
 {
     Object *o = FindObject(handle, Object::Key);
-    if (o == nullptr) {
-        *status = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    auto k = M().keys.find(o->name);
-    if (k == M().keys.end()) {
-        *status = ERROR_KEY_DELETED;
-        return nullptr;
-    }
-    return &k->second;
+    auto k = o == nullptr ? M().keys.end() : M().keys.find(o->name);
+    *status = ERROR_INVALID_HANDLE;
+    return k == M().keys.end() ? nullptr : &k->second;
 }
 
 } // namespace hw
 
 using hw::M;
 
-/* Opens subkey for RegOpenKeyExA and RegCreateKeyExA (call), making it first where create is
-** set; *existed tells whether it was there. */
-static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, bool create, HKEY *result,
-                    bool *existed)
+/* Opens subkey of HKEY_LOCAL_MACHINE for RegOpenKeyExA and RegCreateKeyExA (call), making it
+** first where create is set. */
+static LONG OpenKey(const char *call, LPCSTR subkey, bool create, HKEY *result)
 {
     long error = 0;
     *result = nullptr;
     if (hw::Failing(call, &error, subkey))
         return (LONG)error;
-    if (root != HKEY_LOCAL_MACHINE)
-        return ERROR_INVALID_HANDLE;
-    std::string name = hw::KeyName(subkey);
-    *existed = M().keys.count(name) != 0;
-    if (!*existed && !create)
+    std::string name = hw::Lower(subkey);
+    if (!M().keys.count(name) && !create)
         return ERROR_FILE_NOT_FOUND;
-    if (create)
+    if (!M().keys.count(name)) {
         hw::MakeKey(name);
+        hw::RegistryChanged();
+    }
     hw::Object o{};
     o.kind = hw::Object::Key;
     o.name = name;
@@ -134,21 +120,9 @@ static LONG OpenKey(const char *call, HKEY root, LPCSTR subkey, bool create, HKE
     return ERROR_SUCCESS;
 }
 
-LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD options, REGSAM sam, HKEY *result)
+LONG RegOpenKeyExA(HKEY, LPCSTR subkey, DWORD, REGSAM, HKEY *result)
 {
-    bool existed;
-    (void)options;
-    (void)sam;
-    return OpenKey("RegOpenKeyExA", root, subkey, false, result, &existed);
-}
-
-/* A value name of the W calls; names are ASCII. */
-static std::string NameOf(LPCWSTR name)
-{
-    std::string out;
-    while (*name != 0)
-        out.push_back((char)*name++);
-    return out;
+    return OpenKey("RegOpenKeyExA", subkey, false, result);
 }
 
 /* The key behind an open handle for a call that has been counted and was not made to fail
@@ -176,8 +150,6 @@ static LONG Query(const char *call, HKEY key, const std::string &name, bool wide
     auto v = k->values.find(hw::Lower(name));
     if (v == k->values.end())
         return ERROR_FILE_NOT_FOUND;
-    if (data != nullptr && size == nullptr)
-        return ERROR_INVALID_PARAMETER;
     const std::string bytes = hw::View(v->second, wide).bytes;
     if (type != nullptr)
         *type = v->second.type;
@@ -192,9 +164,8 @@ static LONG Query(const char *call, HKEY key, const std::string &name, bool wide
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size)
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *, DWORD *type, BYTE *data, DWORD *size)
 {
-    (void)reserved;
     return Query("RegQueryValueExA", key, name, false, type, data, size);
 }
 
@@ -204,13 +175,11 @@ static bool ConsumerFamily()
     return (M().version & 0x80000000u) != 0;
 }
 
-LONG hw::SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data,
-                             DWORD *size)
+LONG hw::SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, DWORD *size)
 {
-    (void)reserved;
     if (ConsumerFamily())
         return ERROR_CALL_NOT_IMPLEMENTED;
-    return Query("RegQueryValueExW", key, NameOf(name), true, type, data, size);
+    return Query("RegQueryValueExW", key, hw::Narrow(name), true, type, data, size);
 }
 
 static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, DWORD type,
@@ -226,19 +195,16 @@ static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, 
     return ERROR_SUCCESS;
 }
 
-LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size)
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD size)
 {
-    (void)reserved;
     return Set("RegSetValueExA", key, name, false, type, data, size);
 }
 
-LONG hw::SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
-                           DWORD size)
+LONG hw::SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data, DWORD size)
 {
-    (void)reserved;
     if (ConsumerFamily())
         return ERROR_CALL_NOT_IMPLEMENTED;
-    return Set("RegSetValueExW", key, NameOf(name), true, type, data, size);
+    return Set("RegSetValueExW", key, hw::Narrow(name), true, type, data, size);
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR name)
@@ -270,21 +236,10 @@ LONG RegCloseKey(HKEY key)
     return status;
 }
 
-LONG RegCreateKeyExA(HKEY root, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
-                     REGSAM sam, SECURITY_ATTRIBUTES *attrs, HKEY *result, DWORD *disposition)
+LONG RegCreateKeyExA(HKEY, LPCSTR subkey, DWORD, LPSTR, DWORD, REGSAM, SECURITY_ATTRIBUTES *,
+                     HKEY *result, DWORD *)
 {
-    bool existed = false;
-    (void)reserved;
-    (void)key_class;
-    (void)options;
-    (void)sam;
-    (void)attrs;
-    LONG status = OpenKey("RegCreateKeyExA", root, subkey, true, result, &existed);
-    if (status == ERROR_SUCCESS && disposition != nullptr)
-        *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    if (status == ERROR_SUCCESS && !existed)
-        hw::RegistryChanged();
-    return status;
+    return OpenKey("RegCreateKeyExA", subkey, true, result);
 }
 
 /* The direct subkeys of an open key, by their lower-case paths. */
@@ -299,14 +254,12 @@ static std::vector<std::string> Subkeys(HKEY key)
     return names;
 }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *reserved,
-                   LPSTR key_class, DWORD *class_size, void *written)
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *, LPSTR, DWORD *,
+                   void *)
 {
     LONG status = 0;
     if (KeyOfCall("RegEnumKeyExA", key, nullptr, &status) == nullptr)
         return status;
-    if (reserved || key_class || class_size || written)
-        return ERROR_INVALID_PARAMETER;
     std::vector<std::string> names = Subkeys(key);
     if (index >= names.size())
         return ERROR_NO_MORE_ITEMS;
@@ -317,17 +270,13 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *r
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reserved, DWORD *subkeys,
-                      DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
-                      DWORD *max_value, DWORD *security, FILETIME *written)
+LONG RegQueryInfoKeyA(HKEY key, LPSTR, DWORD *, DWORD *, DWORD *subkeys, DWORD *, DWORD *,
+                      DWORD *values, DWORD *, DWORD *, DWORD *, FILETIME *)
 {
     LONG status = 0;
     hw::RegKey *k = KeyOfCall("RegQueryInfoKeyA", key, nullptr, &status);
     if (k == nullptr)
         return status;
-    if (key_class || class_size || reserved || max_subkey || max_class || max_value_name ||
-        max_value || security || written)
-        return ERROR_INVALID_PARAMETER;
     if (subkeys != nullptr)
         *subkeys = (DWORD)Subkeys(key).size();
     if (values != nullptr)
@@ -336,14 +285,12 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reser
 }
 
 /* Deletes a key with its values; a key that has subkeys is refused, as on the NT family. */
-LONG RegDeleteKeyA(HKEY root, LPCSTR subkey)
+LONG RegDeleteKeyA(HKEY, LPCSTR subkey)
 {
     long error = 0;
     if (hw::Failing("RegDeleteKeyA", &error, subkey))
         return (LONG)error;
-    if (root != HKEY_LOCAL_MACHINE)
-        return ERROR_INVALID_HANDLE;
-    std::string name = hw::KeyName(subkey);
+    std::string name = hw::Lower(subkey);
     auto k = M().keys.find(name);
     if (k == M().keys.end())
         return ERROR_FILE_NOT_FOUND;

@@ -93,9 +93,8 @@ LPSTR GetCommandLineA(void)
 }
 
 /* As on Windows XP: a path that does not fit is cut to size bytes, without a terminator. */
-DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
+DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
 {
-    (void)module;
     if (hw::Failing("GetModuleFileNameA"))
         return 0;
     return hw::CopyOut(hw::AnsiOf(M().module_path), buffer, size, true);
@@ -172,11 +171,9 @@ void SetLastError(DWORD error)
 
 /* A name that another process holds, or this one made already, answers a handle and
 ** ERROR_ALREADY_EXISTS; a failure answers NULL with the fault's error. */
-HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name)
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES *, BOOL, LPCSTR name)
 {
     long error = 0;
-    (void)attrs;
-    (void)initial_owner;
     if (hw::Failing("CreateMutexA", &error, name)) {
         SetLastError((DWORD)error);
         return nullptr;
@@ -192,16 +189,13 @@ HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name)
 
 /* kernel32's private namespaces (Vista on): one boundary, and a namespace that exists while
 ** this run or another process (HoldMutex("namespace:" + alias)) has it. */
-HANDLE hw::SimCreateBoundaryDescriptorW(LPCWSTR name, ULONG flags)
+HANDLE hw::SimCreateBoundaryDescriptorW(LPCWSTR, ULONG)
 {
-    (void)name;
-    (void)flags;
     return hw::Failing("CreateBoundaryDescriptorW") ? nullptr : (HANDLE)(uintptr_t)0xB0;
 }
 
-BOOL hw::SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *sid)
+BOOL hw::SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *)
 {
-    (void)sid;
     return !hw::Failing("AddSIDToBoundaryDescriptor") && *boundary != nullptr;
 }
 
@@ -219,18 +213,13 @@ static HANDLE Namespace(const char *call, bool create)
     return (HANDLE)hw::NewObject(o);
 }
 
-HANDLE hw::SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *attrs, void *boundary, LPCWSTR alias)
+HANDLE hw::SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *, void *, LPCWSTR)
 {
-    (void)attrs;
-    (void)boundary;
-    (void)alias;
     return Namespace("CreatePrivateNamespaceW", true);
 }
 
-HANDLE hw::SimOpenPrivateNamespaceW(void *boundary, LPCWSTR alias)
+HANDLE hw::SimOpenPrivateNamespaceW(void *, LPCWSTR)
 {
-    (void)boundary;
-    (void)alias;
     return Namespace("OpenPrivateNamespaceW", false);
 }
 
