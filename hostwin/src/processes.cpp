@@ -28,10 +28,7 @@ std::vector<Process> &Processes()
 
 void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries)
 {
-    Library lib;
-    lib.loadable = loadable;
-    lib.entries.insert(entries.begin(), entries.end());
-    M().libraries[Lower(name)] = lib;
+    M().libraries[Lower(name)] = Library{loadable, {entries.begin(), entries.end()}};
 }
 
 std::vector<std::string> LoadedLibraryNames()
@@ -474,13 +471,10 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD *code)
 
 BOOL CloseHandle(HANDLE handle)
 {
-    if (hw::Failing("CloseHandle"))
-        return FALSE;
-    if (hw::FindObject(handle, Object::File) == nullptr &&
-        hw::FindObject(handle, Object::Process) == nullptr &&
-        hw::FindObject(handle, Object::Thread) == nullptr &&
-        hw::FindObject(handle, Object::Snapshot) == nullptr)
-        return FALSE;
-    hw::DropObject(handle);
+    auto it = M().objects.find((uintptr_t)handle);
+    if (hw::Failing("CloseHandle") || it == M().objects.end() || it->second.kind == Object::Key ||
+        it->second.kind == Object::Module)
+        return FALSE; /* keys and modules have calls of their own */
+    M().objects.erase(it);
     return TRUE;
 }
