@@ -38,7 +38,7 @@ void Reset()
 
 void FailCall(const std::string &call, long error, int times, int skip, const std::string &argument)
 {
-    if (FindCall(call.c_str()) == nullptr) {
+    if (!KnownCall(call)) {
         fprintf(stderr, "hw::FailCall: the stand-in has no call named \"%s\"\n", call.c_str());
         abort();
     }

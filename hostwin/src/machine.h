@@ -122,7 +122,8 @@ struct Machine {
 
 Machine &M();
 
-/* A call of the stand-in (see kCalls in processes.cpp); the list ends with a null name. */
+/* A call that the launcher finds with GetProcAddress (see kCalls in processes.cpp); the list
+** ends with a null name. */
 struct Call {
     const char *name;
     const char *library = nullptr; /* the DLL that GetProcAddress finds it in */
@@ -131,6 +132,7 @@ struct Call {
 };
 const Call *FirstCall();
 const Call *FindCall(const char *name);
+bool KnownCall(const std::string &name); /* found by GetProcAddress or linked to */
 const char *PidText(DWORD pid);
 
 /* Counts the call and answers whether it is to fail now; *error gets the fault's status.
