@@ -24,14 +24,15 @@ static std::string ParentOf(const std::string &path)
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-/* path as "C:\a\b": the drive's letter in capitals (a path without one lies on "_"), the
-** names as given, "." left out; links on the way followed, the last name's too where
-** follow is set. A chain of links too long for Windows ends where it is. */
+/* path as "C:\a\b": the drive's letter in capitals (a path without one, or relative to a
+** drive's current folder as "C:" alone, lies on "_"), the names as given, "." left out; links
+** on the way followed, the last name's too where follow is set. A chain of links too long for
+** Windows ends where it is. */
 static std::string Resolve(const std::string &path, bool follow, int depth = 0)
 {
     std::string out = "_", part;
     size_t at = 0;
-    if (path.size() >= 2 && path[1] == ':') {
+    if (path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) {
         out = std::string(1, (char)toupper((unsigned char)path[0])) + ":";
         at = 2;
     }
@@ -378,6 +379,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES *, DWOR
             return INVALID_HANDLE_VALUE;
         hw::Make(followed, Node::File);
         o.path = followed;
+        SetLastError(0); /* made new, also where a link named it */
         hw::FilesChanged();
     } else {
         return INVALID_HANDLE_VALUE;
@@ -420,6 +422,8 @@ DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD f
     std::u16string final = u"\\\\?\\";
     for (unsigned char c : n->path)
         final += c;
+    if (n->path.find('\\') == std::string::npos)
+        final += u'\\'; /* a drive's root ends with its backslash */
     return CopyOut(final, path, size);
 }
 

@@ -4,6 +4,7 @@
 
 #include "earlier_installation.h"
 #include "installrecord/uninstallkey.h"
+#include "installrecord/uninststash.h"
 
 /* Every "$d" of text replaced by dir, every "$o" by the lines of the product key's opening. */
 static std::string Fill(std::string text, const std::string &dir)
@@ -222,6 +223,12 @@ static const Course kCourses[] = {
     {"the stash record stays", 1, false, nullptr, "NtSetInformationFile|uninst.dat", 1, "",
      "End: RestoreUninstallString().\nCould not put back the earlier installation after Setup.  "
      "Run Setup again to put it back.\nEnd: WinMain().\n"},
+    {"a value of another type, byte for byte", 16, false,
+     [](Scenario &s) {
+         s.type = 3; /* REG_BINARY */
+         hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes());
+     },
+     "", kFailed, "", "Save UninstallString to journal: return from ReqSetValueEx(): 0\n"},
     {"a stale backup log", 1, false,
      [](Scenario &) { hw::WriteFile(kCommandDir + "setup.z_f", "stale"); }, "", kFailed, "",
      "Rename of log file to $dsetup.z_f returned: 0\n"},
@@ -440,6 +447,24 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
         EXPECT_EQ(c.end, c.exit_code == 1 && (c.interrupted || launched) ? CleanRunThenDifference(s)
                                                                          : Difference(s));
         EXPECT_EQ("[boot]\r\n", hw::ReadFile(kSystemIni));
+    }
+}
+
+/* A stash record as its text stream wrote it: each CR LF is read back as the line feed it was. */
+TEST_F(LauncherTest, StashRecordIsReadBackAsItsValueWasWritten)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"UninstallString=a\r\nb\r\n", "a\nb\n"},
+        {"UninstallString=a\rb\r", "a\rb\r"},
+        {"UninstallString=\r\r\n", "\r\n"},
+        {"Uninstall=a", ""},
+    };
+    for (const auto &[bytes, text] : cases) {
+        char out[SAVED_UNINST_SIZE];
+        hw::WriteFile("C:\\r.dat", bytes);
+        EXPECT_EQ((int)text.size(), ReadStashRecord("C:\\r.dat", out)) << bytes;
+        EXPECT_EQ(text, out);
+        EXPECT_EQ(0, hw::LeftOpen());
     }
 }
 

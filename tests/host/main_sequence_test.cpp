@@ -122,6 +122,20 @@ static const Outcome kOutcomes[] = {
      kLockStop, ""},
     {"the namespace cannot be made", [] { hw::FailCall("AddSIDToBoundaryDescriptor"); }, kLockStop,
      ""},
+    /* Made by another launcher and let go twice between the calls, then opened; or let go thrice.
+     */
+    {"the namespace let go twice",
+     [] {
+         hw::HoldMutex("namespace:Brevane.SetupLauncher");
+         hw::FailCall("OpenPrivateNamespaceW", ERROR_FILE_NOT_FOUND, 2);
+     },
+     kCompleted, ""},
+    {"thrice",
+     [] {
+         hw::HoldMutex("namespace:Brevane.SetupLauncher");
+         hw::FailCall("OpenPrivateNamespaceW", ERROR_FILE_NOT_FOUND, 3);
+     },
+     kLockStop, ""},
     /* A failed scan is scanned again: the copy, which cannot be opened to be waited on, is
     ** polled every 5 ms: seen by polls 1 and 3 (2 fails), so 4 end it. */
     {"a scan fails while the engine's copy runs",

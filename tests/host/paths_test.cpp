@@ -28,6 +28,9 @@ TEST_F(LauncherTest, ArgumentTextAndUninstallFolderAreCutOutOfTheirCommandLines)
         {Folder, 0, "LAUNCHSETUPx", ""},
         {Folder, 0, "launchsetup \"C:\\\xe9t\\setup.exe", "C:\\\xe9T\\"},
         {Folder, 0, "launchsetup \"C:\\az{`@[\\setup.exe", "C:\\AZ{`@[\\"}, /* a to z only */
+        {Folder, 0, "LAUNCHSETUP \"A:/a\\setup.exe", "A:/A\\"},             /* drives A to Z */
+        {Folder, 0, "LAUNCHSETUP \"Z:\\z\\setup.exe", "Z:\\Z\\"},
+        {Folder, 0, "LAUNCHSETUP \"C:z\\setup.exe", ""},
         {Folder, 0, "aSETUP.EXE LAUNCHSETUP \"x", ""}, /* the folder is terminated where cut */
         {Folder, 932, "launchsetup \"C:\\\x83\141d\x83z\\bv_setup.exe\"", "C:\\\x83\141D\x83z\\"},
         {Folder, 932, "launchsetup \"C:\\d\\setup.exe\x83", "C:\\D\\"},
