@@ -1,4 +1,4 @@
-/* Files made, reopened, deleted and renamed in folders that others may write to, at the edges of
+/* Files made, reopened and renamed in folders that others may write to, at the edges of
 ** their paths: names that are no plain ASCII, a drive's root, folders and final paths of the
 ** longest kind, a name that leads elsewhere, an ntdll without the call that renames. */
 #include <functional>
@@ -8,7 +8,7 @@
 
 int hw_fclose(FILE *fp); /* the stand-in's, as the launcher's own fclose */
 
-enum Op { Create, Reopen, Delete, Rename };
+enum Op { Create, Reopen, Rename };
 
 static bool Done(Op op, const std::string &path, const std::string &to = "")
 {
@@ -17,8 +17,6 @@ static bool Done(Op op, const std::string &path, const std::string &to = "")
                               : nullptr;
     if (fp != nullptr)
         hw_fclose(fp);
-    if (op == Delete)
-        return DeleteInFolder(path.c_str()) == 0;
     if (op == Rename)
         return RenameInFolder(path.c_str(), to.c_str()) == 0;
     return fp != nullptr;
@@ -35,7 +33,7 @@ static std::string FolderOf(size_t len)
 
 TEST_F(LauncherTest, FilesInFoldersOthersMayWriteToAreTouchedOnlyWhereTheirPathsSay)
 {
-    const std::string log = "C:\\Temp\\l.log", evil = "C:\\WINDOWS\\evil.dll";
+    const std::string log = "C:\\Temp\\a.log", evil = "C:\\WINDOWS\\evil.dll";
     /* The file's final path, "\\?\" and where it really lies, takes at most 1023 characters. */
     auto linked = [](size_t real) {
         hw::MakeDir(FolderOf(real));
@@ -46,6 +44,8 @@ TEST_F(LauncherTest, FilesInFoldersOthersMayWriteToAreTouchedOnlyWhereTheirPaths
             {"a name of plain ASCII", nullptr, Create, "C:\\Temp\\l\x7f", "", true},
             {"a byte from 0x80 up", nullptr, Create, "C:\\Temp\\l\x80", "", false},
             {"no name", nullptr, Create, "C:\\Temp\\", "", false},
+            {"no folder", nullptr, Create, "l.log", "", false},
+            {"the current drive's root", nullptr, Create, "\\l.log", "", false},
             {"a drive's root", nullptr, Create, "C:\\l.log", "", true},
             {"a folder of 299 bytes with its backslash", [] { hw::MakeDir(FolderOf(298)); }, Create,
              FolderOf(298) + "\\l", "", true},
@@ -54,10 +54,14 @@ TEST_F(LauncherTest, FilesInFoldersOthersMayWriteToAreTouchedOnlyWhereTheirPaths
             {"a final path that just fits", [&] { linked(1017); }, Reopen, "C:\\L\\l", "", true},
             {"a folder's final path that does not", [&] { linked(1020); }, Reopen, "C:\\L\\l", "",
              false},
-            {"a name in capitals", [&] { hw::WriteFile("C:\\Temp\\L.LOG", ""); }, Reopen, log, "",
+            {"a name in capitals", [&] { hw::WriteFile("C:\\Temp\\A.LOG", ""); }, Reopen, log, "",
              true},
-            {"a name that leads to a missing file", [&] { hw::SymLink(evil, log, true); }, Reopen,
-             log, "", false},
+            {"a name that leads to a missing file",
+             [&] {
+                 hw::MakeDir("C:\\WINDOWS");
+                 hw::SymLink(evil, log, true);
+             },
+             Reopen, log, "", false},
             {"a new name of MAX_PATH - 1 characters", [&] { hw::WriteFile(log, ""); }, Rename, log,
              "C:\\Temp\\" + std::string(MAX_PATH - 1, 'n'), true},
             {"of MAX_PATH", [&] { hw::WriteFile(log, ""); }, Rename, log,
