@@ -158,7 +158,8 @@ const std::vector<Launch> &Launches();
 /* --- names outside the ANSI code page, window stations ----------------------------------- */
 
 /* Module path and environment values are the machine's wide-character truth, given in UTF-8
-** (bytes that are no UTF-8 stand for themselves). The ANSI code page spells the characters up
+** (two-byte sequences, up to U+07FF; any other byte stands for itself). The ANSI code page spells
+*the characters up
 ** to U+00FF as their own byte; it spells the Polish barred L (U+0141, U+0142) as a best-fit
 ** "L" or "l" without saying so, and everything else as "?". The ANSI calls answer that
 ** spelling. Files are reached by their ANSI paths as before: a package in a folder that the

