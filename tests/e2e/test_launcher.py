@@ -181,7 +181,6 @@ def test_trace_log_only_where_temp_really_lies(pkg, linked):
 PF_DIR, OWN_DIR = INFO + GUID, "C:\\Brevane Apps\\Info\\" + GUID  # OWN: named by commands only
 HIGH_DIR = "C:\\Pr\u00fcf Ordner\\Info \u00e9 " + GUID  # blanks and bytes from 0x80 up
 OWN_VALUE = sz('C:\\Brevane Apps\\LaunchSetup "C:\\Brevane Apps\\New\\bv_setup.exe" /engine')
-LONG = f'C:\\x\\LaunchSetup "{PF_DIR}\\bv_setup.exe" /u '  # too long for the command route
 NEWER_LOG = b"log of the interrupted run's engine\r\n"
 OWN = by_command("LaunchSetup", OWN_DIR, " /u", REG_EXPAND_SZ)
 PF = Installation(PF_DIR, sz("%ProgramFiles%\\Brevane\\unins000.exe /x", REG_EXPAND_SZ))
@@ -192,11 +191,8 @@ INSTALLATIONS = {
     "LAUNCHSETUP to Program Files": by_command("LAUNCHSETUP", PF_DIR, "", program="SETUP.EXE"),
     "Program Files, REG_EXPAND_SZ": PF,
 }
-EDGES = {
+EDGES = {  # the stash record through the runtime's text stream
     "Program Files, a line feed": Installation(PF_DIR, sz("C:\\x\\uninstall.exe\n/second line")),
-    "284 bytes, the most the stash takes": Installation(PF_DIR, sz(LONG.ljust(283, "a"))),
-    "285 bytes, left in place": Installation(PF_DIR, sz(LONG.ljust(284, "b"))),
-    "a key without UninstallString": Installation(PF_DIR, None),
 }
 X86 = {  # under WoW64: the registry's 32-bit view, ProgramFilesDir C:\Program Files (x86)
     "uninstall command": by_command("LaunchSetup", OWN_DIR, " /u"),
