@@ -192,6 +192,13 @@ static const Course kCourses[] = {
     {"no copy in the journal", 1, false, nullptr, "RegSetValueExW|UninstallString", 1, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 5\n"
      "UninstallString not saved: not deleted\n"},
+    {"an empty value", 16, false,
+     [](Scenario &s) {
+         s.command.clear();
+         s.terminated = false;
+         hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes());
+     },
+     "", kFailed, "", "Delete UninstallString: return from ReqDeleteValue(): 0\n"},
     {"the largest value the stash takes", 16, false, [](Scenario &s) { SetValueOfSize(s, 284); },
      "", kFailed, "", "Query UninstallString: return from ReqQueryValueEx(): 0\n"},
     {"one byte more", 16, false, [](Scenario &s) { SetValueOfSize(s, 285); }, "", kFailed, "",

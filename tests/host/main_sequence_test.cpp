@@ -154,6 +154,15 @@ TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine
     }
 }
 
+/* A run does not begin beside an engine that it cannot rule out: 200 scans, 5 ms apart. */
+TEST_F(LauncherTest, GuardGivesUpOnlyAfter200FailedScans5MsApart)
+{
+    hw::FailCall("CreateToolhelp32Snapshot", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(1, Run(""));
+    EXPECT_EQ(200, hw::CallCount("CreateToolhelp32Snapshot"));
+    EXPECT_EQ(995u, hw::SleptMs());
+}
+
 /* TEMP and "\launcher.log" fit 299 characters (a longer or an empty TEMP: the link table). */
 TEST_F(LauncherTest, TraceLogIsWrittenWhereTempWithItsNameJustFits)
 {
