@@ -158,12 +158,11 @@ const std::vector<Launch> &Launches();
 /* --- names outside the ANSI code page, window stations ----------------------------------- */
 
 /* Module path and environment values are the machine's wide-character truth, given in UTF-8
-** (two-byte sequences, up to U+07FF; any other byte stands for itself). The ANSI code page spells
-*the characters up
-** to U+00FF as their own byte; it spells the Polish barred L (U+0141, U+0142) as a best-fit
-** "L" or "l" without saying so, and everything else as "?". The ANSI calls answer that
-** spelling. Files are reached by their ANSI paths as before: a package in a folder that the
-** code page cannot spell is laid out under its short path.
+** (two-byte sequences, up to U+07FF; any other byte stands for itself). The ANSI code page
+** spells the characters up to U+00FF as their own byte; it spells the Polish barred L
+** (U+0141, U+0142) as a best-fit "L" or "l" without saying so, and everything else as "?".
+** The ANSI calls answer that spelling. Files are reached by their ANSI paths as before: a
+** package in a folder that the code page cannot spell is laid out under its short path.
 ** GetShortPathNameW answers the short path given here for a long one (given as itself: as on a
 ** volume without short names), else the path itself where its ANSI spelling names a file or
 ** folder, else fails with ERROR_FILE_NOT_FOUND. */
