@@ -98,8 +98,11 @@ DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 
 DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
 {
-    if (Failing("GetShortPathNameW"))
+    long error = 0;
+    if (Failing("GetShortPathNameW", &error)) {
+        SetLastError((DWORD)error); /* the launcher tells a missing path by it */
         return 0;
+    }
     std::u16string path(long_path);
     auto it = M().short_paths.find(Lower(path));
     if (it == M().short_paths.end() && !Exists(AnsiOfWide(path))) {

@@ -183,6 +183,9 @@ static const Course kCourses[] = {
          hw::SetShortPath(kCyrillicDir, kCyrillicDir);
      },
      "", 1, "", "zmf_loc=C:\\?????????\\{1234-ABCD}\\\nEnd: MakeUninstLogFile().\n"},
+    {"the same folder, not to be looked at", 1, false,
+     [](Scenario &s) { InCyrillicFolder(s, kCommandDir); }, "GetShortPathNameW||1", 1, "",
+     "zmf_loc=C:\\?????????\\{1234-ABCD}\\\nEnd: MakeUninstLogFile().\n"},
     {"the same folder gone", 1, false, [](Scenario &s) { InCyrillicFolder(s, kCommandDir); }, "",
      kFailed, "",
      "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nLog file (setup.zmf) NOT found\n"},
