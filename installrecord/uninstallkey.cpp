@@ -128,20 +128,19 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
 
 /* Deletes the key at path when it holds no value and no subkey: nothing else uses it. (The
 ** consumer family's RegDeleteKey would take subkeys along: the test comes first there too.) */
-static int DeleteIfEmpty(const char *path)
+static void DeleteIfEmpty(const char *path)
 {
     HKEY key;
     DWORD subkeys = 1, values = 1;
     LONG status;
 
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return 0;
+        return;
     status = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL,
                               NULL, NULL);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS || subkeys != 0 || values != 0)
-        return 0;
-    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS && subkeys == 0 && values == 0)
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
 }
 
 void DeleteJournal(const char *braced_guid)
