@@ -107,9 +107,10 @@ static LONG OpenKey(const char *call, LPCSTR subkey, bool create, HKEY *result)
     if (hw::Failing(call, &error, subkey))
         return (LONG)error;
     std::string name = hw::Lower(subkey);
-    if (!M().keys.count(name) && !create)
+    bool exists = M().keys.count(name) != 0;
+    if (!exists && !create)
         return ERROR_FILE_NOT_FOUND;
-    if (!M().keys.count(name)) {
+    if (!exists) {
         hw::MakeKey(name);
         hw::RegistryChanged();
     }
