@@ -53,6 +53,12 @@ std::pair<int, int> UnflushedChanges();
 void KeepAfterPowerCut(int registry_changes, int file_changes);
 /* Every platform call of the last run (or since Reset), by name, in order. */
 const std::vector<std::string> &CallLog();
+/* What each call of `call` in that log was given, in order: the text a fault is aimed by (a
+** path, a key or value name, "pid N:"), and for CreateProcessA "application|command line",
+** with "|shown" where the engine's window is not hidden; for CreateFileA the path, with
+** " (the link itself)" where FILE_FLAG_OPEN_REPARSE_POINT asks for it; for
+** SetDefaultDllDirectories its flags, as "0x800"; for SetDllDirectoryA "(null)" for none. */
+std::vector<std::string> Arguments(const std::string &call);
 /* What is left open: handles of files, keys, processes, threads and snapshots, libraries
 ** loaded and not freed, streams and descriptors, and the heap blocks that the last run left
 ** allocated when WinMain returned (then reclaimed, as at process end). A run that calls exit
@@ -94,7 +100,6 @@ std::string ReadFile(const std::string &windows_path); /* "" when missing */
 ** follows it, also one that asks for a link itself (FILE_FLAG_OPEN_REPARSE_POINT). */
 void HardLink(const std::string &target, const std::string &link_path);
 void SymLink(const std::string &target, const std::string &link_path, bool object_manager = false);
-std::vector<DWORD> CreateFileFlags(); /* the flags and attributes of every CreateFileA */
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
 
@@ -131,9 +136,6 @@ void AddProcess(const Process &process);
 std::vector<Process> &Processes();
 
 void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries);
-std::vector<std::string> LoadedLibraryNames(); /* the name of every LoadLibraryA, in order */
-/* Calls of kernel32's SetDefaultDllDirectories and SetDllDirectoryA, as "name(argument)". */
-std::vector<std::string> DllSearchCalls();
 
 /* The engine that CreateProcessA starts, as the next run will see it. */
 struct Engine {
@@ -143,17 +145,6 @@ struct Engine {
     std::function<void()> copy_end; /* and then, or when waited on, does this and ends */
 };
 Engine &NextEngine();
-
-struct Launch {
-    std::string application; /* "(null)" when none was given */
-    std::string command_line;
-    BOOL inherit = FALSE;
-    DWORD flags = 0;
-    bool environment_null = true;
-    bool current_dir_null = true;
-    STARTUPINFOA startup{};
-};
-const std::vector<Launch> &Launches();
 
 /* --- names outside the ANSI code page, window stations ----------------------------------- */
 

@@ -158,11 +158,6 @@ void SymLink(const std::string &target, const std::string &link_path, bool objec
     }
 }
 
-std::vector<DWORD> CreateFileFlags()
-{
-    return M().create_file_flags;
-}
-
 /* Writes bytes at the stream's place in its file, or at the end for an append. */
 static void Put(Stream &s, const std::string &bytes)
 {
@@ -352,8 +347,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES *, DWOR
                    DWORD flags, HANDLE)
 {
     hw::Object o{};
-    M().create_file_flags.push_back(flags);
-    if (hw::Failing("CreateFileA", nullptr, path) ||
+    std::string given = path;
+    if (flags & FILE_FLAG_OPEN_REPARSE_POINT)
+        given += " (the link itself)";
+    if (hw::Failing("CreateFileA", nullptr, given.c_str()) ||
         (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE | FILE_ADD_FILE)) != 0)
         return INVALID_HANDLE_VALUE;
     std::string name = hw::Resolve(path, false), followed = hw::Resolve(path, true);

@@ -61,10 +61,20 @@ const std::vector<std::string> &CallLog()
     return machine.call_log;
 }
 
+std::vector<std::string> Arguments(const std::string &call)
+{
+    std::vector<std::string> given;
+    for (size_t i = 0; i < machine.call_log.size(); i++)
+        if (machine.call_log[i] == call)
+            given.push_back(machine.call_args[i]);
+    return given;
+}
+
 bool Failing(const char *call, long *error, const char *argument)
 {
     machine.calls[call]++;
     machine.call_log.push_back(call);
+    machine.call_args.push_back(argument == nullptr ? "" : argument);
     if (machine.kill_at > 0 && (int)machine.call_log.size() == machine.kill_at) {
         machine.kill_at = 0;
         throw Killed{};
@@ -185,6 +195,7 @@ int RunLauncher(const char *command_line)
     machine.command_line = command_line == nullptr ? "" : command_line;
     snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
     machine.call_log.clear();
+    machine.call_args.clear();
     machine.engine_pending = false;
     if (machine.power_cut) { /* what was there before the run is on disk */
         RegistryFlushed();

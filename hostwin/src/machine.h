@@ -73,7 +73,8 @@ struct Object {
 struct Machine {
     std::map<std::string, Fault> faults;
     std::map<std::string, int> calls;
-    std::vector<std::string> call_log; /* this run's calls, in order */
+    std::vector<std::string> call_log;  /* this run's calls, in order */
+    std::vector<std::string> call_args; /* what each was given */
     int kill_at = 0;                   /* kill the run before this call of call_log; 0: never */
     DWORD last_error = 0;
     std::set<std::string> held_mutexes; /* by other processes */
@@ -99,13 +100,9 @@ struct Machine {
 
     std::vector<hw::Process> processes;
     std::map<std::string, Library> libraries; /* by lower-case name */
-    std::vector<std::string> loaded_names;
     Engine next_engine;
     Engine running_engine;
     bool engine_pending = false; /* started, and its work not yet done */
-    std::vector<Launch> launches;
-    std::vector<std::string> dll_search_calls;
-    std::vector<DWORD> create_file_flags;
 
     std::map<uintptr_t, Object> objects;
     uintptr_t next_handle = 0x1000;

@@ -31,24 +31,9 @@ void SetLibrary(const std::string &name, bool loadable, const std::vector<std::s
     M().libraries[Lower(name)] = Library{loadable, {entries.begin(), entries.end()}};
 }
 
-std::vector<std::string> LoadedLibraryNames()
-{
-    return M().loaded_names;
-}
-
-std::vector<std::string> DllSearchCalls()
-{
-    return M().dll_search_calls;
-}
-
 Engine &NextEngine()
 {
     return M().next_engine;
-}
-
-const std::vector<Launch> &Launches()
-{
-    return M().launches;
 }
 
 static void EndProcesses(const std::function<bool(const Process &)> &ended);
@@ -211,17 +196,14 @@ static DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPST
 
 static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
 {
-    char call[48];
-    snprintf(call, sizeof call, "SetDefaultDllDirectories(0x%x)", (unsigned)flags);
-    M().dll_search_calls.push_back(call);
-    return !hw::Failing("SetDefaultDllDirectories");
+    char given[16];
+    snprintf(given, sizeof given, "0x%x", (unsigned)flags);
+    return !hw::Failing("SetDefaultDllDirectories", nullptr, given);
 }
 
 static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
 {
-    M().dll_search_calls.push_back(std::string("SetDllDirectoryA(\"") +
-                                   (path == nullptr ? "(null)" : path) + "\")");
-    return !hw::Failing("SetDllDirectoryA");
+    return !hw::Failing("SetDllDirectoryA", nullptr, path == nullptr ? "(null)" : path);
 }
 
 /* --- the calls ---------------------------------------------------------------------------- */
@@ -299,7 +281,6 @@ bool hw::KnownCall(const std::string &name)
 
 HMODULE LoadLibraryA(LPCSTR name)
 {
-    M().loaded_names.push_back(name);
     if (hw::Failing("LoadLibraryA", nullptr, name))
         return nullptr;
     auto it = M().libraries.find(hw::Lower(name));
@@ -386,21 +367,14 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD
 /* --- the engine --------------------------------------------------------------------------- */
 
 BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *, SECURITY_ATTRIBUTES *,
-                    BOOL inherit, DWORD flags, LPVOID environment, LPCSTR current_dir,
-                    STARTUPINFOA *startup, PROCESS_INFORMATION *info)
+                    BOOL, DWORD, LPVOID, LPCSTR, STARTUPINFOA *startup, PROCESS_INFORMATION *info)
 {
-    hw::Launch launch;
-    launch.application = application == nullptr ? "(null)" : application;
-    launch.command_line = cmdline == nullptr ? "" : cmdline;
-    launch.inherit = inherit;
-    launch.flags = flags;
-    launch.environment_null = environment == nullptr;
-    launch.current_dir_null = current_dir == nullptr;
-    launch.startup = *startup;
-    M().launches.push_back(launch);
-    if (hw::Failing("CreateProcessA"))
-        return FALSE;
-    if (application == nullptr || !hw::IsFile(application))
+    std::string given = std::string(application == nullptr ? "(null)" : application) + "|" +
+                        (cmdline == nullptr ? "" : cmdline);
+    if (!(startup->dwFlags & STARTF_USESHOWWINDOW) || startup->wShowWindow != SW_HIDE)
+        given += "|shown";
+    if (hw::Failing("CreateProcessA", nullptr, given.c_str()) || application == nullptr ||
+        !hw::IsFile(application))
         return FALSE;
 
     M().running_engine = M().next_engine;

@@ -367,7 +367,7 @@ TEST_F(EarlierInstallationTest, EachCourseTracesItsStepsAndKeepsWhatCannotBePutB
             << trace;
         EXPECT_EQ(0, hw::LeftOpen());
         const std::string box = Boxes();
-        const bool launched = !hw::Launches().empty();
+        const bool launched = !hw::Arguments("CreateProcessA").empty();
         EXPECT_EQ(c.exit_code == 1, !box.empty());
         EXPECT_EQ(c.exit_code != 1 || box == kNotPutBack, launched);
         EXPECT_EQ(launched ? "End: WinMain()." : box + " - aborting", TraceLines().back());

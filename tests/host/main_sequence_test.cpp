@@ -21,10 +21,9 @@ TEST_F(LauncherTest, EngineCommandLineIsEnginePathSasAndTheArgumentsNeverCutAndL
         EXPECT_EQ(c[0].find("LOG") != std::string::npos ? "End: WinMain()." : "old",
                   TraceLines().back());
         /* The full path as application name keeps "C:\Setup.exe" from being tried first. */
+        const std::vector<std::string> starts = hw::Arguments("CreateProcessA");
         EXPECT_EQ(c[1].empty() ? "" : engine + "|" + engine + c[1],
-                  hw::Launches().empty()
-                      ? ""
-                      : hw::Launches()[0].application + "|" + hw::Launches()[0].command_line);
+                  starts.empty() ? "" : starts[0]);
         EXPECT_EQ(c[1].empty() ? "Could not run BV_SETUP.EXE" : "", Boxes());
     }
 }
@@ -141,7 +140,7 @@ TEST_F(LauncherTest, EachStopAndFallbackEndsWithItsBoxesLaunchesAndLastTraceLine
         int code = Run("LOG");
         std::vector<std::string> lines = TraceLines();
         EXPECT_EQ(c.expected, std::to_string(code) + " | " + Boxes() + " | " +
-                                  std::to_string(hw::Launches().size()) + " | " +
+                                  std::to_string(hw::CallCount("CreateProcessA")) + " | " +
                                   (lines.empty() ? "" : lines.back()))
             << c.what;
         EXPECT_TRUE(c.line.empty() || std::count(lines.begin(), lines.end(), c.line))
