@@ -180,7 +180,6 @@ def test_trace_log_only_where_temp_really_lies(pkg, linked):
 
 PF_DIR, OWN_DIR = INFO + GUID, "C:\\Brevane Apps\\Info\\" + GUID  # OWN: named by commands only
 HIGH_DIR = "C:\\Pr\u00fcf Ordner\\Info \u00e9 " + GUID  # blanks and bytes from 0x80 up
-OWN_VALUE = sz('C:\\Brevane Apps\\LaunchSetup "C:\\Brevane Apps\\New\\bv_setup.exe" /engine')
 NEWER_LOG = b"log of the interrupted run's engine\r\n"
 OWN = by_command("LaunchSetup", OWN_DIR, " /u", REG_EXPAND_SZ)
 PF = Installation(PF_DIR, sz("%ProgramFiles%\\Brevane\\unins000.exe /x", REG_EXPAND_SZ))
@@ -190,76 +189,39 @@ INSTALLATIONS = {
         "lAuNcHsEtUp", HIGH_DIR, " -u /s", REG_EXPAND_SZ, "Bv_Setup.exe"),
     "LAUNCHSETUP to Program Files": by_command("LAUNCHSETUP", PF_DIR, "", program="SETUP.EXE"),
     "Program Files, REG_EXPAND_SZ": PF,
-}
-EDGES = {  # the stash record through the runtime's text stream
+    # The stash record through the runtime's text stream.
     "Program Files, a line feed": Installation(PF_DIR, sz("C:\\x\\uninstall.exe\n/second line")),
+    "no product key": Installation(PF_DIR, NOKEY),
 }
 X86 = {  # under WoW64: the registry's 32-bit view, ProgramFilesDir C:\Program Files (x86)
     "uninstall command": by_command("LaunchSetup", OWN_DIR, " /u"),
     "Program Files (x86)": Installation(X86_INFO + GUID, sz("C:\\Brevane\\unins000.exe /x")),
     "Program Files (x86), no product key": Installation(X86_INFO + GUID, NOKEY),
 }
-ACTIONS = {  # what the engine does during its run, and the value it leaves (...: none of its own)
-    "writes a new log": ([], ...),
-    "writes no log": (None, ...),
-    "deletes the value": ([act("del", VALUE)], ...),
-    "writes its own value": ([act("set", VALUE, *OWN_VALUE)], OWN_VALUE),
-    "deletes the whole key": ([act("delkey", KEY)], NOKEY),
-}
 
 
-def grid(installations, actions=ACTIONS, *marks):  # as planted, whatever the engine does
+def grid(installations, *marks):  # as planted; the engine writes a new log
     for key, inst in installations.items():
-        for action in actions:
-            engine, after = ACTIONS[action]
-            new_log = [] if engine is None else [act("write", inst.zmf, ENGINE_LOG)]
-            yield pytest.param(inst, inst.state(), new_log + (engine or []), ..., after,
-                               id=f"{key}, {action}", marks=marks)
-
-
-def cut_short(name, inst, steps=None):
-    """What a run cut short leaves, step by step, and the value the next run is to put back."""
-    value, log_aside = inst.value, dict(zmf=None, z_f=ORIGINAL_LOG, j_log=inst.journal_log)
-    own = sz(f'C:\\x\\LaunchSetup "{inst.log_dir}\\bv_setup.exe" /meanwhile')
-    left = {"log path journalled": (inst.state(j_log=inst.journal_log), value),
-            "log aside": (inst.state(**log_aside), value),
-            "value copied": (inst.state(**log_aside, j_value=value), value),
-            "value deleted": (inst.state(**log_aside, j_value=value, value=None), value),
-            "all aside": (inst.aside(), value),
-            "newer log": (inst.aside(zmf=NEWER_LOG), value),
-            "newer log and value": (inst.aside(zmf=NEWER_LOG, value=own), own),
-            "product removed": (inst.aside(zmf=NEWER_LOG, value=NOKEY), NOKEY)}
-    for step in steps or left:
-        yield next_run(f"{name}, {step}", inst, *left[step])
-
-
-def next_run(name, inst, planted, restored):
-    new_log = [] if restored is NOKEY else [act("write", inst.zmf, ENGINE_LOG)]
-    return pytest.param(inst, planted, new_log, restored, restored, id=name)
+        engine = [act("write", inst.zmf, ENGINE_LOG)]
+        yield pytest.param(inst, inst.state(), engine, ..., ..., id=key, marks=marks)
 
 
 def no_copy(name, text):
-    """A journal without a copy of the value: the stash record is it, coming back as REG_SZ."""
+    """A journal without a copy of the value: the stash record is it, read back through the
+    runtime's text stream, coming back as REG_SZ."""
     planted = PF.aside(zmf=NEWER_LOG, dat=record_of((REG_SZ, text)), j_value=None)
-    return next_run("no copy, " + name, PF, planted, (REG_SZ, text))
+    value = (REG_SZ, text)
+    return pytest.param(PF, planted, [act("write", PF.zmf, ENGINE_LOG)], value, value,
+                        id="no copy, " + name)
 
 
-# The host sweeps run every installation with every engine and every cut-short step; Wine runs
-# what only it can judge: real registry types and bytes, real files, WoW64's view.
+# The host sweeps run every installation with every engine and every step a run may be cut
+# short at; Wine runs what only it can judge: real registry types and bytes, real files, the
+# runtime's text stream, WoW64's view.
 CASES = [
-    *grid(INSTALLATIONS, ("writes a new log", "writes its own value")),
-    *grid(EDGES, ("writes a new log", "writes its own value")),
-    *grid({"no product key": Installation(PF_DIR, NOKEY)},
-          ("writes a new log", "writes no log", "deletes the whole key")),
-    *grid(X86, ("writes a new log", "deletes the value"), pytest.mark.on("win64")),
-    *cut_short("own folder", OWN, ("value deleted", "all aside", "newer log and value")),
-    *cut_short("uninstall command to Program Files", by_command("launchsetup", PF_DIR, " -u"),
-               ("newer log", "product removed")),
-    *cut_short("Program Files", PF, ("newer log", "product removed")),
-    no_copy("REG_EXPAND_SZ", PF.value[1]), no_copy("line feed", b"C:\\u.exe\n/2\0"),
-    no_copy("high bytes", "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)),  # and no journal at all:
-    next_run("no journal", PF, PF.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(PF.value),
-                                        value=None), (REG_SZ, PF.value[1])),
+    *grid(INSTALLATIONS), *grid(X86, pytest.mark.on("win64")),
+    no_copy("line feed", b"C:\\u.exe\n/2\0"),
+    no_copy("high bytes", "C:\\Pr\u00fcf\\u.exe\0".encode(ANSI)),
 ]
 
 

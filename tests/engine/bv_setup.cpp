@@ -7,7 +7,7 @@
 **             value's "TYPE:" and bytes in hex; or "absent", or "nokey"; wsee:KEY\NAME the
 **             same by the wide call, which reads text in UTF-16 as stored
 **   wset:KEY\NAME|TYPE|DATA  set by the wide call, DATA given in UTF-16
-**   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), del:KEY\NAME, delkey:KEY,
+**   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), delkey:KEY,
 **   write:PATH|DATA, mkdir:PATH, link:LINK|TARGET (LINK made anew as a second name of TARGET),
 **   load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE (32 bits)
 **   handles   record "handles=" and the handles the process holds
@@ -142,9 +142,6 @@ static int Act(char *verb, const char *rest, DWORD *code)
             RegSetValueExW(key, Wide(name), 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
         else if (*b)
             RegSetValueExA(key, name, 0, strtoul(b, NULL, 10), (BYTE *)arg[2], len[2]);
-        RegCloseKey(key);
-    } else if (strcmp(verb, "del") == 0 && (name = OpenValue(a, false, &key)) != NULL) {
-        RegDeleteValueA(key, name);
         RegCloseKey(key);
     } else if (strcmp(verb, "delkey") == 0) {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, a);
