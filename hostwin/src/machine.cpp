@@ -191,8 +191,7 @@ int RunLauncher(const char *command_line)
     int code;
     bool exited = false;
 
-    machine.command_line_null = command_line == nullptr;
-    machine.command_line = command_line == nullptr ? "" : command_line;
+    machine.command_line = command_line;
     snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
     machine.call_log.clear();
     machine.call_args.clear();

@@ -75,7 +75,7 @@ struct Machine {
     std::map<std::string, int> calls;
     std::vector<std::string> call_log;  /* this run's calls, in order */
     std::vector<std::string> call_args; /* what each was given */
-    int kill_at = 0;                   /* kill the run before this call of call_log; 0: never */
+    int kill_at = 0;                    /* kill the run before this call of call_log; 0: never */
     DWORD last_error = 0;
     std::set<std::string> held_mutexes; /* by other processes */
     std::set<std::string> run_mutexes;  /* created by the running launcher */
@@ -89,7 +89,6 @@ struct Machine {
     DWORD slept_ms = 0;
     DWORD clock_ms = 0; /* slept and waited */
     std::string command_line;
-    bool command_line_null = false;
 
     Disk disk;
     std::map<FILE *, Stream> streams;
@@ -180,9 +179,9 @@ void FilesFlushed();
 int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 /* The ANSI spelling of a wide-character truth given in UTF-8 (see SetShortPath), and of UTF-16
-** text. */
+** text; *lossy tells whether "?" stood in for a character. */
 std::string AnsiOf(const std::string &utf8);
-std::string AnsiOfWide(const std::u16string &wide);
+std::string AnsiOfWide(const std::u16string &wide, bool *lossy = nullptr);
 /* A name of the W calls (ASCII: a value or variable name) as the A calls spell it. */
 std::string Narrow(LPCWSTR ascii);
 /* kernel32's and user32's wide-character and window station calls, handed out by
@@ -190,8 +189,6 @@ std::string Narrow(LPCWSTR ascii);
 DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size);
-int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
-                           int size, LPCSTR dflt, BOOL *used_default);
 LONG SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data,
                          DWORD *size);
 LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,

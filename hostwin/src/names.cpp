@@ -30,11 +30,10 @@ static std::u16string Wide(const std::string &utf8)
     return out;
 }
 
-/* The code page's spelling of wide text; *lossy tells whether "?" stood in for a character. */
-static std::string Ansi(const std::u16string &wide, bool *lossy)
+std::string AnsiOfWide(const std::u16string &wide, bool *lossy)
 {
     std::string out;
-    *lossy = false;
+    bool unspelled = false;
     for (char16_t c : wide) {
         if (c < 0x100) {
             out.push_back((char)c);
@@ -42,9 +41,11 @@ static std::string Ansi(const std::u16string &wide, bool *lossy)
             out.push_back(c == 0x141 ? 'L' : 'l'); /* best fit, not reported */
         } else {
             out.push_back('?');
-            *lossy = true;
+            unspelled = true;
         }
     }
+    if (lossy != nullptr)
+        *lossy = unspelled;
     return out;
 }
 
@@ -56,12 +57,6 @@ void SetShortPath(const std::string &long_path, const std::string &short_path)
 std::string AnsiOf(const std::string &utf8)
 {
     return AnsiOfWide(Wide(utf8));
-}
-
-std::string AnsiOfWide(const std::u16string &wide)
-{
-    bool lossy;
-    return Ansi(wide, &lossy);
 }
 
 std::string Narrow(LPCWSTR ascii)
@@ -112,22 +107,22 @@ DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
     return CopyOut(it == M().short_paths.end() ? path : Wide(it->second), short_path, size);
 }
 
+} // namespace hw
+
 /* A terminated string (a length of -1: the terminator converted too) or wide_len characters;
 ** answers the bytes written, or 0 when they do not fit. */
-int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
-                           int size, LPCSTR dflt, BOOL *used_default)
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
+                        int size, LPCSTR dflt, BOOL *used_default)
 {
     bool lossy;
     long error = ERROR_INVALID_PARAMETER;
-    if (Failing("WideCharToMultiByte", &error) || code_page != CP_ACP || flags != 0 ||
+    if (hw::Failing("WideCharToMultiByte", &error) || code_page != CP_ACP || flags != 0 ||
         wide_len < -1 || dflt != nullptr) {
         SetLastError((DWORD)error);
         return 0;
     }
-    std::string out =
-        Ansi(std::u16string(wide,
-                            wide_len < 0 ? std::char_traits<char16_t>::length(wide) + 1 : wide_len),
-             &lossy);
+    size_t length = wide_len < 0 ? std::char_traits<char16_t>::length(wide) + 1 : wide_len;
+    std::string out = hw::AnsiOfWide(std::u16string(wide, length), &lossy);
     if (used_default != nullptr)
         *used_default = lossy;
     if ((int)out.size() > size) {
@@ -136,15 +131,6 @@ int SimWideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_l
     }
     memcpy(ansi, out.data(), out.size());
     return (int)out.size();
-}
-
-} // namespace hw
-
-int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len, LPSTR ansi,
-                        int size, LPCSTR dflt, BOOL *used_default)
-{
-    return hw::SimWideCharToMultiByte(code_page, flags, wide, wide_len, ansi, size, dflt,
-                                      used_default);
 }
 
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR ansi, int ansi_len, LPWSTR wide,

@@ -34,9 +34,7 @@ bool RegKeyExists(const std::string &path)
 void RegSet(const std::string &key, const std::string &name, DWORD type, const std::string &bytes,
             bool wide)
 {
-    RegKey &k = MakeKey(Lower(key));
-    std::string lower = Lower(name);
-    k.values[lower] = RegValue{type, bytes, wide};
+    MakeKey(Lower(key)).values[Lower(name)] = RegValue{type, bytes, wide};
 }
 
 /* The stored value as the A calls (wide false) or the W calls read it. */
@@ -79,9 +77,8 @@ bool RegGet(const std::string &key, const std::string &name, RegValue *value, bo
 void RegRemoveValue(const std::string &key, const std::string &name)
 {
     auto k = M().keys.find(Lower(key));
-    if (k != M().keys.end()) {
+    if (k != M().keys.end())
         k->second.values.erase(Lower(name));
-    }
 }
 
 /* The key behind an open handle, or null with *status set where the handle is no key's or its
@@ -190,8 +187,7 @@ static LONG Set(const char *call, HKEY key, const std::string &name, bool wide, 
     hw::RegKey *k = KeyOfCall(call, key, name.c_str(), &status);
     if (k == nullptr)
         return status;
-    std::string lower = hw::Lower(name);
-    k->values[lower] = hw::RegValue{type, std::string((const char *)data, size), wide};
+    k->values[hw::Lower(name)] = hw::RegValue{type, std::string((const char *)data, size), wide};
     hw::RegistryChanged();
     return ERROR_SUCCESS;
 }

@@ -89,7 +89,7 @@ using hw::M;
 LPSTR GetCommandLineA(void)
 {
     hw::Failing("GetCommandLineA");
-    return M().command_line_null ? nullptr : &M().command_line[0];
+    return &M().command_line[0];
 }
 
 /* As on Windows XP: a path that does not fit is cut to size bytes, without a terminator. */
