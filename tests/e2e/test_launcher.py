@@ -15,7 +15,6 @@ from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, JOUR
 
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
 NO_RUN = "Could not run BV_SETUP.EXE"
-NOT_BACK = "Could not put back the earlier installation after Setup.  Run Setup again to put it back."
 MARK, RELEASE, ACTED, DONE = (TEMP + "\\" + name for name in ("mark", "release", "acted", "done"))
 EVERY_KIND = pytest.mark.on("win32", "win64", "nt40", "win98")
 
@@ -73,7 +72,7 @@ def started(pkg, *engine):
 @pytest.mark.on("win32", "win64")
 @pytest.mark.parametrize("engine, code, boxes", [
     *(pytest.param(f"exit:{c}", c, [], id=f"{c:#x}") for c in (
-        0, 3010, 1641, 1602, 1603, 1618, 259, 0xC0000005, 0xFFFFFFFF)),
+        0, 3010, 1603, 259, 0xC0000005, 0xFFFFFFFF)),
     pytest.param(None, 1, [NO_RUN], id="no engine"),
     pytest.param(b"no program at all\r\n", 1, [NO_RUN], id="not a program")])
 def test_exit_code_as_its_caller_reads_it(pkg, engine, code, boxes):
@@ -83,18 +82,6 @@ def test_exit_code_as_its_caller_reads_it(pkg, engine, code, boxes):
             pkg.write(PKG + "\\bv_setup.exe", engine)
     assert started(pkg, *([engine] if isinstance(engine, str) else [])) == (code, boxes)
     assert pkg.trace()[-1] == END
-
-
-def test_failed_engine_and_a_failed_put_back_are_passed_on(pkg):
-    """1603 with the installation back; a folder where the log goes: 1, then put back."""
-    pkg.install(OWN.state())
-    assert started(pkg, act("write", OWN.zmf, ENGINE_LOG), "exit:1603") == (1603, [])
-    assert pkg.look(OWN.items) == OWN.state()
-    assert started(pkg, act("mkdir", OWN.zmf), "exit:0") == (1, [NOT_BACK])
-    assert pkg.trace()[-2:] == [NOT_BACK, END]
-    assert pkg.look(OWN.items) == OWN.aside(zmf=None, dat=None, value=OWN.value), "in the journal"
-    pkg.remove(OWN.zmf)
-    assert started(pkg) == (0, []) and pkg.look(OWN.items) == OWN.state()
 
 
 @EVERY_KIND
