@@ -38,15 +38,12 @@ def test_engine_command_line(pkg, args, command):
                                         pytest.param(True, id="unattended")])
 @pytest.mark.parametrize("case, code, text", [  # what is arranged, the exit code, the box
     ("engine running", 1, GUARD_TEXT), ("no data.tag", 1, "Cannot find DATA.TAG"),
-    ("no ProjectGUID", 1, NO_GUID), ("no engine", 1, NO_RUN)],
-    ids=["engine running", "no data.tag", "no ProjectGUID", "no engine"])
+    ("no engine", 1, NO_RUN)], ids=["engine running", "no data.tag", "no engine"])
 def test_box_exit_code_and_course(pkg, case, code, text, unattended):
     """Unattended: started (by an IDLE engine as a starter) on a window station without
     WSF_VISIBLE, as a service's is; no box, the same exit code and course, the text traced."""
     running = pkg.start_engine("sleep:6000") if case == "engine running" else None
-    if case == "no ProjectGUID":
-        pkg.write(TAG, b"[TagInfo]\r\nOther=1\r\n")
-    elif not running:
+    if not running:
         pkg.remove(TAG if case == "no data.tag" else PKG + "\\bv_setup.exe")
     starter = [act("desktop", "Unattended\\Default", f'"{LAUNCHER}" LOG')] * unattended
     assert pkg.run("LOG", exe=IDLE if unattended else LAUNCHER, engine=starter) == (
