@@ -258,18 +258,6 @@ def test_names_outside_the_code_page_come_through_byte_for_byte(pkg, folder, kil
     assert wide_value(pkg) == value
 
 
-def test_another_product_cut_short_in_a_shared_folder_comes_back_first(pkg):
-    """Another product, cut short in the same folder, is put back before anything is stale."""
-    o_value, o_journal = (path.replace(GUID, "{E2E-OTHER}") for path in (VALUE, JOURNAL))
-    o_items = (o_value, o_journal + "\\SetupLog", o_journal + "\\UninstallString")
-    other = sz(f'C:\\x\\LaunchSetup "{OWN.log_dir}\\bv_setup.exe" /other')
-    pkg.install({**OWN.state(zmf=NEWER_LOG, z_f=ORIGINAL_LOG, dat=record_of(other)),
-                 **dict(zip(o_items, (None, OWN.journal_log, other)))})
-    assert pkg.run("LOG") == (0, [])
-    assert pkg.look(OWN.items + o_items) == {**OWN.state(),
-                                              **dict(zip(o_items, (other, NOKEY, NOKEY)))}
-
-
 @pytest.mark.parametrize("planted, in_the_way, box, stays", [
     (PF.aside(), PF.zmf, "Could not put back what an interrupted Setup set aside",
      PF.aside(value=PF.value)),
