@@ -21,13 +21,14 @@ namespace hw
 void Reset();
 
 /* A stand-in call made to fail: after `skip` successful calls, the next `times` calls (-1: all)
-** of `call` fail with `error` (a status, or GetLastError's value). With `argument`, only calls
-** whose path, key or value name holds that text (in any letter case) count; the process calls
-** OpenProcess, EnumProcessModules and GetModuleFileNameExA hold "pid N:". A name the
-** stand-in does not know stops the test program: a misspelled fault would inject nothing.
-** Every call can fail but GetLastError, SetLastError and the stand-in's MessageBoxA answer;
-** GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, free and exit are counted
-** and can be killed before, but their failure changes nothing, as on Windows. */
+** of `call` fail with `error` (the status it answers, and GetLastError's value). With
+** `argument`, only calls whose path, key or value name holds that text (in any letter case)
+** count; the process calls OpenProcess, EnumProcessModules and GetModuleFileNameExA hold
+** "pid N:". A name the stand-in does not know stops the test program: a misspelled fault
+** would inject nothing. Every call can fail but GetLastError, SetLastError and the
+** stand-in's MessageBoxA answer; GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, free
+** and exit are counted and can be killed before, but their failure changes nothing, as on
+** Windows. */
 void FailCall(const std::string &call, long error = 0, int times = -1, int skip = 0,
               const std::string &argument = "");
 /* How often `call` was made since Reset. */

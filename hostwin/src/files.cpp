@@ -209,11 +209,8 @@ using hw::Node;
 ** missing folder is a path not found. */
 DWORD GetFileAttributesA(LPCSTR path)
 {
-    long error = 0;
-    if (hw::Failing("GetFileAttributesA", &error, path)) {
-        SetLastError((DWORD)error);
+    if (hw::Failing("GetFileAttributesA", nullptr, path))
         return INVALID_FILE_ATTRIBUTES;
-    }
     if (strpbrk(path, "?*") != nullptr) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;

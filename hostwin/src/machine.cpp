@@ -96,6 +96,7 @@ bool Failing(const char *call, long *error, const char *argument)
         f.times--;
     if (error != nullptr)
         *error = f.error;
+    machine.last_error = (DWORD)f.error; /* a failed call's last error, also where it answers it */
     return true;
 }
 

@@ -131,7 +131,8 @@ const Call *FindCall(const char *name);
 bool KnownCall(const std::string &name); /* found by GetProcAddress or linked to */
 const char *PidText(DWORD pid);
 
-/* Counts the call and answers whether it is to fail now; *error gets the fault's status.
+/* Counts the call and answers whether it is to fail now; *error and the last error get the
+** fault's error.
 ** Where the run is to be killed before this call, throws Killed instead. */
 struct Killed {
 };

@@ -93,11 +93,8 @@ DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 
 DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
 {
-    long error = 0;
-    if (Failing("GetShortPathNameW", &error)) {
-        SetLastError((DWORD)error); /* the launcher tells a missing path by it */
+    if (Failing("GetShortPathNameW")) /* its error tells the launcher whether a path is missing */
         return 0;
-    }
     std::u16string path(long_path);
     auto it = M().short_paths.find(Lower(path));
     if (it == M().short_paths.end() && !Exists(AnsiOfWide(path))) {

@@ -173,11 +173,8 @@ void SetLastError(DWORD error)
 ** ERROR_ALREADY_EXISTS; a failure answers NULL with the fault's error. */
 HANDLE CreateMutexA(SECURITY_ATTRIBUTES *, BOOL, LPCSTR name)
 {
-    long error = 0;
-    if (hw::Failing("CreateMutexA", &error, name)) {
-        SetLastError((DWORD)error);
+    if (hw::Failing("CreateMutexA", nullptr, name))
         return nullptr;
-    }
     bool exists = name != nullptr && (M().held_mutexes.count(name) || M().run_mutexes.count(name));
     if (name != nullptr)
         M().run_mutexes.insert(name);
@@ -225,9 +222,6 @@ HANDLE hw::SimOpenPrivateNamespaceW(void *, LPCWSTR)
 
 int hw::SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    long error = 0;
     M().events.push_back({hw::Event::Box, "", text, caption, type, owner != nullptr});
-    if (hw::Failing("MessageBoxA", &error))
-        return 0;
-    return IDOK;
+    return hw::Failing("MessageBoxA") ? 0 : IDOK;
 }
