@@ -56,7 +56,8 @@ void KeepAfterPowerCut(int registry_changes, int file_changes);
 const std::vector<std::string> &CallLog();
 /* What each call of `call` in that log was given, in order: the text a fault is aimed by (a
 ** path, a key or value name, "pid N:"), and for CreateProcessA "application|command line",
-** with "|shown" where the engine's window is not hidden; for CreateFileA the path, with
+** with "|shown" where the engine's window is not hidden and "|a desktop or title" where the
+** start-up record names more; for CreateFileA the path, with
 ** " (the link itself)" where FILE_FLAG_OPEN_REPARSE_POINT asks for it; for
 ** SetDefaultDllDirectories its flags, as "0x800"; for SetDllDirectoryA "(null)" for none. */
 std::vector<std::string> Arguments(const std::string &call);

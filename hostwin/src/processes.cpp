@@ -371,8 +371,11 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *, SE
 {
     std::string given = std::string(application == nullptr ? "(null)" : application) + "|" +
                         (cmdline == nullptr ? "" : cmdline);
-    if (!(startup->dwFlags & STARTF_USESHOWWINDOW) || startup->wShowWindow != SW_HIDE)
+    const STARTUPINFOA &s = *startup;
+    if (!(s.dwFlags & STARTF_USESHOWWINDOW) || s.wShowWindow != SW_HIDE)
         given += "|shown";
+    if (s.cb != sizeof s || s.lpReserved || s.lpDesktop || s.lpTitle || s.lpReserved2)
+        given += "|a desktop or title"; /* Windows reads them as strings */
     if (hw::Failing("CreateProcessA", nullptr, given.c_str()) || application == nullptr ||
         !hw::IsFile(application))
         return FALSE;
