@@ -132,8 +132,7 @@ bool KnownCall(const std::string &name); /* found by GetProcAddress or linked to
 const char *PidText(DWORD pid);
 
 /* Counts the call and answers whether it is to fail now; *error and the last error get the
-** fault's error.
-** Where the run is to be killed before this call, throws Killed instead. */
+** fault's error. Where the run is to be killed before this call, throws Killed instead. */
 struct Killed {
 };
 bool Failing(const char *call, long *error = nullptr, const char *argument = nullptr);
