@@ -142,9 +142,8 @@ void SetLibrary(const std::string &name, bool loadable, const std::vector<std::s
 /* The engine that CreateProcessA starts, as the next run will see it. */
 struct Engine {
     DWORD exit_code = 0;
-    std::function<void()> on_run;   /* what it does to files and registry while it runs */
-    int copy_scans = 0;             /* a copy of it stays for this many enumerations, */
-    std::function<void()> copy_end; /* and then, or when waited on, does this and ends */
+    std::function<void()> on_run; /* what it does to files and registry while it runs */
+    std::vector<Process> copies;  /* what it leaves running as it ends */
 };
 Engine &NextEngine();
 

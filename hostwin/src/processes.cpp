@@ -85,14 +85,8 @@ void RunPendingEngine()
         RegistryChanged();
         FilesChanged();
     }
-    if (engine.copy_scans > 0) {
-        Process copy;
-        copy.pid = 4300;
-        copy.exe_file = "bv_setup.exe";
-        copy.scans = engine.copy_scans;
-        copy.on_end = engine.copy_end;
+    for (const Process &copy : engine.copies)
         AddProcess(copy);
-    }
 }
 
 } // namespace hw

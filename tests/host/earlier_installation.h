@@ -105,11 +105,12 @@ class EarlierInstallationTest : public LauncherTest
         hw::NextEngine().exit_code = exit_code;
         /* A copy of the engine outlives it and writes its log last: a wait that ends before
         ** the copy has would let that log replace the one put back. */
-        hw::NextEngine().copy_scans = 2;
-        hw::NextEngine().copy_end = [s] {
+        hw::Process copy = {4300, "bv_setup.exe", {}, 2, nullptr};
+        copy.on_end = [s] {
             if (s.action == NewLog)
                 hw::WriteFile(s.dir + "setup.zmf", "the engine's copy's log");
         };
+        hw::NextEngine().copies = {copy};
         hw::NextEngine().on_run = [this, s] {
             engine_ran = true;
             if (s.action == NewLog)

@@ -35,7 +35,7 @@ TEST_F(LauncherTest, TraceLogIsNeverWrittenThroughALinkNorAtAPathThatCannotBeMad
         NewMachine();
         hw::SetVersion(version);
         hw::WriteFile(kTarget, "[boot]\r\n");
-        hw::NextEngine().copy_scans = 3;
+        hw::NextEngine().copies = {{4300, "bv_setup.exe", {}, 3}};
         if (plan == Hard || plan == Symbolic)
             Plant(plan == Hard);
         if (plan == HardLate || plan == SymbolicLate)
