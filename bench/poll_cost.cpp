@@ -199,7 +199,7 @@ static int RunCase(int psapi, int count)
     int heap_blocks, answer, entries;
 
     hw::Reset();
-    platform_record = PlatformRecord{0, 0, 0};
+    ResetPlatformRecord();
     if (psapi)
         hw::SetVersion(0x05650004); /* NT 4.0, build 1381 */
     FillTable(count);

@@ -19,7 +19,25 @@ static const char vendor_key[] = "SOFTWARE\\Brevane";
 static const WCHAR uninstall_string_w[] = {'U', 'n', 'i', 'n', 's', 't', 'a', 'l',
                                            'l', 'S', 't', 'r', 'i', 'n', 'g', 0};
 
-struct WideRegistryCalls wide_calls = {0, NULL, NULL};
+typedef LONG(WINAPI *RegQueryValueExWFn)(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type,
+                                         BYTE *data, DWORD *size);
+typedef LONG(WINAPI *RegSetValueExWFn)(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
+                                       const BYTE *data, DWORD size);
+
+/* The wide calls, looked up once per run so that a value is read and written back in one
+** form: advapi32 of the consumer family may lack them, and the exe must load there. */
+struct WideRegistryCalls {
+    int looked_up;
+    RegQueryValueExWFn query;
+    RegSetValueExWFn set;
+};
+
+static struct WideRegistryCalls wide_calls = {0, NULL, NULL};
+
+void ResetWideRegistryCalls(void)
+{
+    wide_calls = WideRegistryCalls{0, NULL, NULL};
+}
 
 int UninstallValueForm(void)
 {

@@ -33,19 +33,8 @@ LONG OpenJournal(const char *braced_guid, HKEY *key);
 ** fail with ERROR_PROC_NOT_FOUND). */
 int UninstallValueForm(void);
 
-typedef LONG(WINAPI *RegQueryValueExWFn)(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type,
-                                         BYTE *data, DWORD *size);
-typedef LONG(WINAPI *RegSetValueExWFn)(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
-                                       const BYTE *data, DWORD size);
-
-/* The wide calls, looked up once per run so that a value is read and written back in one
-** form: advapi32 of the consumer family may lack them, and the exe must load there. */
-struct WideRegistryCalls {
-    int looked_up;
-    RegQueryValueExWFn query;
-    RegSetValueExWFn set;
-};
-extern struct WideRegistryCalls wide_calls;
+/* Not looked up yet, as in a new process (for the host tests). */
+void ResetWideRegistryCalls(void);
 
 /* RegQueryValueExW of the value name, where the wide form is this system's. */
 LONG QueryWideValue(HKEY key, const WCHAR *name, DWORD *type, BYTE *data, DWORD *size);

@@ -7,10 +7,18 @@
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 
-alignas(WCHAR) char saved_uninst[SAVED_UNINST_SIZE];
-DWORD saved_uninst_type; /* set by the read that fills saved_uninst */
-DWORD saved_uninst_size = 0;
-int saved_uninst_read = 0;
+alignas(WCHAR) static char saved_uninst[SAVED_UNINST_SIZE]; /* the value as read, terminated */
+static DWORD saved_uninst_type;     /* its registry type, set by the read that fills it */
+static DWORD saved_uninst_size = 0; /* the byte count the registry delivered */
+static int saved_uninst_read = 0;   /* saved_uninst holds the value of this run */
+
+void ResetUninstallStash(void)
+{
+    memset(saved_uninst, 0, sizeof saved_uninst);
+    saved_uninst_type = 0;
+    saved_uninst_size = 0;
+    saved_uninst_read = 0;
+}
 
 static const char record_prefix[] = UNINSTALL_STRING "=";
 #define RECORD_PREFIX_LEN (sizeof record_prefix - 1)

@@ -10,10 +10,8 @@
 #define SAVED_UNINST_SIZE 570
 #define STASH_RECORD_SIZE 300
 
-extern char saved_uninst[SAVED_UNINST_SIZE]; /* the value as read, terminated */
-extern DWORD saved_uninst_type;              /* its registry type */
-extern DWORD saved_uninst_size;              /* the byte count the registry delivered */
-extern int saved_uninst_read;                /* saved_uninst holds the value of this run */
+/* The value held as a new process finds it: none (for the host tests). */
+void ResetUninstallStash(void);
 
 /* Opens the product uninstall key, tracing the open; NULL on failure, with the registry's
 ** status in *status. The caller closes the key. */

@@ -8,7 +8,13 @@
 #include "newfile.h"
 
 int log_on = 0;
-FILE *log_fp = NULL;
+static FILE *log_fp = NULL; /* the open trace log, or NULL */
+
+void ResetTraceLog(void)
+{
+    log_on = 0;
+    log_fp = NULL;
+}
 
 #define TRACE_PATH_SIZE 300
 static char trace_path[TRACE_PATH_SIZE];

@@ -4,8 +4,11 @@
 
 #include <stdio.h>
 
-extern int log_on;   /* tracing is on; stays set while the stream is closed for the launch */
-extern FILE *log_fp; /* the open trace log, or NULL */
+extern int log_on; /* tracing is on; stays set while the stream is closed for the launch */
+
+/* Tracing off and no stream, as a new process finds them: for the host tests, which run the
+** launcher many times in one process. */
+void ResetTraceLog(void);
 
 /* Opens the trace log for writing when args holds "LOG"; log_on tells whether it opened. */
 void OpenTraceLog(const char *args);

@@ -2,7 +2,12 @@
 
 #include <windows.h>
 
-struct PlatformRecord platform_record = {0, 0, 0};
+static struct PlatformRecord platform_record = {0, 0, 0};
+
+void ResetPlatformRecord(void)
+{
+    platform_record = PlatformRecord{0, 0, 0};
+}
 
 const struct PlatformRecord *GetPlatformVersion(void)
 {

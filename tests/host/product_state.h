@@ -3,8 +3,6 @@
 #ifndef TESTS_HOST_PRODUCT_STATE_H
 #define TESTS_HOST_PRODUCT_STATE_H
 
-#include <string.h>
-
 #include "installrecord/uninstallkey.h"
 #include "installrecord/uninststash.h"
 #include "launcher/tracelog.h"
@@ -12,14 +10,10 @@
 
 inline void ResetProductState()
 {
-    log_on = 0;
-    log_fp = nullptr;
-    memset(saved_uninst, 0, sizeof saved_uninst);
-    saved_uninst_read = 0;
-    saved_uninst_type = 0;
-    saved_uninst_size = 0;
-    platform_record = PlatformRecord{0, 0, 0};
-    wide_calls = WideRegistryCalls{0, nullptr, nullptr};
+    ResetTraceLog();
+    ResetUninstallStash();
+    ResetPlatformRecord();
+    ResetWideRegistryCalls();
 }
 
 #endif
