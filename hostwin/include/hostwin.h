@@ -56,10 +56,11 @@ void KeepAfterPowerCut(int registry_changes, int file_changes);
 const std::vector<std::string> &CallLog();
 /* What each call of `call` in that log was given, in order: the text a fault is aimed by (a
 ** path, a key or value name, "pid N:"). CreateProcessA: "application|command line", with
-** "|shown" where the engine's window is not hidden and "|a desktop or title" where the
-** start-up record names more; CreateFileA: the path, with " (the link itself)" where
-** FILE_FLAG_OPEN_REPARSE_POINT asks for it; SetDefaultDllDirectories: its flags, as "0x800";
-** SetDllDirectoryA: its path, "(null)" for none. */
+** "|shown" where the engine's window is not hidden and "|more than the window's state" where
+** the start-up record holds another size or names a desktop, title or reserved field;
+** CreateFileA: the path, with " (the link itself)" where FILE_FLAG_OPEN_REPARSE_POINT asks
+** for it; SetDefaultDllDirectories: its flags, as "0x800"; SetDllDirectoryA: its path,
+** "(null)" for none. */
 std::vector<std::string> Arguments(const std::string &call);
 /* What is left open: handles of files, keys, processes, threads and snapshots, libraries
 ** loaded and not freed, streams and descriptors, and the heap blocks that the last run left

@@ -368,8 +368,9 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *, SE
     const STARTUPINFOA &s = *startup;
     if (!(s.dwFlags & STARTF_USESHOWWINDOW) || s.wShowWindow != SW_HIDE)
         given += "|shown";
+    /* Windows reads cb as the record's size, and the desktop and title as strings. */
     if (s.cb != sizeof s || s.lpReserved || s.lpDesktop || s.lpTitle || s.lpReserved2)
-        given += "|a desktop or title"; /* Windows reads them as strings */
+        given += "|more than the window's state";
     if (hw::Failing("CreateProcessA", nullptr, given.c_str()) || application == nullptr ||
         !hw::IsFile(application))
         return FALSE;
