@@ -8,7 +8,7 @@
 
 #include "fixture.h"
 
-static const std::string kCommandDir = "C:\\Apps\\Brevane\\{1234-ABCD}\\";
+static const std::string kCommandDir = "C:\\Apps\\Brevane zZ\\{1234-ABCD}\\";
 static const std::string kInfoDir =
     "C:\\Program Files\\Brevane Installation Information\\{1234-ABCD}\\";
 static const std::string kOriginalLog = "original log\r\nof the earlier installation";

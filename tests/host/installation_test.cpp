@@ -19,7 +19,7 @@ static std::string Fill(std::string text, const std::string &dir)
 /* Where the locator finds the scenario's setup log, spelled as it spells it. */
 static std::string LocatorDir(const Scenario &s)
 {
-    return s.dir == kCommandDir ? "C:\\APPS\\BREVANE\\{1234-ABCD}\\" : s.dir;
+    return s.dir == kCommandDir ? "C:\\APPS\\BREVANE ZZ\\{1234-ABCD}\\" : s.dir;
 }
 
 /* What a run killed while the engine ran leaves of a planted installation: the log aside, the
@@ -36,29 +36,33 @@ static void LeaveInterrupted(const Scenario &s)
 
 TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
 {
-    /* by uninstall command, REG_EXPAND_SZ with a name outside the code page, new log */
-    const Scenario s = AllScenarios().back();
-    const std::string dir = LocatorDir(s);
-    Plant(s);
-    std::string during; /* backup | stash record | value present | journal's values, as stored */
-    hw::NextEngine().on_run = [&] {
-        hw::RegValue v;
-        during = hw::ReadFile(s.dir + "setup.z_f") + "|" + hw::ReadFile(s.dir + "uninst.dat") +
-                 "|" + std::to_string(hw::RegGet(kUninstallKey, "UninstallString", nullptr));
-        for (const char *name : {"SetupLog", "UninstallString"})
-            if (hw::RegGet(kJournalKey, name, &v, name[0] == 'U'))
-                during += "|" + std::to_string(v.type) + ":" + v.bytes;
-        hw::WriteFile(s.dir + "setup.zmf", "engine's new log");
-    };
-    ASSERT_EQ(0, Run("LOG"));
-    /* The stash record holds the ANSI spelling, the journal the UTF-16 bytes. */
-    EXPECT_EQ(kOriginalLog + "|UninstallString=C:\\Apps\\LaunchSetup \"" + kCommandDir +
-                  "bv_setup.exe\" /u ?????????" + '\0' + "|0|1:" + dir + "setup.zmf" + '\0' +
-                  "|2:" + s.Bytes(),
-              during);
-    EXPECT_EQ("", Difference(s));
-    EXPECT_EQ(0, hw::LeftOpen());
-    EXPECT_EQ(Fill(R"(Begin: WinMain().
+    /* by uninstall command, a name outside the code page, each string type, new log */
+    for (DWORD type : {REG_EXPAND_SZ, REG_SZ, REG_MULTI_SZ}) {
+        Scenario s = AllScenarios().back();
+        s.type = type;
+        SCOPED_TRACE(type);
+        const std::string dir = LocatorDir(s);
+        Plant(s);
+        std::string
+            during; /* backup | stash record | value present | journal's values, as stored */
+        hw::NextEngine().on_run = [&] {
+            hw::RegValue v;
+            during = hw::ReadFile(s.dir + "setup.z_f") + "|" + hw::ReadFile(s.dir + "uninst.dat") +
+                     "|" + std::to_string(hw::RegGet(kUninstallKey, "UninstallString", nullptr));
+            for (const char *name : {"SetupLog", "UninstallString"})
+                if (hw::RegGet(kJournalKey, name, &v, name[0] == 'U'))
+                    during += "|" + std::to_string(v.type) + ":" + v.bytes;
+            hw::WriteFile(s.dir + "setup.zmf", "engine's new log");
+        };
+        ASSERT_EQ(0, Run("LOG"));
+        /* The stash record holds the ANSI spelling, the journal the UTF-16 bytes. */
+        EXPECT_EQ(kOriginalLog + "|UninstallString=C:\\Apps\\LaunchSetup \"" + kCommandDir +
+                      "bv_setup.exe\" /u ?????????" + '\0' + "|0|1:" + dir + "setup.zmf" + '\0' +
+                      "|" + std::to_string(type) + ":" + s.Bytes(),
+                  during);
+        EXPECT_EQ("", Difference(s));
+        EXPECT_EQ(0, hw::LeftOpen());
+        EXPECT_EQ(Fill(R"(Begin: WinMain().
 GetModuleFileName returned 29
 Launcher path=C:\Setup Package\launcher.exe
 Data.tag path/name=C:\Setup Package\data.tag
@@ -94,8 +98,9 @@ End: RestoreUninstallString().
 Delete journal: return from RegDeleteKey(): 0
 End: WinMain().
 )",
-                   dir),
-              TraceText());
+                       dir),
+                  TraceText());
+    }
 }
 
 static void SetValueOfSize(Scenario &s, size_t size)
@@ -192,6 +197,13 @@ static const Course kCourses[] = {
     {"the same Program Files without a short name", 16, false,
      [](Scenario &s) { InCyrillicProgramFiles(s, u8"C:\\Программы"); }, "", 1, "",
      "ProgramFilesDir=C:\\?????????\nEnd: MakeUninstLogFile().\n"},
+    {"the same Program Files gone", 16, false,
+     [](Scenario &) {
+         hw::RegSet("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", REG_SZ,
+                    hw::Utf16(u8"C:\\Программы"), true);
+     },
+     "", kFailed, "",
+     "ProgramFilesDir=C:\\?????????\nEnd: MakeUninstLogFile().\nLog file (setup.zmf) NOT found\n"},
     {"no copy in the journal", 1, false, nullptr, "RegSetValueExW|UninstallString", 1, "",
      "Save UninstallString to journal: return from ReqSetValueEx(): 5\n"
      "UninstallString not saved: not deleted\n"},
@@ -219,6 +231,8 @@ static const Course kCourses[] = {
     {"the stash record stays", 1, false, nullptr, "NtSetInformationFile|uninst.dat", 1, "",
      "End: RestoreUninstallString().\nCould not put back the earlier installation after Setup.  "
      "Run Setup again to put it back.\nEnd: WinMain().\n"},
+    {"the value cannot be set back", 1, false, nullptr, "RegSetValueExW|UninstallString|1", 1, "",
+     "Set UninstallString: return from ReqSetValueEx(): 5\nEnd: RestoreUninstallString().\n"},
     {"the locator cannot open the key", 1, false, nullptr, "RegOpenKeyExA|Uninstall\\", 1, "",
      "Couldn't open Uninstall key: RegOpenKeyEx() returned: 5\nEnd: MakeUninstLogFile().\n"},
     {"the locator cannot read the value", 1, false, nullptr, "RegQueryValueExW|UninstallString", 1,
@@ -281,6 +295,10 @@ static const Course kCourses[] = {
      "zmf_loc access()=-1\nEnd: MakeUninstLogFile().\nBackup log left by an interrupted "
      "run=$dsetup.z_f\nDeleting log file: return from remove(): -1\nRenaming log file: return "
      "from rename(): 0\nLog file (setup.zmf) found at"},
+    {"a backup log whose stash record cannot be looked at", 16, false,
+     [](Scenario &s) { hw::WriteFile(s.dir + "setup.z_f", kOriginalLog); },
+     "GetFileAttributesA|uninst.dat", 1, "a backup log or stash record is left",
+     "zmf_loc access()=0\nEnd: MakeUninstLogFile().\n"},
     {"the journal's setup log without its terminator", 1, true,
      [](Scenario &s) { hw::RegSet(kJournalKey, "SetupLog", REG_SZ, LocatorDir(s) + "setup.zmf"); },
      "", kFailed, "",
