@@ -155,9 +155,7 @@ TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
                 hw::SymLink(kTarget, kTraceLog, true);
             };
         EXPECT_EQ(0, Run("LOG")) << plan;
-        std::vector<std::string> timeline;
-        for (const hw::Event &e : hw::Events())
-            timeline.push_back(e.kind == hw::Event::Box ? "box:" + e.text : "trace:" + e.text);
+        const std::vector<std::string> timeline = Timeline();
         EXPECT_EQ(last, timeline.empty() ? "" : timeline.back()) << plan;
         EXPECT_TRUE(*log == '\0' ||
                     hw::ReadFile(log).find("End: WinMain().\r\n") != std::string::npos)
