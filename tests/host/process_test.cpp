@@ -123,6 +123,7 @@ TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
         {"one on Windows 98", 0xC0000A04, {copy}, "6", 5},
         {"one that starts another", 0x0A280105, {copying}, "7", 5},
         {"70", 0x0A280105, seventy, "7", 5},
+        {"two on NT 4", 0x05650004, {seventy[0], seventy[1]}, "6", 5},
         {"one that cannot be opened", 0x0A280105, {unopenable}, "20", 20},
         {"one whose id another process takes", 0x0A280105, {taken, other}, "1005", 5},
     };
