@@ -70,3 +70,9 @@ void Trace(const char *fmt, ...)
     vfprintf(log_fp, fmt, ap);
     va_end(ap);
 }
+
+void FlushTraceLog(void)
+{
+    if (log_fp != NULL)
+        fflush(log_fp);
+}

@@ -23,4 +23,9 @@ int ReopenTraceLog(void);
 /* Writes one formatted line while tracing is on and the stream is open. */
 void Trace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
+/* Puts what the stream holds into the file now: for the lines of the wait for the engine, which
+** may last hours and be ended from outside, and which a support person reads to learn where a
+** run stood. Every other line waits for the stream's buffer to fill or to be closed. */
+void FlushTraceLog(void);
+
 #endif

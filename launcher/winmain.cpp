@@ -173,7 +173,9 @@ static void WaitForEngines(void)
         if (running < 0 && !failed)
             Trace("Process scan failed: scanning again\n");
         failed = running < 0;
-    } while (running != 0); /* a scan that found none opened none */
+        /* Each round in the file as it ends. A scan that found none opened none. */
+        FlushTraceLog();
+    } while (running != 0);
 }
 
 /* The guard: 1 when an engine process runs, or when 200 scans 5 ms apart all failed: a run
@@ -266,6 +268,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
         if (rc != -1)
             Trace("BV setup exit code=%lu (0x%08lX)\n", (unsigned long)engine_code,
                   (unsigned long)engine_code);
+        /* The engine's code in the file before a wait that may be long or be ended from outside. */
+        FlushTraceLog();
     }
     /* After the reopen, so that the text reaches the trace where the box cannot be shown. */
     if (rc == -1)

@@ -7,6 +7,7 @@
 #include <stdarg.h>
 FILE *hw_fopen(const char *path, const char *mode);
 int hw_fclose(FILE *fp);
+int hw_fflush(FILE *fp);
 size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp);
 size_t hw_fread(void *data, size_t size, size_t count, FILE *fp);
 int hw_vfprintf(FILE *fp, const char *fmt, va_list ap);
@@ -14,6 +15,7 @@ int hw_remove(const char *path);
 int hw_rename(const char *from, const char *to);
 #define fopen hw_fopen
 #define fclose hw_fclose
+#define fflush hw_fflush
 #define fwrite hw_fwrite
 #define fread hw_fread
 #define vfprintf hw_vfprintf

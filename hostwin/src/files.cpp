@@ -246,6 +246,17 @@ int hw_fclose(FILE *fp)
     return 0;
 }
 
+int hw_fflush(FILE *fp)
+{
+    auto it = M().streams.find(fp);
+    if (hw::Failing("fflush") || it == M().streams.end())
+        return EOF;
+    hw::Put(it->second, it->second.pending);
+    it->second.pending.clear();
+    hw::FilesChanged();
+    return 0;
+}
+
 size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp)
 {
     auto it = M().streams.find(fp);

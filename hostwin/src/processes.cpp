@@ -220,7 +220,8 @@ static const char kLinkedCalls[] =
     "MoveFileExA MultiByteToWideChar OpenProcess RegCloseKey RegCreateKeyExA RegDeleteKeyA "
     "RegDeleteValueA RegEnumKeyExA RegFlushKey RegOpenKeyExA RegQueryInfoKeyA RegQueryValueExA "
     "RegSetValueExA Sleep WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte "
-    "_fdopen _open_osfhandle exit fclose fopen fread free fwrite malloc realloc remove rename ";
+    "_fdopen _open_osfhandle exit fclose fflush fopen fread free fwrite malloc realloc remove "
+    "rename ";
 
 /* The calls that the launcher finds with GetProcAddress: each names its stand-in and the
 ** library that exports it (from Vista on: the last field), or no library where only a test's

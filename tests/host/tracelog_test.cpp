@@ -166,3 +166,24 @@ TEST_F(LauncherTest, TraceLogIsTouchedOnlyWhereTempReallyLies)
         EXPECT_EQ(0, hw::LeftOpen()) << plan;
     }
 }
+
+/* The wait for the engine's copies may last hours and be ended from outside: a run killed while
+** it waits has left its launch result, the engine's exit code and each round in the file. */
+TEST_F(LauncherTest, TraceOfAWaitKilledFromOutsideShowsTheEnginesCodeAndTheRounds)
+{
+    auto run = [&](int kill_at) {
+        NewMachine();
+        hw::NextEngine().exit_code = 3010;
+        hw::NextEngine().copies = {{4300, "bv_setup.exe", {}, 3}};
+        hw::KillBeforeCall(kill_at);
+        return Run("LOG");
+    };
+    ASSERT_EQ(3010, run(0));
+    const std::vector<std::string> &log = hw::CallLog();
+    const int waiting =
+        (int)(std::find(log.rbegin(), log.rend(), "WaitForMultipleObjects").base() - log.begin());
+    ASSERT_EQ(hw::kKilled, run(waiting));
+    const std::vector<std::string> lines = TraceLines();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "BV setup exit code=3010 (0x00000BC2)"));
+    EXPECT_EQ("Waiting for bv_setup.exe to terminate: 5 seconds elapsed", lines.back());
+}
