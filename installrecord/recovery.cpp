@@ -56,10 +56,19 @@ static int ReadJournalSetupLog(HKEY journal, char setup_log[ZMF_LOC_SIZE])
     return MakeStashRecordPath(record, sizeof record, setup_log) ? 1 : 0;
 }
 
-int MoveBackupLogBack(const char *backup_path, const char *setup_log)
+int MoveBackupLogBack(const char *backup_path, const char *setup_log, int interrupted)
 {
-    int rc;
+    int rc, exists = PathExists(backup_path);
 
+    /* Looked at first: the setup log in its place is deleted only for a backup to put back. */
+    if (exists < 0)
+        Trace("Backup log cannot be looked at: nothing deleted\n");
+    else if (exists == 0 && !interrupted)
+        Trace("Backup log gone: the setup log there stays\n");
+    if (exists <= 0)
+        return exists == 0;
+    if (interrupted)
+        Trace("Backup log left by an interrupted run=%s\n", backup_path);
     /* Where the log cannot be deleted, the rename fails too: it never replaces. */
     Trace("Deleting log file: return from remove(): %d\n", DeleteInFolder(setup_log));
     rc = RenameInFolder(backup_path, setup_log);
@@ -72,14 +81,9 @@ int MoveBackupLogBack(const char *backup_path, const char *setup_log)
 static int RecoverBackupLog(const char *setup_log)
 {
     char backup_path[ZMF_LOC_SIZE];
-    int exists;
 
     MakeBackupLogPath(backup_path, sizeof backup_path, setup_log);
-    exists = PathExists(backup_path);
-    if (exists <= 0)
-        return exists == 0;
-    Trace("Backup log left by an interrupted run=%s\n", backup_path);
-    return MoveBackupLogBack(backup_path, setup_log);
+    return MoveBackupLogBack(backup_path, setup_log, 1);
 }
 
 /* Deletes the stash record beside setup_log once the value it records is back; where the

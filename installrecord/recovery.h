@@ -20,7 +20,10 @@ int RecoverUnjournalled(const char *braced_guid, const char *setup_log, int log_
 int JournalNamesSetupLog(const char *setup_log);
 
 /* Deletes the setup log that an engine may have written at setup_log and moves the backup log
-** at backup_path back in its place, tracing both. Returns 1 when it is back. */
-int MoveBackupLogBack(const char *backup_path, const char *setup_log);
+** at backup_path back in its place, tracing both (and, where interrupted is set, the backup as
+** one that a run cut short left). Returns 1 when it is back, or when no backup is there: then
+** there is nothing to put back, and the setup log stays. Returns 0, deleting nothing, when the
+** backup is still aside or cannot be looked at. */
+int MoveBackupLogBack(const char *backup_path, const char *setup_log, int interrupted);
 
 #endif

@@ -49,11 +49,16 @@ template <typename Char> static Char *Find(Char *text, const char *word)
 
 /* A drive and its root ("C:\"), or a UNC path: a relative directory would be looked for from
 ** whatever folder a run happens to start in, and is no installation's. */
+template <typename Char> static int IsSeparator(Char c)
+{
+    return c == '\\' || c == '/';
+}
+
 template <typename Char> static int IsAbsolute(const Char *dir)
 {
-    if (dir[0] == '\\' && dir[1] == '\\')
+    if (IsSeparator(dir[0]) && IsSeparator(dir[1]))
         return 1;
-    return dir[0] >= 'A' && dir[0] <= 'Z' && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/');
+    return dir[0] >= 'A' && dir[0] <= 'Z' && dir[1] == ':' && IsSeparator(dir[2]);
 }
 
 /* The cut, the same for both forms of the text. */

@@ -12,8 +12,9 @@
 #include "../process/platform.h"
 #include "../process/systemlib.h"
 
-/* A wide path as the kernel's calls deliver it: MAX_PATH characters, terminator included. */
-#define WIDE_PATH_SIZE 260
+/* A wide path: as long as the longest ANSI path the launcher takes (300 bytes, terminator
+** included), which is never shorter in wide characters. */
+#define WIDE_PATH_SIZE 300
 /* Its ANSI spelling: a double-byte code page takes up to two bytes a character. */
 #define SPELLED_SIZE (2 * WIDE_PATH_SIZE)
 
@@ -108,27 +109,28 @@ int WidePathExists(const WCHAR *wide)
 
 /* The ANSI answer of a path query (ansi_len characters in path, of size bytes) checked against
 ** the same query in wide characters (the module path when variable is NULL, else that
-** environment variable). When the ANSI code page cannot spell the wide path but can spell its
-** short form, path gets the short form and its length is returned; else path is left alone
-** and ansi_len returned, on every platform where the check cannot be made too. */
+** environment variable). On the NT family path gets the wide path's exact spelling or else its
+** short form, and its length is returned; where neither exists, or the check cannot be made, 0:
+** no path. The ANSI answer is never taken there: its best-fit look-alike (C:\Users\Lukasz for
+** C:\Users\Łukasz) may be a folder that another user made, with files of their own. The
+** consumer family's answer is the only one it has. */
 static DWORD ShortFormWhereUnspelled(const WCHAR *variable, char *path, DWORD size, DWORD ansi_len)
 {
     struct WideCalls calls;
     WCHAR wide[WIDE_PATH_SIZE];
-    DWORD wide_len, len;
+    DWORD wide_len = 0, len = 0;
 
     if (ansi_len == 0 || ansi_len >= size || !GetPlatformVersion()->nt)
         return ansi_len;
-    if (!FindWideCalls(&calls))
-        return ansi_len;
-    if (variable == NULL)
-        wide_len = calls.get_module_file_name(NULL, wide, WIDE_PATH_SIZE);
-    else
-        wide_len = calls.get_environment_variable(variable, wide, WIDE_PATH_SIZE);
-    if (wide_len == 0 || wide_len >= WIDE_PATH_SIZE)
-        return ansi_len;
-    len = AnsiPathOf(wide, path, size);
-    return len > 0 ? len : ansi_len;
+    if (FindWideCalls(&calls))
+        wide_len = variable == NULL
+                       ? calls.get_module_file_name(NULL, wide, WIDE_PATH_SIZE)
+                       : calls.get_environment_variable(variable, wide, WIDE_PATH_SIZE);
+    if (wide_len > 0 && wide_len < WIDE_PATH_SIZE)
+        len = AnsiPathOf(wide, path, size);
+    if (len == 0)
+        path[0] = '\0'; /* nothing of the look-alike is left to be used */
+    return len;
 }
 
 DWORD GetLauncherPath(char *path, DWORD size)

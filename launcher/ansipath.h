@@ -6,12 +6,14 @@
 
 /* The launcher's module path, with GetModuleFileNameA's contract: the length on success, 0 on
 ** failure, size when the path was cut short. On the NT family a path that the ANSI code page
-** cannot spell exactly comes back in its short (8.3) form, when that form can be spelled. */
+** cannot spell exactly comes back in its short (8.3) form, when that form can be spelled, and
+** is a failure otherwise. */
 DWORD GetLauncherPath(char *path, DWORD size);
 
 /* The value of TEMP, with GetEnvironmentVariableA's contract: the length on success, 0 when it
 ** is unset, the size needed (terminator included) when it does not fit. On the NT family a
-** folder that the ANSI code page cannot spell exactly comes back in its short form, as above. */
+** folder that the ANSI code page cannot spell exactly comes back in its short form, or not at
+** all, as above. */
 DWORD GetTempFolder(char *value, DWORD size);
 
 /* The path that wide names, in a form the ANSI calls can open: its exact ANSI spelling, or

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "../process/platform.h"
+#include "paths.h"
 #include "../process/systemlib.h"
 
 /* A final path as GetFinalPathNameByHandleW gives it ("\\?\C:\..."): a folder of the longest
@@ -50,18 +51,37 @@ static int FindFolderCalls(struct FolderCalls *calls)
     return calls->final_path != NULL;
 }
 
-/* The name after path's last backslash, or NULL when there is none or it is not plain ASCII:
-** the launcher's own names (launcher.log, setup.zmf, ...) always are. */
+/* The name after path's last backslash or slash, or NULL when there is none or it is not plain
+** ASCII: the launcher's own names (launcher.log, setup.zmf, ...) always are. Read from the end,
+** so the trail byte of a double-byte character in a folder's name is never taken for one. */
 static const char *NameOf(const char *path)
 {
-    const char *name = strrchr(path, '\\');
-    const char *c;
-    if (name == NULL || name[1] == '\0')
-        return NULL;
-    for (c = ++name; *c != '\0'; c++)
-        if ((unsigned char)*c >= 0x80)
+    const char *name = path + strlen(path);
+    while (name > path && !IsPathSeparator((unsigned char)name[-1])) {
+        if ((unsigned char)name[-1] >= 0x80)
             return NULL;
-    return name;
+        name--;
+    }
+    return name > path && *name != '\0' ? name : NULL;
+}
+
+/* Opens the folder that holds the file at path (whose name NameOf finds), with the right to
+** flush it. Returns INVALID_HANDLE_VALUE on failure. */
+static HANDLE OpenFolder(const char *path)
+{
+    char folder[FOLDER_SIZE];
+    size_t folder_len = (size_t)(NameOf(path) - path); /* with the separator */
+
+    if (folder_len >= sizeof folder)
+        return INVALID_HANDLE_VALUE;
+    memcpy(folder, path, folder_len);
+    /* The separator goes, but for a drive's root: "C:" alone is the current folder there. */
+    if (folder_len > 1 && folder[folder_len - 2] != ':')
+        folder_len--;
+    folder[folder_len] = '\0';
+    return CreateFileA(folder, FILE_TRAVERSE | FILE_ADD_FILE | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
 /* Opens the folder that holds the file at path, for renames relative to it and for its final
@@ -69,20 +89,8 @@ static const char *NameOf(const char *path)
 static HANDLE OpenFolderOf(const struct FolderCalls *calls, const char *path,
                            WCHAR final[FINAL_PATH_SIZE], DWORD *len)
 {
-    char folder[FOLDER_SIZE];
-    size_t folder_len = (size_t)(NameOf(path) - path); /* with the backslash */
-    HANDLE handle;
+    HANDLE handle = OpenFolder(path);
 
-    if (folder_len >= sizeof folder)
-        return INVALID_HANDLE_VALUE;
-    memcpy(folder, path, folder_len);
-    /* The backslash goes, but for a drive's root: "C:" alone is the current folder there. */
-    if (folder_len > 1 && folder[folder_len - 2] != ':')
-        folder_len--;
-    folder[folder_len] = '\0';
-    handle = CreateFileA(folder, FILE_TRAVERSE | FILE_ADD_FILE | SYNCHRONIZE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (handle == INVALID_HANDLE_VALUE)
         return handle;
     *len = calls->final_path(handle, final, FINAL_PATH_SIZE, 0);
@@ -169,6 +177,22 @@ static HANDLE OpenToMove(const struct FolderCalls *calls, const char *path, HAND
     return OpenChecked(calls, path, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, dir);
 }
 
+/* Before Vista, by name. On the NT family the folder is flushed after the deletion: a stale
+** backup log deleted only in the cache could come back at a power cut, after the journal that
+** counts on its being gone reached the disk. The consumer family can flush no folder. */
+static int DeleteByName(const char *path)
+{
+    HANDLE dir;
+
+    if (remove(path) != 0)
+        return -1;
+    if (GetPlatformVersion()->nt && (dir = OpenFolder(path)) != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(dir);
+        CloseHandle(dir);
+    }
+    return 0;
+}
+
 int DeleteInFolder(const char *path)
 {
     struct FolderCalls calls;
@@ -178,7 +202,7 @@ int DeleteInFolder(const char *path)
     if (NameOf(path) == NULL)
         return -1;
     if (!FindFolderCalls(&calls))
-        return remove(path);
+        return DeleteByName(path);
     file = OpenToMove(&calls, path, &dir);
     if (file != INVALID_HANDLE_VALUE) {
         done = MarkForDeletion(&calls, file);

@@ -1,7 +1,7 @@
 /* Files the elevated launcher creates, deletes and renames in folders that an unelevated user
 ** may write to (the user's TEMP, the product's uninstall information folder): a link planted
 ** there, or a junction on the way, must never make the launcher touch another file. Each path
-** is a folder, a backslash and a name in plain ASCII. */
+** is a folder, a backslash or slash, and a name in plain ASCII. */
 #ifndef LAUNCHER_NEWFILE_H
 #define LAUNCHER_NEWFILE_H
 
@@ -20,7 +20,7 @@ FILE *CreateNewTextStream(const char *path);
 FILE *ReopenPlainFileForAppend(const char *path);
 
 /* Deletes the file at path (a link itself, never what it points to), as remove() does: 0 when
-** it is gone, -1 when it could not be deleted or does not lie where path says. From Vista on
+** it is gone, -1 when it could not be deleted or does not lie where path says. On the NT family
 ** the deletion is flushed to disk. */
 int DeleteInFolder(const char *path);
 

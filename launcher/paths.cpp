@@ -3,7 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
-static int IsSeparator(unsigned char c)
+int IsPathSeparator(unsigned char c)
 {
     return c == '\\' || c == '/';
 }
@@ -28,7 +28,7 @@ void SplitPath(const char *path, char drive[DRIVE_SIZE], char dir[DIR_SIZE])
             p += 2;
             continue;
         }
-        if (IsSeparator(*p))
+        if (IsPathSeparator(*p))
             dir_end = p + 1;
         p++;
     }
@@ -84,7 +84,7 @@ int ComposePath(char *dest, size_t size, const char *drive, const char *dir, con
     }
     if (dir[0] != '\0') {
         ok = ok && Append(dest, size, &len, dir, strlen(dir));
-        if (!IsSeparator(LastChar(dir)))
+        if (!IsPathSeparator(LastChar(dir)))
             ok = ok && Append(dest, size, &len, "\\", 1);
     }
     ok = ok && Append(dest, size, &len, name, strlen(name));
@@ -116,11 +116,26 @@ static int FoldAscii(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
 }
 
+/* How many bytes of a and b are equal with the letters folded, up to a's end. */
+static size_t FoldedPrefix(const char *a, const char *b)
+{
+    size_t n = 0;
+    while (a[n] != '\0' && FoldAscii((unsigned char)a[n]) == FoldAscii((unsigned char)b[n]))
+        n++;
+    return n;
+}
+
 int SameTextFolded(const char *a, const char *b)
 {
-    while (*a != '\0' && FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b)) {
-        a++;
-        b++;
-    }
-    return FoldAscii((unsigned char)*a) == FoldAscii((unsigned char)*b);
+    size_t n = FoldedPrefix(a, b);
+    return a[n] == '\0' && b[n] == '\0';
+}
+
+int ContainsFolded(const char *text, const char *word)
+{
+    size_t len = strlen(word);
+    for (; *text != '\0'; text++)
+        if (FoldedPrefix(word, text) == len)
+            return 1;
+    return len == 0;
 }

@@ -18,6 +18,12 @@ void SplitPath(const char *path, char drive[DRIVE_SIZE], char dir[DIR_SIZE]);
 int ComposePath(char *dest, size_t size, const char *drive, const char *dir, const char *name,
                 const char *ext);
 
+/* 1 for a backslash or a slash: Windows takes both as separators in a path. */
+int IsPathSeparator(unsigned char c);
+
+/* 1 when text holds word, the ASCII letters of both folded. */
+int ContainsFolded(const char *text, const char *word);
+
 /* 1 when a file or folder exists at path, 0 when nothing does, -1 when the system cannot
 ** tell (a failure other than a name that is not there). */
 int PathExists(const char *path);

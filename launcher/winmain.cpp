@@ -117,7 +117,7 @@ static int PutInstallationBack(const char *braced_guid, const char *zmf_loc, int
 
     MakeBackupLogPath(backup_path, sizeof backup_path, zmf_loc);
     if (moved_aside)
-        log_back = MoveBackupLogBack(backup_path, zmf_loc);
+        log_back = MoveBackupLogBack(backup_path, zmf_loc, 0);
     if (!RestoreUninstallString(braced_guid))
         return 0;
     /* A stash record that stays keeps its journal, the only way to its folder once the

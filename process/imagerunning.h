@@ -22,7 +22,8 @@ struct ImageProcesses {
 ** closes them with CloseImageProcesses, whatever the answer. */
 int IsImageRunning(const char *image_name, struct ImageProcesses *found);
 
-/* Windows NT 4: image_name as a case-sensitive substring of any module path of a process. */
+/* Windows NT 4: image_name as a substring of any module path of a process: case-sensitive, but
+** in any letter case where found is not NULL. */
 int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found);
 
 /* Every other platform: image_name equal to the file name of a process's executable, with

@@ -1,6 +1,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../launcher/paths.h"
 #include "imagerunning.h"
 #include "systemlib.h"
 
@@ -20,8 +21,9 @@ static DWORD process_ids[MAX_PROCESS_IDS];
 static HMODULE module_handles[MAX_MODULES];
 static char module_path[MODULE_PATH_SIZE];
 
-/* 1 when the path of any of the process's modules holds image_name. */
-static int ProcessHasModule(HANDLE process, const char *image_name,
+/* 1 when the path of any of the process's modules holds image_name: in its own letter case,
+** or with folded set in any. */
+static int ProcessHasModule(HANDLE process, const char *image_name, int folded,
                             EnumProcessModulesFn enum_modules,
                             GetModuleFileNameExAFn module_file_name)
 {
@@ -37,7 +39,8 @@ static int ProcessHasModule(HANDLE process, const char *image_name,
         if (module_file_name(process, module_handles[i], module_path, sizeof module_path) == 0)
             continue;
         module_path[sizeof module_path - 1] = '\0';
-        if (strstr(module_path, image_name) != NULL)
+        if (folded ? ContainsFolded(module_path, image_name)
+                   : strstr(module_path, image_name) != NULL)
             return 1;
     }
     return 0;
@@ -77,7 +80,10 @@ int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found_pro
                                      FALSE, process_ids[i]);
         if (process == NULL)
             continue;
-        if (ProcessHasModule(process, image_name, enum_modules, module_file_name)) {
+        /* The wait matches in any letter case: a copy started as BV_SETUP.EXE must not write
+        ** its log over the one put back. The guard keeps its own rule. */
+        if (ProcessHasModule(process, image_name, found_processes != NULL, enum_modules,
+                             module_file_name)) {
             found = 1;
             if (found_processes != NULL) {
                 KeepImageProcess(found_processes, process);

@@ -22,7 +22,7 @@ static const char *ExeFileName(PROCESSENTRY32 *entry)
             p += 2;
             continue;
         }
-        if (*p == '\\')
+        if (IsPathSeparator(*p))
             name = (const char *)p + 1;
         p++;
     }

@@ -166,6 +166,7 @@ PF_DIR, OWN_DIR = INFO + GUID, "C:\\Brevane Apps\\Info\\" + GUID  # OWN: named b
 HIGH_DIR = "C:\\Pr\u00fcf Ordner\\Info \u00e9 " + GUID  # blanks and bytes from 0x80 up
 NEWER_LOG = b"log of the interrupted run's engine\r\n"
 OWN = by_command("LaunchSetup", OWN_DIR, " /u", REG_EXPAND_SZ)
+SLASHED = by_command("LaunchSetup", OWN_DIR.replace("\\", "/"), " /u", sep="/")  # as Windows takes
 PF = Installation(PF_DIR, sz("%ProgramFiles%\\Brevane\\unins000.exe /x", REG_EXPAND_SZ))
 INSTALLATIONS = {
     "LaunchSetup, REG_SZ": by_command("LaunchSetup", OWN_DIR, " /u"),
@@ -176,11 +177,13 @@ INSTALLATIONS = {
     # The stash record through the runtime's text stream.
     "Program Files, a line feed": Installation(PF_DIR, sz("C:\\x\\uninstall.exe\n/second line")),
     "no product key": Installation(PF_DIR, NOKEY),
+    "a command with slashes": SLASHED,
 }
 X86 = {  # under WoW64: the registry's 32-bit view, ProgramFilesDir C:\Program Files (x86)
     "uninstall command": by_command("LaunchSetup", OWN_DIR, " /u"),
     "Program Files (x86)": Installation(X86_INFO + GUID, sz("C:\\Brevane\\unins000.exe /x")),
     "Program Files (x86), no product key": Installation(X86_INFO + GUID, NOKEY),
+    "uninstall command with slashes": SLASHED,
 }
 
 
@@ -221,8 +224,19 @@ def comes_through(pkg, inst, engine, held, after):
     assert pkg.run("LOG", engine=[*(act("see", i) for i in inst.items), *engine]) == (0, [])
     if held is not NOKEY:  # not removed by the engine of a cut run
         assert pkg.look(inst.items, pkg.record()) == inst.aside(held)
-        assert "Log file (setup.zmf) found at:" + inst.found_as + "\\setup.zmf" in pkg.trace()
+        assert "Log file (setup.zmf) found at:" + inst.found_zmf in pkg.trace()
     assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())
+
+
+@pytest.mark.on("win32", "win64")
+def test_an_engine_that_rewrites_its_folder_keeps_its_log(pkg):
+    """The engine deletes the backup log with the rest of its folder and writes its own log: no
+    backup is there to put back, so its log stays, and the run ends with the engine's code."""
+    pkg.install(OWN.state())
+    engine = [act("del", OWN.z_f), act("write", OWN.zmf, ENGINE_LOG), "exit:3010"]
+    assert started(pkg, *engine) == (3010, [])
+    assert pkg.look(OWN.items) == OWN.state(zmf=ENGINE_LOG)
+    assert "Backup log gone: the setup log there stays" in pkg.trace()
 
 
 def wide_value(pkg):  # UninstallString as the wide call reads it: type, UTF-16 bytes

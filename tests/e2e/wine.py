@@ -203,14 +203,16 @@ class Wine:
 
 class Installation:
     """An earlier installation: its setup log's folder, its UninstallString (None: no value;
-    NOKEY: no product key), the folder as the launcher is to spell it when it finds it."""
+    NOKEY: no product key), the folder as the launcher is to spell it when it finds it, and the
+    separator it puts before the log's name."""
 
-    def __init__(self, log_dir, value, found_as=None):
+    def __init__(self, log_dir, value, found_as=None, sep="\\"):
         self.log_dir, self.value, self.found_as = log_dir, value, found_as or log_dir
         self.zmf, self.z_f, self.dat = (log_dir + "\\" + n
                                         for n in ("setup.zmf", "setup.z_f", "uninst.dat"))
         self.items = (self.zmf, self.z_f, self.dat, VALUE, J_VALUE, J_LOG)
-        self.journal_log = sz(self.found_as + "\\setup.zmf")
+        self.found_zmf = self.found_as + sep + "setup.zmf"
+        self.journal_log = sz(self.found_zmf)
 
     def state(self, zmf=ORIGINAL_LOG, z_f=None, dat=None, value=..., j_value=..., j_log=...):
         """By default as planted: the setup log and the value in place, no journal key."""
@@ -231,11 +233,11 @@ class Installation:
             dat=None if held is NOKEY else record_of(held if taken else None)), **changes))
 
 
-def by_command(keyword, log_dir, tail="", type_=REG_SZ, program="bv_setup.exe"):
+def by_command(keyword, log_dir, tail="", type_=REG_SZ, program="bv_setup.exe", sep="\\"):
     """Found by its uninstall command, cut at "LAUNCHSETUP" in any case and upper-cased."""
     found_as = "".join(c.upper() if "a" <= c <= "z" else c for c in log_dir)
-    return Installation(log_dir, sz(f'C:\\Brevane Apps\\{keyword} "{log_dir}\\{program}"{tail}',
-                                    type_), found_as)
+    command = f'C:\\Brevane Apps\\{keyword} "{log_dir}{sep}{program}"{tail}'
+    return Installation(log_dir, sz(command, type_), found_as, sep)
 
 
 def pytest_addoption(parser):

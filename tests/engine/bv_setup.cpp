@@ -8,7 +8,7 @@
 **             same by the wide call, which reads text in UTF-16 as stored
 **   wset:KEY\NAME|TYPE|DATA  set by the wide call, DATA given in UTF-16
 **   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), delkey:KEY,
-**   write:PATH|DATA, link:LINK|TARGET (LINK made anew as a second name of TARGET),
+**   write:PATH|DATA, del:PATH, link:LINK|TARGET (LINK made anew as a second name of TARGET),
 **   load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE (32 bits)
 **   handles   record "handles=" and the handles the process holds
 **   event:NAME  an event of that name, held until the process ends
@@ -151,6 +151,8 @@ static int Act(char *verb, const char *rest, DWORD *code)
             fwrite(b, 1, len[1], fp);
             fclose(fp);
         }
+    } else if (strcmp(verb, "del") == 0) {
+        DeleteFileA(a);
     } else if (strcmp(verb, "link") == 0) {
         DeleteFileA(a);
         CreateHardLinkA(a, b, NULL);

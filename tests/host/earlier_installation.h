@@ -21,9 +21,12 @@ struct Scenario {
     std::string dir;     /* where the earlier installation's setup log lies */
     std::string command; /* its UninstallString (UTF-8 where wide) */
     DWORD type;
-    bool terminated;   /* stored with its zero byte */
-    Action action;     /* what the engine does */
-    bool wide = false; /* stored in UTF-16, as the W calls write it */
+    bool terminated;     /* stored with its zero byte */
+    Action action;       /* what the engine does */
+    bool wide = false;   /* stored in UTF-16, as the W calls write it */
+    bool stale = false;  /* a backup log of no run lies beside the setup log */
+    bool cleans = false; /* the engine deletes the backup log too, cleaning its folder */
+    std::string copy = "C:\\Setup Package\\bv_setup.exe"; /* its copy's executable */
 
     /* text as the value stores it, with its terminator where zero is set */
     std::string Stored(const std::string &text, bool zero) const
@@ -39,7 +42,8 @@ struct Scenario {
     std::string Name() const
     {
         return dir + " type " + std::to_string(type) + (terminated ? "" : " unterminated") +
-               (wide ? " outside the code page" : "") + ", engine " + kActionNames[action];
+               (wide ? " outside the code page" : "") + (stale ? ", a stale backup" : "") +
+               ", engine " + kActionNames[action];
     }
 };
 
@@ -50,8 +54,8 @@ inline void PrintTo(const Scenario &s, std::ostream *os)
 }
 
 /* Both routes to the setup log; the value as REG_SZ, REG_EXPAND_SZ and without terminator;
-** every engine action. The first five take the uninstall command's route; the last holds a
-** product name that the ANSI code page cannot spell. */
+** every engine action. The first five take the uninstall command's route; the last but one
+** holds a product name that the ANSI code page cannot spell, the last a stale backup log. */
 inline std::vector<Scenario> AllScenarios()
 {
     const std::string routes[][2] = {
@@ -64,6 +68,7 @@ inline std::vector<Scenario> AllScenarios()
             for (Action a : {NewLog, NoLog, DeleteValue, OwnValue, DeleteKey})
                 all.push_back({r[0], r[1], k.first, k.second, a});
     all.push_back({kCommandDir, routes[0][1] + u8" Программа", REG_EXPAND_SZ, true, NewLog, true});
+    all.push_back({kInfoDir, routes[1][1], REG_SZ, true, NewLog, false, true});
     return all;
 }
 
@@ -72,10 +77,19 @@ inline std::vector<Scenario> AllScenarios()
 ** buffer until it is closed.) */
 inline std::vector<int> StateChangingCalls(const std::vector<std::string> &log)
 {
-    static const std::set<std::string> changing = {
-        "RegCreateKeyExA", "RegSetValueExA", "RegSetValueExW", "RegDeleteValueA",
-        "RegDeleteKeyA",   "fopen",          "fclose",         "remove",
-        "rename",          "CreateProcessA", "CreateFileA",    "NtSetInformationFile"};
+    static const std::set<std::string> changing = {"RegCreateKeyExA",
+                                                   "RegSetValueExA",
+                                                   "RegSetValueExW",
+                                                   "RegDeleteValueA",
+                                                   "RegDeleteKeyA",
+                                                   "fopen",
+                                                   "fclose",
+                                                   "remove",
+                                                   "rename",
+                                                   "MoveFileExA",
+                                                   "CreateProcessA",
+                                                   "CreateFileA",
+                                                   "NtSetInformationFile"};
     std::vector<int> points;
     for (size_t i = 0; i < log.size(); i++)
         if (changing.count(log[i]) != 0)
@@ -93,6 +107,8 @@ class EarlierInstallationTest : public LauncherTest
         NewMachine();
         engine_ran = false;
         hw::WriteFile(s.dir + "setup.zmf", kOriginalLog);
+        if (s.stale)
+            hw::WriteFile(s.dir + "setup.z_f", "a stale backup log");
         hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes(), s.wide);
     }
 
@@ -105,7 +121,7 @@ class EarlierInstallationTest : public LauncherTest
         hw::NextEngine().exit_code = exit_code;
         /* A copy of the engine outlives it and writes its log last: a wait that ends before
         ** the copy has would let that log replace the one put back. */
-        hw::Process copy = {4300, "bv_setup.exe", {}, 2, nullptr};
+        hw::Process copy = {4300, "bv_setup.exe", {s.copy}, 2, nullptr};
         copy.on_end = [s] {
             if (s.action == NewLog)
                 hw::WriteFile(s.dir + "setup.zmf", "the engine's copy's log");
@@ -113,6 +129,8 @@ class EarlierInstallationTest : public LauncherTest
         hw::NextEngine().copies = {copy};
         hw::NextEngine().on_run = [this, s] {
             engine_ran = true;
+            if (s.cleans)
+                hw::RemoveFile(s.dir + "setup.z_f");
             if (s.action == NewLog)
                 hw::WriteFile(s.dir + "setup.zmf", "engine's new log");
             else if (s.action == DeleteValue)
@@ -154,14 +172,20 @@ class EarlierInstallationTest : public LauncherTest
         return v.type == s.type && v.bytes == s.Bytes() ? "" : "UninstallString is not as it was";
     }
 
-    /* A run that completes, with an engine that changes nothing, then the difference. */
-    std::string CleanRunThenDifference(const Scenario &s)
+    /* The processes that a run left end, each doing its last act. */
+    void EndLeftProcesses()
     {
-        std::vector<hw::Process> left; /* a copy that a cut-short run left ends first */
+        std::vector<hw::Process> left;
         left.swap(hw::Processes());
         for (const hw::Process &p : left)
             if (p.on_end)
                 p.on_end();
+    }
+
+    /* A run that completes, with an engine that changes nothing, then the difference. */
+    std::string CleanRunThenDifference(const Scenario &s)
+    {
+        EndLeftProcesses(); /* a copy that a cut-short run left ends first */
         hw::NextEngine() = hw::Engine();
         int code = Run("");
         return code != 0 ? "the clean run ended with " + std::to_string(code) : Difference(s);

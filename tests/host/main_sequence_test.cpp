@@ -58,6 +58,13 @@ static const std::string kCompleted = "0 |  | 1 | End: WinMain().";
 static const Outcome kOutcomes[] = {
     {"module path cut short", [] { hw::SetModulePath("C:\\" + std::string(300, 'd') + "\\l.exe"); },
      kDataTagStop, "Data.tag path/name="},
+    {"a folder the code page spells only as another one's look-alike",
+     [] {
+         hw::SetModulePath(u8"C:\\Łk\\launcher.exe");
+         hw::WriteFile("C:\\Lk\\data.tag", "[TagInfo]\r\nProjectGUID=1234-ABCD\r\n");
+         hw::WriteFile("C:\\Lk\\bv_setup.exe", "MZ");
+     },
+     kDataTagStop, "Launcher path="},
     {"empty GUID", [] { WriteGuid("ProjectGUID="); }, kGuidStop, ""},
     {"GUID of 98", [] { WriteGuid("ProjectGUID=" + std::string(98, 'G')); }, kGuidStop, ""},
     {"GUID of 1", [] { WriteGuid("ProjectGUID=G"); }, kCompleted, "GUID={G}"},
