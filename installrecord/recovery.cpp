@@ -11,9 +11,10 @@
 #include "uninstallkey.h"
 #include "uninststash.h"
 
-/* Puts the journal's copy of UninstallString back where the value is absent. Returns 1 when
-** nothing more is owed for the value; *had_copy tells whether the journal held one. */
-static int RecoverValue(HKEY journal, const char *braced_guid, int *had_copy)
+/* Puts the journal's copy of UninstallString back, in the view it came from, where the value
+** is absent. Returns 1 when nothing more is owed for the value; *had_copy tells whether the
+** journal held one. */
+static int RecoverValue(HKEY journal, const char *braced_guid, REGSAM view, int *had_copy)
 {
     alignas(WCHAR) char value[SAVED_UNINST_SIZE];
     DWORD size = sizeof value;
@@ -26,7 +27,7 @@ static int RecoverValue(HKEY journal, const char *braced_guid, int *had_copy)
     Trace("Query journal UninstallString: return from ReqQueryValueEx(): %d\n", (int)status);
     if (status != ERROR_SUCCESS)
         return 0;
-    return PutUninstallStringBack(braced_guid, UninstallValueForm() > 0, type, value, size);
+    return PutUninstallStringBack(braced_guid, view, UninstallValueForm() > 0, type, value, size);
 }
 
 /* Reads the path of the setup log that the run set aside: as it was written, a path of up to
@@ -87,10 +88,10 @@ static int RecoverBackupLog(const char *setup_log)
 }
 
 /* Deletes the stash record beside setup_log once the value it records is back; where the
-** journal held no copy of the value, the record is the copy to put back. Returns 0 when the
-** value is still owed. */
-static int RecoverStashRecord(const char *braced_guid, const char *setup_log, int had_copy,
-                              int value_back)
+** journal held no copy of the value, the record is the copy to put back in view. Returns 0
+** when the value is still owed. */
+static int RecoverStashRecord(const char *braced_guid, REGSAM view, const char *setup_log,
+                              int had_copy, int value_back)
 {
     char record_path[ZMF_LOC_SIZE];
     char text[SAVED_UNINST_SIZE];
@@ -110,7 +111,7 @@ static int RecoverStashRecord(const char *braced_guid, const char *setup_log, in
         if (len == 0)
             Trace("Stash record holds no value to recover\n");
         else
-            value_back = PutUninstallStringBack(braced_guid, 0, REG_SZ, text, len + 1);
+            value_back = PutUninstallStringBack(braced_guid, view, 0, REG_SZ, text, len + 1);
     }
     if (!value_back)
         return 0;
@@ -125,6 +126,7 @@ static int RecoverJournal(const char *braced_guid)
 {
     char setup_log[ZMF_LOC_SIZE];
     HKEY journal;
+    REGSAM view;
     LONG status;
     int had_copy = 0, back = 0, named;
 
@@ -133,13 +135,21 @@ static int RecoverJournal(const char *braced_guid)
         return 1;
     Trace("Journal: RegOpenKeyEx() returned: %d\n", (int)status);
     if (status == ERROR_SUCCESS) {
-        back = RecoverValue(journal, braced_guid, &had_copy);
+        status = ReadJournalView(journal, &view);
+        if (status == ERROR_SUCCESS) {
+            back = RecoverValue(journal, braced_guid, view, &had_copy);
+        } else {
+            /* Where the value goes back is unknown: neither its copy nor the stash record is
+            ** put back anywhere, and the journal stays. */
+            Trace("Query journal view: return from ReqQueryValueEx(): %d\n", (int)status);
+            had_copy = 1;
+        }
         named = ReadJournalSetupLog(journal, setup_log);
         if (named < 0)
             back = 0;
         else if (named > 0)
             back = RecoverBackupLog(setup_log) &&
-                   RecoverStashRecord(braced_guid, setup_log, had_copy, back);
+                   RecoverStashRecord(braced_guid, view, setup_log, had_copy, back);
         RegCloseKey(journal);
         if (back)
             DeleteJournal(braced_guid);
@@ -202,7 +212,8 @@ int RecoverUnjournalled(const char *braced_guid, const char *setup_log, int log_
     ** backup that another product's journal names is left to that product's next run. */
     if ((log_exists && !record) || JournalNamesSetupLog(setup_log) != 0)
         return 1;
-    return RecoverBackupLog(setup_log) && RecoverStashRecord(braced_guid, setup_log, 0, 1);
+    return RecoverBackupLog(setup_log) &&
+           RecoverStashRecord(braced_guid, ProductKeyView(), setup_log, 0, 1);
 }
 
 int JournalNamesSetupLog(const char *setup_log)

@@ -47,7 +47,7 @@ static int DirectoryFromUninstallEntry(const char *braced_guid, char *zmf_loc)
     LONG status;
     int named = 1;
 
-    status = OpenProductKey(braced_guid, uninstkey, &key);
+    status = FindProductKey(braced_guid, uninstkey, &key);
     if (status != ERROR_SUCCESS) {
         Trace("Couldn't open Uninstall key: RegOpenKeyEx() returned: %d\n", (int)status);
         return status == ERROR_FILE_NOT_FOUND ? 1 : -1;
@@ -114,8 +114,9 @@ static char *ReadProgramFilesDir(int *named)
         Trace("Malloc for 'progfiles' failed\n");
         exit(1);
     }
+    /* The engine's own: a 64-bit engine installs under C:\Program Files, not "(x86)". */
     status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                           KEY_ALL_ACCESS, &key);
+                           KEY_ALL_ACCESS | EngineView(), &key);
     if (status != ERROR_SUCCESS) {
         LauncherErrorBox("Error reading registry: Open failed on CurrentVersion key");
         Trace("RegOpenKeyEx() returned: %d\n", (int)status);

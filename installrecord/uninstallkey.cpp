@@ -33,10 +33,38 @@ struct WideRegistryCalls {
 };
 
 static struct WideRegistryCalls wide_calls = {0, NULL, NULL};
+static REGSAM engine_view = 0;
+static REGSAM product_view = 0;
 
-void ResetWideRegistryCalls(void)
+void ResetUninstallKeys(void)
 {
     wide_calls = WideRegistryCalls{0, NULL, NULL};
+    engine_view = product_view = 0;
+}
+
+int SetEngineView(int engine_is_64)
+{
+    int wow64 = RunsUnderWow64();
+    if (wow64 <= 0)
+        return wow64 == 0;
+    engine_view = product_view = engine_is_64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    Trace("engine_view=%d-bit\n", (int)ViewBits(engine_view));
+    return 1;
+}
+
+REGSAM EngineView(void)
+{
+    return engine_view;
+}
+
+REGSAM ProductKeyView(void)
+{
+    return product_view;
+}
+
+DWORD ViewBits(REGSAM view)
+{
+    return view == KEY_WOW64_64KEY ? 64 : 32;
 }
 
 int UninstallValueForm(void)
@@ -93,18 +121,53 @@ static int MakeKeyPath(char dest[UNINSTALL_KEY_SIZE], const char *prefix, const 
     return 1;
 }
 
-static LONG OpenKey(const char *prefix, const char *braced_guid, char path[UNINSTALL_KEY_SIZE],
-                    HKEY *key)
+static LONG OpenKey(const char *prefix, const char *braced_guid, REGSAM view,
+                    char path[UNINSTALL_KEY_SIZE], HKEY *key)
 {
     *key = NULL;
     if (!MakeKeyPath(path, prefix, braced_guid))
         return ERROR_INVALID_PARAMETER;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key);
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS | view, key);
 }
 
-LONG OpenProductKey(const char *braced_guid, char uninstkey[UNINSTALL_KEY_SIZE], HKEY *key)
+LONG OpenProductKey(const char *braced_guid, REGSAM view, char uninstkey[UNINSTALL_KEY_SIZE],
+                    HKEY *key)
 {
-    return OpenKey(product_prefix, braced_guid, uninstkey, key);
+    return OpenKey(product_prefix, braced_guid, view, uninstkey, key);
+}
+
+/* An engine may write its entry in the other view on purpose. */
+LONG FindProductKey(const char *braced_guid, char uninstkey[UNINSTALL_KEY_SIZE], HKEY *key)
+{
+    REGSAM other = engine_view ^ (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    LONG status = OpenProductKey(braced_guid, engine_view, uninstkey, key);
+
+    if (engine_view == 0)
+        return status;
+    if (status == ERROR_FILE_NOT_FOUND &&
+        (status = OpenProductKey(braced_guid, other, uninstkey, key)) == ERROR_SUCCESS)
+        product_view = other;
+    if (status == ERROR_SUCCESS)
+        Trace("uninstkey_view=%d-bit\n", (int)ViewBits(product_view));
+    return status;
+}
+
+LONG ReadJournalView(HKEY journal, REGSAM *view)
+{
+    DWORD bits = 0, size = sizeof bits, type = 0;
+    LONG status = RegQueryValueExA(journal, JOURNAL_VIEW, NULL, &type, (BYTE *)&bits, &size);
+
+    *view = 0;
+    if (status == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS &&
+        (type != REG_DWORD || size != sizeof bits || (bits != 32 && bits != 64)))
+        status = ERROR_INVALID_DATA; /* names no view this launcher writes */
+    /* Views only where the system has two: it refuses the flags where it has one. The run has
+    ** stopped before this where that cannot be told. */
+    if (status == ERROR_SUCCESS && RunsUnderWow64() > 0)
+        *view = bits == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    return status;
 }
 
 LONG OpenJournals(HKEY *key)
@@ -115,7 +178,7 @@ LONG OpenJournals(HKEY *key)
 LONG OpenJournal(const char *braced_guid, HKEY *key)
 {
     char path[UNINSTALL_KEY_SIZE];
-    return OpenKey(journal_prefix, braced_guid, path, key);
+    return OpenKey(journal_prefix, braced_guid, 0, path, key);
 }
 
 int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const void *bytes,
@@ -129,10 +192,16 @@ int SaveToJournal(const char *braced_guid, const char *name, DWORD type, const v
         status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, NULL, &key, NULL);
     if (status == ERROR_SUCCESS) {
-        if (strcmp(name, uninstall_string) == 0)
-            status =
-                SetUninstallValue(key, UninstallValueForm() > 0, type, (const BYTE *)bytes, size);
-        else
+        if (strcmp(name, uninstall_string) == 0) {
+            /* The view first: a copy is never without the key it goes back to. */
+            DWORD bits = ViewBits(product_view);
+            if (product_view != 0)
+                status = RegSetValueExA(key, JOURNAL_VIEW, 0, REG_DWORD, (const BYTE *)&bits,
+                                        sizeof bits);
+            if (status == ERROR_SUCCESS)
+                status = SetUninstallValue(key, UninstallValueForm() > 0, type, (const BYTE *)bytes,
+                                           size);
+        } else
             status = RegSetValueExA(key, name, 0, type, (const BYTE *)bytes, size);
         /* The registry and the file system reach the disk each in its own time: what the
         ** journal holds must be there before the setup log or the value it saves goes. */

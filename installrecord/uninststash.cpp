@@ -29,13 +29,13 @@ static const char record_prefix[] = UNINSTALL_STRING "=";
 #define STASH_LIMIT (STASH_RECORD_SIZE - RECORD_PREFIX_LEN)
 static_assert(2 * STASH_LIMIT + 2 <= SAVED_UNINST_SIZE, "saved_uninst holds a value as read");
 
-HKEY OpenUninstallString(const char *braced_guid, LONG *status)
+HKEY OpenUninstallString(const char *braced_guid, REGSAM view, LONG *status)
 {
     char uninstkey[UNINSTALL_KEY_SIZE];
     HKEY key;
 
     Trace("Begin: OpenUninstallString().\n");
-    *status = OpenProductKey(braced_guid, uninstkey, &key);
+    *status = OpenProductKey(braced_guid, view, uninstkey, &key);
     Trace("Uninstall key: uninstkey:\"%s\"\n", uninstkey);
     if (*status != ERROR_SUCCESS) {
         Trace("RegOpenKeyEx() returned: %d\n", (int)*status);
@@ -161,7 +161,7 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path)
     int n;
 
     Trace("Begin: RemoveUninstallString().\n");
-    key = OpenUninstallString(braced_guid, &status);
+    key = OpenUninstallString(braced_guid, ProductKeyView(), &status);
     if (key == NULL) {
         Trace("OpenUninstallStringKey failed.\n");
         Trace("End: RemoveUninstallString().\n");
@@ -185,11 +185,11 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path)
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA;
 }
 
-int PutUninstallStringBack(const char *braced_guid, int wide, DWORD type, const char *bytes,
-                           DWORD size)
+int PutUninstallStringBack(const char *braced_guid, REGSAM view, int wide, DWORD type,
+                           const char *bytes, DWORD size)
 {
     LONG status;
-    HKEY key = OpenUninstallString(braced_guid, &status);
+    HKEY key = OpenUninstallString(braced_guid, view, &status);
 
     if (key == NULL) {
         Trace("OpenUninstallStringKey failed.\n");
@@ -214,8 +214,8 @@ int RestoreUninstallString(const char *braced_guid)
 
     Trace("Begin: RestoreUninstallString().\n");
     if (saved_uninst_read)
-        back = PutUninstallStringBack(braced_guid, UninstallValueForm() > 0, saved_uninst_type,
-                                      saved_uninst, saved_uninst_size);
+        back = PutUninstallStringBack(braced_guid, ProductKeyView(), UninstallValueForm() > 0,
+                                      saved_uninst_type, saved_uninst, saved_uninst_size);
     else
         Trace("UninstallString was not read: nothing to set\n");
     Trace("End: RestoreUninstallString().\n");

@@ -13,9 +13,9 @@
 /* The value held as a new process finds it: none (for the host tests). */
 void ResetUninstallStash(void);
 
-/* Opens the product uninstall key, tracing the open; NULL on failure, with the registry's
-** status in *status. The caller closes the key. */
-HKEY OpenUninstallString(const char *braced_guid, LONG *status);
+/* Opens the product uninstall key in view, tracing the open; NULL on failure, with the
+** registry's status in *status. The caller closes the key. */
+HKEY OpenUninstallString(const char *braced_guid, REGSAM view, LONG *status);
 
 /* Reads UninstallString into saved_uninst, copies it to the journal, deletes it and writes
 ** the stash record at record_path ("" for none). A value that could not be copied to the
@@ -30,9 +30,9 @@ int RemoveUninstallString(const char *braced_guid, const char *record_path);
 int RestoreUninstallString(const char *braced_guid);
 
 /* Writes type/bytes (in the wide form when wide is set, see SetUninstallValue) as
-** UninstallString where that value is absent; 1 as above. */
-int PutUninstallStringBack(const char *braced_guid, int wide, DWORD type, const char *bytes,
-                           DWORD size);
+** UninstallString of the product key in view where that value is absent; 1 as above. */
+int PutUninstallStringBack(const char *braced_guid, REGSAM view, int wide, DWORD type,
+                           const char *bytes, DWORD size);
 
 /* Reads the text of the stash record at record_path into text (terminated). Returns its
 ** length, 0 when the record holds no text that fits, -1 when the file cannot be read. */

@@ -135,10 +135,11 @@ static int MarkForDeletion(const struct FolderCalls *calls, HANDLE file)
                                   DISPOSITION_INFORMATION) >= 0;
 }
 
-/* Opens the file at path as CreateFileA does, with DELETE access added, and checks it as above;
+/* Opens the file at path as CreateFileA does, others let read it only, and checks it as above;
 ** *dir gets its folder's handle, for the caller to close, or INVALID_HANDLE_VALUE. A file that
-** lies elsewhere is closed, deleted first where this open created it, and INVALID_HANDLE_VALUE
-** is returned. Before Vista the file is opened unchecked and *dir stays invalid. */
+** lies elsewhere is closed, deleted first where this open created it (access then holds
+** DELETE), and INVALID_HANDLE_VALUE is returned. Before Vista the file is opened unchecked and
+** *dir stays invalid. */
 static HANDLE OpenChecked(const struct FolderCalls *calls, const char *path, DWORD access,
                           DWORD disposition, DWORD flags, HANDLE *dir)
 {
@@ -153,7 +154,7 @@ static HANDLE OpenChecked(const struct FolderCalls *calls, const char *path, DWO
         if (*dir == INVALID_HANDLE_VALUE)
             return INVALID_HANDLE_VALUE;
     }
-    file = CreateFileA(path, access | DELETE, FILE_SHARE_READ, NULL, disposition, flags, NULL);
+    file = CreateFileA(path, access, FILE_SHARE_READ, NULL, disposition, flags, NULL);
     created = disposition != OPEN_EXISTING && GetLastError() != ERROR_ALREADY_EXISTS;
     if (file != INVALID_HANDLE_VALUE && *dir != INVALID_HANDLE_VALUE &&
         !LiesIn(calls, file, folder, len, NameOf(path))) {
@@ -174,7 +175,8 @@ static void CloseIfOpen(HANDLE handle)
 /* An existing file to delete or rename: the link itself where it is one. */
 static HANDLE OpenToMove(const struct FolderCalls *calls, const char *path, HANDLE *dir)
 {
-    return OpenChecked(calls, path, SYNCHRONIZE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, dir);
+    return OpenChecked(calls, path, DELETE | SYNCHRONIZE, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT, dir);
 }
 
 /* Before Vista, by name. On the NT family the folder is flushed after the deletion: a stale
@@ -295,7 +297,8 @@ FILE *CreateNewTextStream(const char *path)
         return NULL;
     FindFolderCalls(&calls);
     DeleteInFolder(path); /* a link goes, its target stays; what cannot go fails CREATE_NEW */
-    file = OpenChecked(&calls, path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &dir);
+    file =
+        OpenChecked(&calls, path, GENERIC_WRITE | DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &dir);
     CloseIfOpen(dir);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
@@ -321,7 +324,7 @@ FILE *ReopenPlainFileForAppend(const char *path)
     if (platform->nt && platform->major >= 5)
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
     FindFolderCalls(&calls);
-    file = OpenChecked(&calls, path, GENERIC_WRITE, OPEN_ALWAYS, flags, &dir);
+    file = OpenChecked(&calls, path, GENERIC_WRITE | DELETE, OPEN_ALWAYS, flags, &dir);
     CloseIfOpen(dir);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
@@ -331,4 +334,19 @@ FILE *ReopenPlainFileForAppend(const char *path)
         return NULL;
     }
     return TextStreamOnHandle(file, 1);
+}
+
+/* A link in the name's place is followed, and then shows as another final path. No DELETE
+** access: a package on a medium or share that is read-only opens too. */
+HANDLE OpenInFolderToRead(const char *path)
+{
+    struct FolderCalls calls;
+    HANDLE dir, file;
+
+    if (NameOf(path) == NULL)
+        return INVALID_HANDLE_VALUE;
+    FindFolderCalls(&calls);
+    file = OpenChecked(&calls, path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, &dir);
+    CloseIfOpen(dir);
+    return file;
 }

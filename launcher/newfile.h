@@ -6,6 +6,7 @@
 #define LAUNCHER_NEWFILE_H
 
 #include <stdio.h>
+#include <windows.h>
 
 /* Deletes whatever file or link is at path and creates the file new: never through a link,
 ** since a new file has no other name. Returns a C runtime text stream for writing (CR LF line
@@ -29,5 +30,11 @@ int DeleteInFolder(const char *path);
 ** -1 when it could not be renamed, something is at to already, or from does not lie where it
 ** says. */
 int RenameInFolder(const char *from, const char *to);
+
+/* Opens the file at path for reading, letting others read it but neither write, rename nor
+** delete it while the handle is open, only where it lies in path's folder under its name (from
+** Vista on, as above). Returns INVALID_HANDLE_VALUE when it cannot be opened so. The handle is
+** not inheritable. */
+HANDLE OpenInFolderToRead(const char *path);
 
 #endif

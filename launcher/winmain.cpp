@@ -9,6 +9,7 @@
 #include "../installrecord/setuplog.h"
 #include "../installrecord/uninstallkey.h"
 #include "../installrecord/uninststash.h"
+#include "../process/engineimage.h"
 #include "../process/imagerunning.h"
 #include "../process/launchapp.h"
 #include "ansipath.h"
@@ -130,17 +131,16 @@ static int PutInstallationBack(const char *braced_guid, const char *zmf_loc, int
     return log_back;
 }
 
-/* Composes the engine path into engine_path and engine path + " SAS " + args into cmdline,
-** tracing both. Returns 0 when the command line would not fit: it is never cut. */
-static int ComposeEngineCommand(const char *drive, const char *dir, const char *args,
-                                char engine_path[LAUNCHER_PATH_SIZE], char cmdline[CMDLINE_SIZE])
+/* Composes engine path + " SAS " + args into cmdline, tracing both. Returns 0 when the engine
+** path is empty (it did not fit) or the command line would not fit: it is never cut. */
+static int ComposeEngineCommand(const char *engine_path, const char *args,
+                                char cmdline[CMDLINE_SIZE])
 {
     static const char sas[] = " SAS ";
-    int fits = ComposePath(engine_path, LAUNCHER_PATH_SIZE, drive, dir, "bv_setup", "exe");
     size_t path_len = strlen(engine_path), args_len = strlen(args);
 
     Trace("Setup.exe, path and filename: %s\nCommand line args: %s%s\n", engine_path, sas, args);
-    if (!fits || path_len + (sizeof sas - 1) + args_len >= CMDLINE_SIZE)
+    if (path_len == 0 || path_len + (sizeof sas - 1) + args_len >= CMDLINE_SIZE)
         return 0;
     strcpy(cmdline, engine_path);
     strcat(cmdline, sas);
@@ -202,8 +202,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     char braced_guid[GUID_SIZE];
     char zmf_loc[ZMF_LOC_SIZE];
     const char *args;
+    HANDLE engine_file;
     DWORD len, engine_code = 0, exit_code;
-    int found, composed, moved_aside = 0, rc;
+    int found, composed, moved_aside = 0, rc, engine_is_64;
 
     (void)instance;
     (void)prev_instance;
@@ -241,6 +242,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     ReadBracedGuid(launcher_path, braced_guid);
     Trace("GUID=%s\n", braced_guid);
 
+    /* Held from here to the engine's start. Its header tells the registry view that its
+    ** installation is in, before anything is looked up. */
+    ComposePath(engine_path, sizeof engine_path, drive, dir, "bv_setup", "exe"); /* "": too long */
+    engine_file = OpenEngineImage(engine_path, &engine_is_64);
+    if (!SetEngineView(engine_is_64))
+        FatalStop("Could not set the earlier installation aside");
+
     if (!RecoverInterruptedRun(braced_guid))
         FatalStop("Could not put back what an interrupted Setup set aside");
     found = MakeUninstLogFile(braced_guid, zmf_loc);
@@ -258,9 +266,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     if (!found)
         Trace("Log file (setup.zmf) NOT found\n");
 
-    composed = ComposeEngineCommand(drive, dir, args, engine_path, cmdline);
+    /* A file that cannot be opened and read is not judged, and not started. */
+    composed = ComposeEngineCommand(engine_path, args, cmdline);
     CloseTraceLog(); /* the engine may look at it, and it must not inherit it open */
-    rc = composed ? LaunchApp(engine_path, cmdline, &engine_code) : -1;
+    if (!composed && engine_file != INVALID_HANDLE_VALUE)
+        CloseHandle(engine_file);
+    rc = composed && engine_file != INVALID_HANDLE_VALUE
+             ? LaunchApp(engine_path, cmdline, engine_file, &engine_code)
+             : -1;
     if (log_on) {
         if (!ReopenTraceLog())
             LauncherErrorBox("Could not re-open logfile for append - logging terminated");

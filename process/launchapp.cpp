@@ -18,11 +18,11 @@ static int ReadExitCode(HANDLE process, DWORD *code)
     return 0;
 }
 
-int LaunchApp(const char *engine_path, char *cmdline, DWORD *code)
+int LaunchApp(const char *engine_path, char *cmdline, HANDLE image, DWORD *code)
 {
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
-    int ended, read;
+    int ended, read, created;
 
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -31,8 +31,13 @@ int LaunchApp(const char *engine_path, char *cmdline, DWORD *code)
 
     /* The full engine path goes in as the application name: with a NULL name and blanks in
     ** the launcher folder, the system would first try "C:\Program.exe" and the like. */
-    if (!CreateProcessA(engine_path, cmdline, NULL, NULL, TRUE,
-                        CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, NULL, NULL, &si, &pi))
+    created = CreateProcessA(engine_path, cmdline, NULL, NULL, TRUE,
+                             CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, NULL, NULL, &si, &pi);
+    /* Held until here, so that the file looked at is the one started; not a moment longer, so
+    ** that an engine may update itself. */
+    if (image != INVALID_HANDLE_VALUE)
+        CloseHandle(image);
+    if (!created)
         return -1;
 
     /* STILL_ACTIVE after a wait that did not report the end means the engine still runs: wait

@@ -17,4 +17,9 @@ const struct PlatformRecord *GetPlatformVersion(void);
 /* 1 on Windows NT 4, else 0. */
 int IsNT4(void);
 
+/* 1 where the launcher, a 32-bit program, runs on 64-bit Windows (WoW64): its registry then
+** has a 32-bit and a 64-bit view; 0 where it does not; -1 where that cannot be told. Asked
+** once per run. */
+int RunsUnderWow64(void);
+
 #endif

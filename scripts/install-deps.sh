@@ -5,7 +5,8 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-for pkg in cmake make g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 python3 \
+for pkg in cmake make g++ libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 \
+    binutils-mingw-w64-x86-64 wine wine64 python3 \
     python3-pytest python3-pyflakes clang-14 libclang-rt-14-dev hyperfine; do
     have "$pkg" || need+=("$pkg")
 done

@@ -31,7 +31,8 @@ else
     echo "WINE TESTS NOT RUN: this machine's kernel runs no 32-bit x86 code natively."
     e2e() {
         /usr/bin/python3 -m pytest -q -p no:cacheprovider "$@" --launcher build/win32/bin/launcher.exe \
-            --engine build/win32/bin/bv_setup.exe --planted build/win32/bin/planted.dll \
+            --engine build/win32/bin/bv_setup.exe --engine64 build/win32/bin/bv_setup64.exe \
+            --planted build/win32/bin/planted.dll \
             --prefixes build/win32
     }
     for kind in win32 win64 nt40 win98; do e2e tests/e2e --collect-only -q --kind "$kind"; done

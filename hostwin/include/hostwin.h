@@ -106,6 +106,12 @@ void SymLink(const std::string &target, const std::string &link_path, bool objec
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */
 
+/* The launcher runs under WoW64, as a 32-bit program on 64-bit Windows: IsWow64Process says
+** so, and what it opens under SOFTWARE without KEY_WOW64_64KEY lies under SOFTWARE\WOW6432Node,
+** where ProgramFilesDir is "C:\Program Files (x86)". The paths below are the native ones.
+** Without WoW64 a view flag is refused, as by a system with one registry. */
+void SetWow64(bool on);
+
 /* A string value (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is stored as it was set: in the ANSI
 ** code page by the A calls, in UTF-16 by the W calls (wide). Each kind of call reads it in its
 ** own form, converted where it was stored in the other: UTF-16 to the code page's spelling (see

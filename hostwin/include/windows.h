@@ -76,6 +76,10 @@ typedef struct HWINSTA__ *HWINSTA;
 
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_ALL_ACCESS 0xF003Fu
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define REG_DWORD 4u
+#define ERROR_INVALID_DATA 13L
 #define REG_OPTION_NON_VOLATILE 0u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
@@ -140,6 +144,7 @@ DWORD GetTickCount(void); /* the simulated clock: what Sleep and the waits took 
 BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetLastError(void);
+HANDLE GetCurrentProcess(void); /* a pseudo-handle, never closed */
 void SetLastError(DWORD error);
 HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR path);
@@ -166,6 +171,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *r
 
 /* Files by handle: what the launcher writes in folders that others may write to is created
 ** and reopened through these, never through a link. */
+#define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define DELETE 0x00010000u
 #define SYNCHRONIZE 0x00100000u
@@ -209,6 +215,8 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
+/* From where the last read ended, on a handle opened with GENERIC_READ. */
+BOOL ReadFile(HANDLE file, void *buffer, DWORD size, DWORD *read, void *overlapped);
 /* Both put every change of the file system so far on disk: a folder's handle needs write
 ** access (FILE_ADD_FILE) for it; the move fails on the consumer family. */
 BOOL FlushFileBuffers(HANDLE file);

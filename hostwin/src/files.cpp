@@ -359,7 +359,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES *, DWOR
     if (flags & FILE_FLAG_OPEN_REPARSE_POINT)
         given += " (the link itself)";
     if (hw::Failing("CreateFileA", nullptr, given.c_str()) ||
-        (access & ~(GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE | FILE_ADD_FILE)) != 0)
+        (access & ~(GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE | FILE_TRAVERSE |
+                    FILE_ADD_FILE)) != 0)
         return INVALID_HANDLE_VALUE;
     std::string name = hw::Resolve(path, false), followed = hw::Resolve(path, true);
     Node *link = hw::Find(name), *n = hw::Find(followed);
@@ -484,6 +485,22 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
     info->nFileIndexLow = (DWORD)n->id;
     if (n->kind == Node::File)
         info->nFileSizeLow = (DWORD)M().disk.contents[n->id].size();
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE file, void *buffer, DWORD size, DWORD *read, void *)
+{
+    hw::Object *o = hw::FindObject(file, hw::Object::File);
+    Node *n = hw::NodeOf(file);
+    *read = 0;
+    if (hw::Failing("ReadFile") || n == nullptr || n->kind != Node::File ||
+        !(o->access & GENERIC_READ))
+        return FALSE;
+    const std::string &content = M().disk.contents[n->id];
+    size_t got = o->pos < content.size() ? std::min<size_t>(size, content.size() - o->pos) : 0;
+    memcpy(buffer, content.data() + o->pos, got);
+    o->pos += got;
+    *read = (DWORD)got;
     return TRUE;
 }
 

@@ -65,6 +65,7 @@ struct Object {
     bool engine = false;           /* Process started by CreateProcessA */
     bool ended = false;
     std::string path;      /* File: the resolved path of what it opened */
+    size_t pos = 0;        /* File: where the next read begins */
     DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
     bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
     DWORD access = 0;      /* Process or File: the rights asked for */
@@ -96,6 +97,7 @@ struct Machine {
     int next_fd = 3;
 
     std::map<std::string, RegKey> keys; /* by lower-case path */
+    bool wow64 = false;
 
     std::vector<hw::Process> processes;
     std::map<std::string, Library> libraries; /* by lower-case name */

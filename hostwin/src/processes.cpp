@@ -200,6 +200,22 @@ static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
     return !hw::Failing("SetDllDirectoryA", nullptr, path == nullptr ? "(null)" : path);
 }
 
+/* --- the process itself ------------------------------------------------------------------ */
+
+HANDLE GetCurrentProcess(void)
+{
+    hw::Failing("GetCurrentProcess");
+    return (HANDLE)(intptr_t)-1;
+}
+
+static BOOL WINAPI SimIsWow64Process(HANDLE process, BOOL *wow64)
+{
+    if (hw::Failing("IsWow64Process") || process != (HANDLE)(intptr_t)-1)
+        return FALSE;
+    *wow64 = M().wow64;
+    return TRUE;
+}
+
 /* --- the calls ---------------------------------------------------------------------------- */
 
 namespace
@@ -214,12 +230,14 @@ const char PSAPI[] = "C:\\WINDOWS\\system32\\psapi.dll";
 ** kCalls below, every call that the stand-in counts and a test may fail. */
 static const char kLinkedCalls[] =
     " CloseHandle CreateFileA CreateMutexA CreateProcessA FlushFileBuffers FreeLibrary "
-    "GetCommandLineA GetEnvironmentVariableA GetExitCodeProcess GetFileAttributesA "
+    "GetCommandLineA GetCurrentProcess GetEnvironmentVariableA GetExitCodeProcess "
+    "GetFileAttributesA "
     "GetFileInformationByHandle GetModuleFileNameA GetModuleHandleA GetPrivateProfileStringA "
     "GetProcAddress GetSystemDirectoryA GetTickCount GetVersion IsDBCSLeadByte LoadLibraryA "
     "MoveFileExA MultiByteToWideChar OpenProcess RegCloseKey RegCreateKeyExA RegDeleteKeyA "
-    "RegDeleteValueA RegEnumKeyExA RegFlushKey RegOpenKeyExA RegQueryInfoKeyA RegQueryValueExA "
-    "RegSetValueExA Sleep WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte "
+    "ReadFile RegDeleteValueA RegEnumKeyExA RegFlushKey RegOpenKeyExA RegQueryInfoKeyA "
+    "RegQueryValueExA RegSetValueExA Sleep WaitForMultipleObjects WaitForSingleObject "
+    "WideCharToMultiByte "
     "_fdopen _open_osfhandle exit fclose fflush fopen fread free fwrite malloc realloc remove "
     "rename ";
 
@@ -240,6 +258,7 @@ static const hw::Call kCalls[] = {
     {"GetProcessWindowStation", USER32, F(hw::SimGetProcessWindowStation)},
     {"GetShortPathNameW", K32, F(hw::SimGetShortPathNameW)},
     {"GetUserObjectInformationA", USER32, F(hw::SimGetUserObjectInformationA)},
+    {"IsWow64Process", K32, F(SimIsWow64Process)},
     {"MessageBoxA", USER32, F(hw::SimMessageBoxA)},
     {"Module32First", K32, F(SimModule32Walk)},
     {"Module32Next", K32, F(SimModule32Walk)},

@@ -15,6 +15,26 @@ static RegKey &MakeKey(const std::string &name)
     return M().keys[name];
 }
 
+void SetWow64(bool on)
+{
+    M().wow64 = on;
+    RegSetString("SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                 "C:\\Program Files (x86)");
+}
+
+/* The native path of subkey (lower case) as a 32-bit process opened with sam reaches it; ""
+** where a view is asked for without WoW64. */
+static std::string InView(const char *subkey, REGSAM sam)
+{
+    std::string name = Lower(subkey);
+    const REGSAM views = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+    if ((sam & views) == views || ((sam & views) && !M().wow64))
+        return "";
+    if (M().wow64 && !(sam & KEY_WOW64_64KEY) && name.rfind("software\\", 0) == 0)
+        name.insert(9, "wow6432node\\");
+    return name;
+}
+
 void RegRemoveKey(const std::string &path)
 {
     std::string name = Lower(path);
@@ -95,15 +115,17 @@ static RegKey *OpenedKey(HKEY handle, LONG *status)
 
 using hw::M;
 
-/* Opens subkey of HKEY_LOCAL_MACHINE for RegOpenKeyExA and RegCreateKeyExA (call), making it
-** first where create is set. */
-static LONG OpenKey(const char *call, LPCSTR subkey, bool create, HKEY *result)
+/* Opens subkey of HKEY_LOCAL_MACHINE in the view of sam for RegOpenKeyExA and RegCreateKeyExA
+** (call), making it first where create is set. */
+static LONG OpenKey(const char *call, LPCSTR subkey, REGSAM sam, bool create, HKEY *result)
 {
     long error = 0;
     *result = nullptr;
     if (hw::Failing(call, &error, subkey))
         return (LONG)error;
-    std::string name = hw::Lower(subkey);
+    std::string name = hw::InView(subkey, sam);
+    if (name.empty())
+        return ERROR_INVALID_PARAMETER;
     bool exists = M().keys.count(name) != 0;
     if (!exists && !create)
         return ERROR_FILE_NOT_FOUND;
@@ -118,9 +140,9 @@ static LONG OpenKey(const char *call, LPCSTR subkey, bool create, HKEY *result)
     return ERROR_SUCCESS;
 }
 
-LONG RegOpenKeyExA(HKEY, LPCSTR subkey, DWORD, REGSAM, HKEY *result)
+LONG RegOpenKeyExA(HKEY, LPCSTR subkey, DWORD, REGSAM sam, HKEY *result)
 {
-    return OpenKey("RegOpenKeyExA", subkey, false, result);
+    return OpenKey("RegOpenKeyExA", subkey, sam, false, result);
 }
 
 /* The key behind an open handle for a call that has been counted and was not made to fail
@@ -233,10 +255,10 @@ LONG RegCloseKey(HKEY key)
     return status;
 }
 
-LONG RegCreateKeyExA(HKEY, LPCSTR subkey, DWORD, LPSTR, DWORD, REGSAM, SECURITY_ATTRIBUTES *,
+LONG RegCreateKeyExA(HKEY, LPCSTR subkey, DWORD, LPSTR, DWORD, REGSAM sam, SECURITY_ATTRIBUTES *,
                      HKEY *result, DWORD *)
 {
-    return OpenKey("RegCreateKeyExA", subkey, true, result);
+    return OpenKey("RegCreateKeyExA", subkey, sam, true, result);
 }
 
 /* The direct subkeys of an open key, by their lower-case paths. */
@@ -287,7 +309,7 @@ LONG RegDeleteKeyA(HKEY, LPCSTR subkey)
     long error = 0;
     if (hw::Failing("RegDeleteKeyA", &error, subkey))
         return (LONG)error;
-    std::string name = hw::Lower(subkey);
+    std::string name = hw::InView(subkey, 0);
     auto k = M().keys.find(name);
     if (k == M().keys.end())
         return ERROR_FILE_NOT_FOUND;

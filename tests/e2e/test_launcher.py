@@ -9,9 +9,10 @@ import time
 
 import pytest
 
-from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, JOURNAL, KEY, LAUNCHER,
-                  NOKEY, ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, ROUTES, TAG, TEMP, TRACE,
-                  VALUE, X86_INFO, Installation, act, by_command, record_of, sz, wait_until)
+from wine import (ANSI, CYRILLIC, ENGINE_LOG, GUARD_TEXT, GUID, IDLE, INFO, JOURNAL, JOURNAL64, KEY,
+                  LAUNCHER, NOKEY, ORIGINAL_LOG, PKG, RECORD, REG_EXPAND_SZ, REG_SZ, ROUTES, TAG,
+                  TEMP, TRACE, VALUE, X86_INFO, Installation, act, by_command, record_of, sz,
+                  wait_until)
 
 BEGIN, END, NO_GUID = "Begin: WinMain().", "End: WinMain().", "Error reading GUID from DATA.TAG"
 NO_RUN = "Could not run BV_SETUP.EXE"
@@ -226,6 +227,27 @@ def comes_through(pkg, inst, engine, held, after):
         assert pkg.look(inst.items, pkg.record()) == inst.aside(held)
         assert "Log file (setup.zmf) found at:" + inst.found_zmf in pkg.trace()
     assert pkg.look(inst.items) == inst.state(value=after), "\n".join(pkg.trace())
+
+
+@pytest.mark.on("win64")
+@pytest.mark.parametrize("inst", [
+    by_command("LaunchSetup", OWN_DIR, " /u", REG_EXPAND_SZ, journal=JOURNAL64),
+    Installation(PF_DIR, sz("C:\\Brevane\\unins000.exe /x"), journal=JOURNAL64),
+], ids=["uninstall command", "Program Files"])
+def test_a_64_bit_engine_has_its_installation_in_the_64_bit_view(pkg, inst):
+    """A real 64-bit engine over an earlier installation in the registry's 64-bit view (and, by
+    its ProgramFilesDir, under C:\\Program Files): aside while it runs, back byte for byte."""
+    engine64 = pkg.engine64
+    pkg.write(PKG + "\\bv_setup.exe", open(engine64, "rb").read())
+    pkg.install(inst.state(), tool=engine64)
+    view = JOURNAL64 + "\\UninstallKeyView"
+    see = [act("see", i) for i in (*inst.items, view)]
+    assert pkg.run("LOG", engine=[*see, act("write", inst.zmf, ENGINE_LOG)]) == (0, [])
+    record = pkg.look((*inst.items, view), pkg.record())
+    assert record == {**inst.aside(), view: (4, b"\x40\0\0\0")}, "aside, in the 64-bit view"
+    assert pkg.look(inst.items, tool=engine64) == inst.state()
+    assert {"engine_view=64-bit", "Log file (setup.zmf) found at:" + inst.found_zmf} <= set(
+        pkg.trace())
 
 
 @pytest.mark.on("win32", "win64")

@@ -19,8 +19,8 @@ TAG, GUID = PKG + "\\data.tag", "{E2E-GUID}"
 IDLE = "C:\\keepalive\\idle.exe"  # the engine, by a name neither the guard nor the wait counts
 KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + GUID
 JOURNAL = "SOFTWARE\\Brevane\\Setup Launcher\\" + GUID  # what a run set aside
-VALUE, J_VALUE, J_LOG = KEY + "\\UninstallString", JOURNAL + "\\UninstallString", \
-    JOURNAL + "\\SetupLog"
+JOURNAL64 = "SOFTWARE\\WOW6432Node\\Brevane\\Setup Launcher\\" + GUID  # as 64-bit programs see it
+VALUE = KEY + "\\UninstallString"
 INFO = "C:\\Program Files\\Brevane Installation Information\\"
 X86_INFO = "C:\\Program Files (x86)\\Brevane Installation Information\\"  # under WoW64
 CYRILLIC = "C:\\Установка пакета"  # a folder name the prefix's ANSI code page cannot spell
@@ -69,9 +69,9 @@ class Wine:
     """A prefix of one kind, made once per session, and the package: launcher.exe, bv_setup.exe
     and data.tag laid out afresh for each test, an empty TEMP, no product or journal key."""
 
-    def __init__(self, root, kind, launcher, engine):
+    def __init__(self, root, kind, launcher, engine, engine64):
         self.kind, self.arch = kind, "win64" if kind == "win64" else "win32"
-        self.launcher, self.engine, self.idle = launcher, engine, None
+        self.launcher, self.engine, self.engine64, self.idle = launcher, engine, engine64, None
         self.path = tempfile.mkdtemp(prefix=kind + "-", dir=os.path.abspath(root))
         subprocess.run([WINE64 if kind == "win64" else "wine", "wineboot", "-i"], env=self.env(),
                        capture_output=True, timeout=300)
@@ -179,21 +179,21 @@ class Wine:
     def record(self, path=RECORD):  # the engine's record: {name: text}, each name's last line
         return dict(line.rsplit("=", 1) for line in self.read(path).decode(ANSI).splitlines())
 
-    def tool(self, *actions):
-        assert self.start_engine(*actions, image=self.engine).wait(timeout=120) == 0
+    def tool(self, *actions, image=None):  # by the test engine, or by another build of it
+        assert self.start_engine(*actions, image=image or self.engine).wait(timeout=120) == 0
         return self.record("C:\\up")
 
-    def install(self, state):  # made so, both keys made anew with its values, and checked
+    def install(self, state, tool=None):  # made so, both keys anew with its values, and checked
         for item, data in state.items():
             if item.startswith("C:"):
                 self.remove(item) if data is None else self.write(item, data)
         self.tool(act("delkey", KEY), act("delkey", JOURNAL),
                   *(act("set", i, *(d or ())) for i, d in state.items()
-                    if not i.startswith("C:") and d is not NOKEY))
-        assert self.look(state) == state, "planted as meant"
+                    if not i.startswith("C:") and d is not NOKEY), image=tool)
+        assert self.look(state, tool=tool) == state, "planted as meant"
 
-    def look(self, items, record=None):  # the items' state now, or as the record shows it
-        record, state = record or self.tool(*(act("see", i) for i in items)), {}
+    def look(self, items, record=None, tool=None):  # the items' state now, or in the record
+        record, state = record or self.tool(*(act("see", i) for i in items), image=tool), {}
         for item in items:
             type_, _, data = record[item].rpartition(":")  # a value's type, then its bytes
             state[item] = (None if data == "absent" else NOKEY if data == NOKEY else
@@ -206,11 +206,12 @@ class Installation:
     NOKEY: no product key), the folder as the launcher is to spell it when it finds it, and the
     separator it puts before the log's name."""
 
-    def __init__(self, log_dir, value, found_as=None, sep="\\"):
+    def __init__(self, log_dir, value, found_as=None, sep="\\", journal=JOURNAL):
         self.log_dir, self.value, self.found_as = log_dir, value, found_as or log_dir
         self.zmf, self.z_f, self.dat = (log_dir + "\\" + n
                                         for n in ("setup.zmf", "setup.z_f", "uninst.dat"))
-        self.items = (self.zmf, self.z_f, self.dat, VALUE, J_VALUE, J_LOG)
+        self.j_value, self.j_log = journal + "\\UninstallString", journal + "\\SetupLog"
+        self.items = (self.zmf, self.z_f, self.dat, VALUE, self.j_value, self.j_log)
         self.found_zmf = self.found_as + sep + "setup.zmf"
         self.journal_log = sz(self.found_zmf)
 
@@ -219,8 +220,8 @@ class Installation:
         journal = None if (j_value, j_log) != (..., ...) else NOKEY
         return {self.zmf: zmf, self.z_f: z_f, self.dat: dat,
                 VALUE: self.value if value is ... else value,
-                J_VALUE: journal if j_value is ... else j_value,
-                J_LOG: journal if j_log is ... else j_log}
+                self.j_value: journal if j_value is ... else j_value,
+                self.j_log: journal if j_log is ... else j_log}
 
     def aside(self, held=..., **changes):
         """While a run has it aside, the key having held that value (...: the planted one): the
@@ -233,15 +234,16 @@ class Installation:
             dat=None if held is NOKEY else record_of(held if taken else None)), **changes))
 
 
-def by_command(keyword, log_dir, tail="", type_=REG_SZ, program="bv_setup.exe", sep="\\"):
+def by_command(keyword, log_dir, tail="", type_=REG_SZ, program="bv_setup.exe", sep="\\",
+               journal=JOURNAL):
     """Found by its uninstall command, cut at "LAUNCHSETUP" in any case and upper-cased."""
     found_as = "".join(c.upper() if "a" <= c <= "z" else c for c in log_dir)
     command = f'C:\\Brevane Apps\\{keyword} "{log_dir}{sep}{program}"{tail}'
-    return Installation(log_dir, sz(command, type_), found_as, sep)
+    return Installation(log_dir, sz(command, type_), found_as, sep, journal)
 
 
 def pytest_addoption(parser):
-    for name in ("--launcher", "--engine", "--planted", "--prefixes"):
+    for name in ("--launcher", "--engine", "--engine64", "--planted", "--prefixes"):
         parser.addoption(name, required=True)
     parser.addoption("--kind", default="win32", choices=sorted(KINDS))
 
@@ -260,7 +262,8 @@ def pytest_collection_modifyitems(config, items):
 @pytest.fixture(scope="session")
 def prefix(request):
     option = request.config.getoption
-    made = Wine(option("--prefixes"), option("--kind"), option("--launcher"), option("--engine"))
+    made = Wine(option("--prefixes"), option("--kind"), option("--launcher"), option("--engine"),
+                option("--engine64"))
     yield made
     made.stop()
     shutil.rmtree(made.path, ignore_errors=True)

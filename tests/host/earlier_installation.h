@@ -27,6 +27,17 @@ struct Scenario {
     bool stale = false;  /* a backup log of no run lies beside the setup log */
     bool cleans = false; /* the engine deletes the backup log too, cleaning its folder */
     std::string copy = "C:\\Setup Package\\bv_setup.exe"; /* its copy's executable */
+    int wow64 = 0;      /* on 64-bit Windows: the engine's bits, 32 or 64; 0: one registry */
+    bool key32 = false; /* there, the product key in the 32-bit view (else the 64-bit one) */
+
+    std::string Key() const
+    {
+        return View32(kUninstallKey, wow64 && key32);
+    }
+    std::string Journal() const
+    {
+        return View32(kJournalKey, wow64);
+    }
 
     /* text as the value stores it, with its terminator where zero is set */
     std::string Stored(const std::string &text, bool zero) const
@@ -43,6 +54,7 @@ struct Scenario {
     {
         return dir + " type " + std::to_string(type) + (terminated ? "" : " unterminated") +
                (wide ? " outside the code page" : "") + (stale ? ", a stale backup" : "") +
+               (wow64 ? ", a " + std::to_string(wow64) + "-bit engine on 64-bit Windows" : "") +
                ", engine " + kActionNames[action];
     }
 };
@@ -69,6 +81,10 @@ inline std::vector<Scenario> AllScenarios()
                 all.push_back({r[0], r[1], k.first, k.second, a});
     all.push_back({kCommandDir, routes[0][1] + u8" Программа", REG_EXPAND_SZ, true, NewLog, true});
     all.push_back({kInfoDir, routes[1][1], REG_SZ, true, NewLog, false, true});
+    for (auto &r : routes) { /* a 64-bit engine, its installation in the 64-bit view */
+        all.push_back({r[0], r[1], REG_EXPAND_SZ, true, NewLog});
+        all.back().wow64 = 64;
+    }
     return all;
 }
 
@@ -109,7 +125,12 @@ class EarlierInstallationTest : public LauncherTest
         hw::WriteFile(s.dir + "setup.zmf", kOriginalLog);
         if (s.stale)
             hw::WriteFile(s.dir + "setup.z_f", "a stale backup log");
-        hw::RegSet(kUninstallKey, "UninstallString", s.type, s.Bytes(), s.wide);
+        if (s.wow64) {
+            hw::SetWow64(true);
+            hw::WriteFile(std::string(kPackageDir) + "bv_setup.exe",
+                          PeImage(s.wow64 == 64 ? 0x8664 : 0x14C));
+        }
+        hw::RegSet(s.Key(), "UninstallString", s.type, s.Bytes(), s.wide);
     }
 
     /* One launcher run with the scenario's engine, which ends with exit_code, killed before
@@ -134,12 +155,12 @@ class EarlierInstallationTest : public LauncherTest
             if (s.action == NewLog)
                 hw::WriteFile(s.dir + "setup.zmf", "engine's new log");
             else if (s.action == DeleteValue)
-                hw::RegRemoveValue(kUninstallKey, "UninstallString");
+                hw::RegRemoveValue(s.Key(), "UninstallString");
             else if (s.action == OwnValue)
-                hw::RegSet(kUninstallKey, "UninstallString", REG_SZ,
-                           s.Stored(s.command + " /new", true), s.wide);
+                hw::RegSet(s.Key(), "UninstallString", REG_SZ, s.Stored(s.command + " /new", true),
+                           s.wide);
             else if (s.action == DeleteKey)
-                hw::RegRemoveKey(kUninstallKey);
+                hw::RegRemoveKey(s.Key());
         };
         if (kill_at > 0)
             hw::KillBeforeCall(kill_at);
@@ -154,16 +175,16 @@ class EarlierInstallationTest : public LauncherTest
             return "setup log holds \"" + hw::ReadFile(s.dir + "setup.zmf") + "\"";
         if (hw::Exists(s.dir + "setup.z_f") || hw::Exists(s.dir + "uninst.dat"))
             return "a backup log or stash record is left";
-        if (hw::RegKeyExists(kJournalKey))
+        if (hw::RegKeyExists(s.Journal()))
             return "the journal is left";
-        if (hw::RegKeyExists("SOFTWARE\\Brevane\\Setup Launcher"))
+        if (hw::RegKeyExists(View32("SOFTWARE\\Brevane\\Setup Launcher", s.wow64)))
             return "the launcher's key is left";
-        if (hw::RegKeyExists("SOFTWARE\\Brevane"))
+        if (hw::RegKeyExists(View32("SOFTWARE\\Brevane", s.wow64)))
             return "the vendor key is left";
         if (engine_ran && s.action == DeleteKey)
-            return hw::RegKeyExists(kUninstallKey) ? "the deleted key came back" : "";
+            return hw::RegKeyExists(s.Key()) ? "the deleted key came back" : "";
         hw::RegValue v;
-        if (!hw::RegGet(kUninstallKey, "UninstallString", &v, s.wide))
+        if (!hw::RegGet(s.Key(), "UninstallString", &v, s.wide))
             return "UninstallString is gone";
         if (engine_ran && s.action == OwnValue)
             return v.bytes == s.Stored(s.command + " /new", true)

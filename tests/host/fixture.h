@@ -26,6 +26,19 @@ static const char kRunning[] = "An instance of this Setup is already running.  P
 static const char kNotPutBack[] = "Could not put back the earlier installation after Setup.  Run "
                                   "Setup again to put it back.";
 
+/* A registry path under SOFTWARE as the 32-bit view of WoW64 keeps it, where in32 is set. */
+inline std::string View32(const std::string &path, bool in32)
+{
+    return in32 ? "SOFTWARE\\WOW6432Node" + path.substr(8) : path;
+}
+
+/* The start of a program whose PE header names that machine (0x8664: x64). */
+inline std::string PeImage(unsigned machine)
+{
+    std::string image = "MZ" + std::string(58, '\0') + "\x40" + std::string(3, '\0');
+    return image + "PE" + std::string(2, '\0') + (char)(machine & 0xFF) + (char)(machine >> 8);
+}
+
 /* ProgramFilesDir of that many characters, with its terminator or without. */
 inline void SetProgramFilesDir(size_t length, bool terminated = true)
 {

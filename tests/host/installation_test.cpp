@@ -29,9 +29,21 @@ static void LeaveInterrupted(const Scenario &s)
     hw::WriteFile(s.dir + "setup.z_f", kOriginalLog);
     hw::WriteFile(s.dir + "setup.zmf", "the killed run's engine's log");
     hw::WriteFile(s.dir + "uninst.dat", "UninstallString=" + s.command + '\0');
-    hw::RegRemoveValue(kUninstallKey, "UninstallString");
-    hw::RegSetString(kJournalKey, "SetupLog", LocatorDir(s) + "setup.zmf");
-    hw::RegSet(kJournalKey, "UninstallString", s.type, s.Bytes(), s.wide);
+    hw::RegRemoveValue(s.Key(), "UninstallString");
+    hw::RegSetString(s.Journal(), "SetupLog", LocatorDir(s) + "setup.zmf");
+    if (s.wow64)
+        hw::RegSet(s.Journal(), "UninstallKeyView", REG_DWORD,
+                   std::string(s.key32 ? "\x20" : "\x40") + std::string(3, '\0'));
+    hw::RegSet(s.Journal(), "UninstallString", s.type, s.Bytes(), s.wide);
+}
+
+/* A 64-bit engine's installation on 64-bit Windows (32: the uninstall command's route, 33: under
+** Program Files) with its product key moved to the 32-bit view, or gone. */
+static void KeyIn32BitView(Scenario &s)
+{
+    hw::RegRemoveKey(s.Key());
+    s.key32 = true;
+    hw::RegSet(s.Key(), "UninstallString", s.type, s.Bytes());
 }
 
 TEST_F(EarlierInstallationTest, WholeCourseOfSettingAsideAndPuttingBack)
@@ -249,6 +261,28 @@ static const Course kCourses[] = {
      "", kFailed, "",
      "Waiting for bv_setup.exe to terminate: 6 seconds elapsed\nDeleting log file: return from "
      "remove(): 0\n"},
+    /* On 64-bit Windows: the engine's view first, then the other; ProgramFilesDir of its own. */
+    {"a 64-bit engine, its key in the 64-bit view", 32, false, nullptr, "", kFailed, "",
+     "GUID={1234-ABCD}\nengine_view=64-bit\nBegin: RecoverInterruptedRun().\nEnd: "
+     "RecoverInterruptedRun().\nBegin: MakeUninstLogFile().\nuninstkey_view=64-bit\nzmf_loc=$d\n"},
+    {"a 64-bit engine, its key in the 32-bit view", 32, false, KeyIn32BitView, "", kFailed, "",
+     "Begin: MakeUninstLogFile().\nuninstkey_view=32-bit\nzmf_loc=$d\n"},
+    {"a 64-bit engine, its key in neither: its own Program Files", 33, false,
+     [](Scenario &s) { hw::RegRemoveKey(s.Key()); }, "", kFailed, "UninstallString is gone",
+     "ProgramFilesDir=C:\\Program Files\nzmf_loc=$dsetup.zmf\nzmf_loc access()=0\n"},
+    {"a 32-bit engine, its key in the 64-bit view", 32, false,
+     [](Scenario &s) {
+         s.wow64 = 32;
+         hw::WriteFile(std::string(kPackageDir) + "bv_setup.exe", PeImage(0x14C));
+     },
+     "", kFailed, "", "engine_view=32-bit\n"},
+    {"a 64-bit engine's run killed: the value back in the 64-bit view", 32, true, nullptr, "",
+     kFailed, "", "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"the same in the 32-bit view", 32, true, KeyIn32BitView, "", kFailed, "",
+     "Set UninstallString: return from ReqSetValueEx(): 0\n"},
+    {"a journal naming no view", 32, true,
+     [](Scenario &s) { hw::RegSetString(s.Journal(), "UninstallKeyView", "64"); }, "", 1,
+     "the clean run ended with 1", "Query journal view: return from ReqQueryValueEx(): 13\n"},
     {"the engine deletes the key", 4, false, nullptr, "", kFailed, "",
      "RegOpenKeyEx() returned: 2\nOpenUninstallStringKey failed.\nEnd: "
      "RestoreUninstallString().\nDelete journal: return from RegDeleteKey(): 0\n"},
@@ -442,7 +476,8 @@ TEST_F(LauncherTest, ProductKeyPathThatWouldNotFitItsBufferIsNotOpened)
 {
     char path[UNINSTALL_KEY_SIZE];
     HKEY key;
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, OpenProductKey(std::string(208, 'g').c_str(), path, &key));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              OpenProductKey(std::string(208, 'g').c_str(), 0, path, &key));
     EXPECT_STREQ("", path);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenProductKey(std::string(207, 'g').c_str(), path, &key));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenProductKey(std::string(207, 'g').c_str(), 0, path, &key));
 }

@@ -32,7 +32,8 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
         hw::FailCall(fail, 0, times, skip);
         char cmdline[] = "x";
         DWORD read = 12345;
-        EXPECT_EQ(result, LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline, &read))
+        EXPECT_EQ(result, LaunchApp("C:\\Setup Package\\bv_setup.exe", cmdline,
+                                    INVALID_HANDLE_VALUE, &read))
             << code << times;
         EXPECT_TRUE(result == -1 || read == code) << code;
         EXPECT_EQ(waits, hw::CallCount("WaitForSingleObject")) << code << " " << times;

@@ -13,7 +13,7 @@ inline void ResetProductState()
     ResetTraceLog();
     ResetUninstallStash();
     ResetPlatformRecord();
-    ResetWideRegistryCalls();
+    ResetUninstallKeys();
 }
 
 #endif

@@ -26,8 +26,8 @@ class Sweep : public EarlierInstallationTest, public ::testing::WithParamInterfa
     {
         hw::RegValue v;
         if (s.action == DeleteKey)
-            return !hw::RegKeyExists(kUninstallKey);
-        return s.action == OwnValue && hw::RegGet(kUninstallKey, "UninstallString", &v, s.wide) &&
+            return !hw::RegKeyExists(s.Key());
+        return s.action == OwnValue && hw::RegGet(s.Key(), "UninstallString", &v, s.wide) &&
                v.bytes == s.Stored(s.command + " /new", true);
     }
 
@@ -109,6 +109,8 @@ TEST_P(Sweep, PowerCutAtAnyStepThenACompletedRunLosesNothing)
     const std::pair<bool, DWORD> courses[] = {
         {true, 0x4A65000A}, {false, 0x4A65000A}, {true, 0x0A280105}, {true, 0x05650004}};
     for (auto [record, version] : courses) {
+        if (s.wow64 && (version & 0xFF) < 5) /* 64-bit Windows began with XP */
+            continue;
         auto plant = [&, record = record, version = version] {
             Plant(s);
             hw::SetVersion(version);
