@@ -27,6 +27,15 @@
 #define CMDLINE_SIZE 32768
 
 static const char engine_image[] = "bv_setup.exe";
+/* What the look at the engine found, by its verdict. */
+static const char *const engine_verdicts[] = {
+    "Engine not verified: no hash stamped",
+    "Engine not verified: this system's CryptoAPI has no SHA-256",
+    "Engine verified: its SHA-256 is the one stamped",
+    "Engine not as stamped: its SHA-256 is another",
+    "Engine not as stamped: it could not be opened and read whole",
+    "Engine not as stamped: its SHA-256 could not be computed",
+};
 static const char not_put_back[] = "Could not put back the earlier installation after Setup.  "
                                    "Run Setup again to put it back.";
 
@@ -202,9 +211,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     char braced_guid[GUID_SIZE];
     char zmf_loc[ZMF_LOC_SIZE];
     const char *args;
-    HANDLE engine_file;
+    struct EngineImage engine;
     DWORD len, engine_code = 0, exit_code;
-    int found, composed, moved_aside = 0, rc, engine_is_64;
+    int found, composed, moved_aside = 0, rc;
 
     (void)instance;
     (void)prev_instance;
@@ -242,11 +251,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     ReadBracedGuid(launcher_path, braced_guid);
     Trace("GUID=%s\n", braced_guid);
 
-    /* Held from here to the engine's start. Its header tells the registry view that its
-    ** installation is in, before anything is looked up. */
+    /* The engine the package was made with, or none: it will run elevated. Held from here to
+    ** its start. Its header tells the registry view its installation is in. All of it before
+    ** anything is looked up or set aside. */
     ComposePath(engine_path, sizeof engine_path, drive, dir, "bv_setup", "exe"); /* "": too long */
-    engine_file = OpenEngineImage(engine_path, &engine_is_64);
-    if (!SetEngineView(engine_is_64))
+    OpenEngineImage(engine_path, &engine);
+    Trace("%s\n", engine_verdicts[engine.verdict]);
+    if (engine.verdict >= ENGINE_CHANGED)
+        FatalStop("The files of this Setup package were changed or damaged.  Please get the "
+                  "package again.");
+    if (!SetEngineView(engine.is64))
         FatalStop("Could not set the earlier installation aside");
 
     if (!RecoverInterruptedRun(braced_guid))
@@ -269,10 +283,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, 
     /* A file that cannot be opened and read is not judged, and not started. */
     composed = ComposeEngineCommand(engine_path, args, cmdline);
     CloseTraceLog(); /* the engine may look at it, and it must not inherit it open */
-    if (!composed && engine_file != INVALID_HANDLE_VALUE)
-        CloseHandle(engine_file);
-    rc = composed && engine_file != INVALID_HANDLE_VALUE
-             ? LaunchApp(engine_path, cmdline, engine_file, &engine_code)
+    if (!composed && engine.file != INVALID_HANDLE_VALUE)
+        CloseHandle(engine.file);
+    rc = composed && engine.file != INVALID_HANDLE_VALUE
+             ? LaunchApp(engine_path, cmdline, engine.file, &engine_code)
              : -1;
     if (log_on) {
         if (!ReopenTraceLog())

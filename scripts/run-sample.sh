@@ -68,6 +68,8 @@ run_launcher() {
 package="$WINEPREFIX/drive_c/Sample Package"
 mkdir -p "$package" "$temp"
 cp build/win32/bin/launcher.exe build/win32/bin/bv_setup.exe sample/data.tag "$package/"
+# As a packager does before signing: the launcher will start only this engine.
+scripts/stamp-engine "$package/launcher.exe" "$package/bv_setup.exe"
 wine reg delete "HKLM\\$key_path" /f >/dev/null 2>&1 || true
 rm -rf "$info"
 

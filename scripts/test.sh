@@ -19,7 +19,9 @@ cmake --preset win32 -B build/win32-repro >/dev/null
 cmake --build build/win32-repro -j"$(nproc)" --target launcher
 cmp build/win32/bin/launcher.exe build/win32-repro/bin/launcher.exe
 # The Wine tests' own faults (a name used but never defined) show before any Wine runs.
-/usr/bin/python3 -m pyflakes tests/e2e
+/usr/bin/python3 -m pyflakes tests/e2e tests/stamp scripts/stamp-engine
+# The packaging step that stamps the engine's hash into launcher.exe.
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/stamp
 # Wine runs the 32-bit launcher through its own 32-bit loader, a Linux i386 program: a kernel
 # without IA-32 emulation (some virtual machines switch it off) cannot start it at all, and
 # an emulator registered for i386 programs makes every Wine start take minutes. There the

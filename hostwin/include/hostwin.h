@@ -102,6 +102,12 @@ std::string ReadFile(const std::string &windows_path); /* "" when missing */
 ** object_manager, the link is as an object-manager link behind a mount point is: every open
 ** follows it, also one that asks for a link itself (FILE_FLAG_OPEN_REPARSE_POINT). */
 void HardLink(const std::string &target, const std::string &link_path);
+/* Another process opens the file at path with that access and sharing, and keeps it open:
+** false where a handle already open refuses it (a sharing violation). While it is open, the
+** launcher's opens are judged against it in turn. */
+bool OpenElsewhere(const std::string &path, DWORD access, DWORD share);
+/* The SHA-256 digest of bytes, as the stand-in's CryptoAPI computes it (32 bytes). */
+std::string Sha256(const std::string &bytes);
 void SymLink(const std::string &target, const std::string &link_path, bool object_manager = false);
 
 /* --- registry (under HKEY_LOCAL_MACHINE) ------------------------------------------------ */

@@ -346,12 +346,52 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 
 /* --- files by handle ---------------------------------------------------------------------- */
 
+namespace hw
+{
+
+/* Whether an open with access and share may stand beside each handle open on the resolved path,
+** the launcher's and other processes': each must let the other do what it asks to. */
+static bool MayShare(const std::string &resolved, DWORD access, DWORD share)
+{
+    auto refuses = [](DWORD asked, DWORD let) {
+        return ((asked & GENERIC_READ) && !(let & FILE_SHARE_READ)) ||
+               ((asked & GENERIC_WRITE) && !(let & FILE_SHARE_WRITE)) ||
+               ((asked & DELETE) && !(let & FILE_SHARE_DELETE));
+    };
+    std::vector<const Object *> open;
+    for (auto &o : M().objects)
+        open.push_back(&o.second);
+    for (auto &o : M().opened_elsewhere)
+        open.push_back(&o);
+    for (const Object *o : open)
+        if (o->kind == Object::File && Lower(o->path) == Lower(resolved) &&
+            (refuses(access, o->share) || refuses(o->access, share)))
+            return false;
+    return true;
+}
+
+bool OpenElsewhere(const std::string &path, DWORD access, DWORD share)
+{
+    Object o{};
+    o.kind = Object::File;
+    o.path = Resolve(path, true);
+    o.access = access;
+    o.share = share;
+    if (!MayShare(o.path, access, share))
+        return false;
+    M().opened_elsewhere.push_back(o);
+    return true;
+}
+
+} // namespace hw
+
 /* CREATE_NEW fails on anything at the path, a link whose target is missing too; a link is
 ** followed unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
 ** FILE_ATTRIBUTE_REPARSE_POINT (an object-manager link is followed all the same). A folder
-** opens only with FILE_FLAG_BACKUP_SEMANTICS. Only what the launcher asks for is served: write
-** access, delete access, a folder to look at. */
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES *, DWORD disposition,
+** opens only with FILE_FLAG_BACKUP_SEMANTICS. An open that a handle open on the file refuses
+** fails with a sharing violation. Only what the launcher asks for is served: read, write and
+** delete access, a folder to look at. */
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *, DWORD disposition,
                    DWORD flags, HANDLE)
 {
     hw::Object o{};
@@ -390,7 +430,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES *, DWOR
     } else {
         return INVALID_HANDLE_VALUE;
     }
+    if (!hw::MayShare(o.path, access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
     o.access = access;
+    o.share = share;
     return (HANDLE)hw::NewObject(o);
 }
 

@@ -128,7 +128,8 @@ void DropObject(const void *handle)
 
 int LeftOpen()
 {
-    int n = blocks_at_end + (int)(machine.streams.size() + machine.fds.size());
+    int n =
+        blocks_at_end + machine.objects_at_end + (int)(machine.streams.size() + machine.fds.size());
     for (auto &o : machine.objects)
         n += !(o.second.kind == Object::Module && o.second.resident);
     return n;
@@ -196,6 +197,7 @@ int RunLauncher(const char *command_line)
     snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
     machine.call_log.clear();
     machine.call_args.clear();
+    machine.objects_at_end = 0;
     machine.engine_pending = false;
     if (machine.power_cut) { /* what was there before the run is on disk */
         RegistryFlushed();
@@ -209,25 +211,29 @@ int RunLauncher(const char *command_line)
         code = e.code;
         exited = true;
         CloseAllStreams();
-        machine.fds.clear();
     } catch (const Killed &) {
         code = kKilled;
+        exited = true;           /* the process is gone: Windows reclaims what it held */
         machine.streams.clear(); /* what their buffers held is lost */
         if (machine.power_cut)   /* every process stops */
             machine.processes.clear();
         else
             RunPendingEngine(); /* the engine is a process of its own: the kill does not stop it */
     }
+    if (exited)
+        machine.fds.clear();
     machine.power_cut = false;
     exit_armed = false;
     machine.kill_at = 0;
-    /* The run lock dies with the process. Other handles left open stay countable by tests, but
-    ** for a fatal stop's: it ends the process where it is, and what the callers held goes. */
+    /* Every handle dies with the process, the run lock too. Those that WinMain left open when it
+    ** returned stay countable by tests; a fatal stop or a kill ends the process where it is,
+    ** and what the callers held goes. */
     machine.run_mutexes.clear();
-    for (auto it = machine.objects.begin(); it != machine.objects.end();)
-        it = it->second.kind == Object::Mutex || (exited && !it->second.resident)
-                 ? machine.objects.erase(it)
-                 : std::next(it);
+    for (auto it = machine.objects.begin(); it != machine.objects.end();) {
+        bool left = it->second.kind != Object::Mutex && !it->second.resident;
+        machine.objects_at_end += left && !exited; /* left open by WinMain, closed by its end */
+        it = left || it->second.kind == Object::Mutex ? machine.objects.erase(it) : std::next(it);
+    }
     /* The process end reclaims the heap; what was left is counted first. */
     blocks_at_end = exited ? 0 : (int)heap_blocks.size();
     for (void *p : heap_blocks)

@@ -57,18 +57,19 @@ struct Library {
 
 /* A kernel object behind a HANDLE, HKEY or HMODULE of the stand-in. */
 struct Object {
-    enum Kind { Process, Thread, Snapshot, Key, Module, Mutex, File } kind;
-    std::string name;              /* Key: lower-case path; Module: library name */
+    enum Kind { Process, Thread, Snapshot, Key, Module, Mutex, File, Crypt } kind;
+    std::string name; /* Key: lower-case path; Module: library name; Crypt: "hash" or none */
     std::vector<hw::Process> snap; /* Snapshot: the table when it was taken */
     size_t next = 0;               /* Snapshot: the entry Process32Next delivers */
     hw::Process proc;              /* Process opened by OpenProcess */
     bool engine = false;           /* Process started by CreateProcessA */
     bool ended = false;
-    std::string path;      /* File: the resolved path of what it opened */
+    std::string path;      /* File: the resolved path of what it opened; Crypt: data hashed */
     size_t pos = 0;        /* File: where the next read begins */
     DWORD attributes = 0;  /* File: what GetFileInformationByHandle reports besides links */
     bool resident = false; /* Module: handed out by GetModuleHandleA, never loaded or freed */
     DWORD access = 0;      /* Process or File: the rights asked for */
+    DWORD share = 0;       /* File: what it lets others do */
 };
 
 struct Machine {
@@ -92,6 +93,7 @@ struct Machine {
     std::string command_line;
 
     Disk disk;
+    std::vector<Object> opened_elsewhere; /* files other processes hold open */
     std::map<FILE *, Stream> streams;
     std::map<int, Stream> fds; /* descriptors of _open_osfhandle */
     int next_fd = 3;
@@ -106,6 +108,7 @@ struct Machine {
     bool engine_pending = false; /* started, and its work not yet done */
 
     std::map<uintptr_t, Object> objects;
+    int objects_at_end = 0; /* handles the last run's WinMain left open when it returned */
     uintptr_t next_handle = 0x1000;
 
     std::map<std::u16string, std::string> short_paths; /* by lower-case long path */
@@ -203,6 +206,13 @@ BOOL SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *sid);
 HANDLE SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *attrs, void *boundary, LPCWSTR alias);
 HANDLE SimOpenPrivateNamespaceW(void *boundary, LPCWSTR alias);
 BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed);
+BOOL SimCryptAcquireContextA(ULONG_PTR *prov, LPCSTR container, LPCSTR provider, DWORD type,
+                             DWORD flags);
+BOOL SimCryptCreateHash(ULONG_PTR prov, unsigned alg, ULONG_PTR key, DWORD flags, ULONG_PTR *hash);
+BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags);
+BOOL SimCryptGetHashParam(ULONG_PTR hash, DWORD param, BYTE *data, DWORD *size, DWORD flags);
+BOOL SimCryptDestroyHash(ULONG_PTR hash);
+BOOL SimCryptReleaseContext(ULONG_PTR prov, DWORD flags);
 
 } // namespace hw
 

@@ -250,6 +250,48 @@ def test_a_64_bit_engine_has_its_installation_in_the_64_bit_view(pkg, inst):
         pkg.trace())
 
 
+CHANGED = ("The files of this Setup package were changed or damaged.  Please get the package "
+           "again.")
+
+
+@pytest.mark.on("win32", "win64")
+@pytest.mark.parametrize("replaced", [False, True], ids=["as stamped", "replaced"])
+def test_a_stamped_launcher_starts_only_the_engine_it_was_stamped_for(pkg, replaced):
+    """Stamped for the package's engine; then that engine replaced by another program, which
+    must never run: the box, exit code 1, and nothing of the earlier installation set aside."""
+    engine = pkg.read(PKG + "\\bv_setup.exe")
+    pkg.stamp(engine)
+    if replaced:
+        pkg.write(PKG + "\\bv_setup.exe", engine + b"another program")
+    pkg.install(OWN.state())
+    assert pkg.run("LOG", engine=["exit:7"]) == ((1, [CHANGED]) if replaced else (7, []))
+    assert (pkg.read(RECORD) is None) == replaced, "the replacement never ran"
+    assert ("Engine not as stamped: its SHA-256 is another" if replaced else
+            "Engine verified: its SHA-256 is the one stamped") in pkg.trace()
+    assert pkg.look(OWN.items) == OWN.state()
+
+
+@pytest.mark.on("win32", "win64")
+def test_the_engine_cannot_be_written_while_the_launcher_checks_it(pkg):
+    """A large stamped engine keeps the launcher hashing for a while: another process that opens
+    it for writing meanwhile gets a sharing violation (32)."""
+    engine = pkg.read(PKG + "\\bv_setup.exe") + bytes(200 << 20)  # still a program
+    pkg.write(PKG + "\\bv_setup.exe", engine)
+    pkg.stamp(engine)
+    launcher = pkg.run("LOG", wait=False)
+    fds = f"/proc/{launcher.pid}/fd"
+    held = os.path.realpath(pkg.host(PKG + "\\bv_setup.exe"))
+
+    def holds():
+        try:
+            return any(os.path.realpath(os.path.join(fds, fd)) == held for fd in os.listdir(fds))
+        except OSError:  # the process ended, or an fd went meanwhile
+            return launcher.poll() is not None
+    wait_until(holds, "the launcher never opened its engine")
+    assert pkg.tool(act("writable", PKG + "\\bv_setup.exe"))["writable"] == "32"
+    assert pkg.outcome(launcher) == (0, []) and "Engine verified" in " ".join(pkg.trace())
+
+
 @pytest.mark.on("win32", "win64")
 def test_an_engine_that_rewrites_its_folder_keeps_its_log(pkg):
     """The engine deletes the backup log with the rest of its folder and writes its own log: no

@@ -37,6 +37,7 @@ ROUTES = {"EnumProcesses", "CreateToolhelp32Snapshot"}  # PSAPI on NT 4, Toolhel
 KINDS = {"win32": None, "win64": None, "nt40": "nt40", "win98": "win98"}  # Windows versions
 # Debian's wine cannot make a 64-bit prefix, yet runs 32-bit programs in it under WoW64.
 WINE64 = "/usr/lib/wine/wine64"  # the loader to make it, and for what they start
+STAMP = str(Path(__file__).resolve().parents[2] / "scripts" / "stamp-engine")
 
 
 def act(verb, *args):
@@ -91,6 +92,16 @@ class Wine:
         if keep_alive:
             self.write(IDLE, Path(self.engine).read_bytes())
             self.idle = self.start_engine("sleep:3600000", image=IDLE)
+
+    def stamp(self, engine):
+        """launcher.exe of the package stamped with the SHA-256 of engine (bytes), as a packager
+        stamps it before signing."""
+        with tempfile.TemporaryDirectory() as scratch:
+            launcher, program = Path(scratch, "launcher.exe"), Path(scratch, "bv_setup.exe")
+            launcher.write_bytes(Path(self.launcher).read_bytes())
+            program.write_bytes(engine)
+            subprocess.run([STAMP, str(launcher), str(program)], check=True, capture_output=True)
+            self.write(LAUNCHER, launcher.read_bytes())
 
     def lay_out(self):
         self.remove(PKG, TEMP, INFO, X86_INFO, *SCRATCH)

@@ -10,6 +10,7 @@
 **   set:KEY\NAME|TYPE|DATA, set:KEY\NAME (the key only), delkey:KEY,
 **   write:PATH|DATA, del:PATH, link:LINK|TARGET (LINK made anew as a second name of TARGET),
 **   load:NAME (by that bare name), sleep:MS, wait:PATH (until it exists), exit:CODE (32 bits)
+**   writable:PATH  record "writable=" and the error of an open of PATH for writing (0: opened)
 **   handles   record "handles=" and the handles the process holds
 **   event:NAME  an event of that name, held until the process ends
 **   spawn     a copy of the engine does the rest of the list; this one ends
@@ -166,6 +167,13 @@ static int Act(char *verb, const char *rest, DWORD *code)
     } else if (strcmp(verb, "exit") == 0) {
         *code = strtoul(a, NULL, 10);
         return 1;
+    } else if (strcmp(verb, "writable") == 0) {
+        HANDLE file = CreateFileA(a, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+        snprintf(text, sizeof text, "%lu",
+                 file == INVALID_HANDLE_VALUE ? (unsigned long)GetLastError() : 0ul);
+        CloseHandle(file);
+        Note("writable", text);
     } else if (strcmp(verb, "handles") == 0) {
         /* Handle values are multiples of 4; the probe runs far past what a fresh process has. */
         char *end = (char *)data;

@@ -131,6 +131,7 @@ class EarlierInstallationTest : public LauncherTest
                           PeImage(s.wow64 == 64 ? 0x8664 : 0x14C));
         }
         hw::RegSet(s.Key(), "UninstallString", s.type, s.Bytes(), s.wide);
+        Stamp(hw::ReadFile(std::string(kPackageDir) + "bv_setup.exe")); /* as packages are */
     }
 
     /* One launcher run with the scenario's engine, which ends with exit_code, killed before

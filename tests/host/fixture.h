@@ -12,6 +12,7 @@
 
 #include "hostwin.h"
 
+#include "process/engineimage.h"
 #include "product_state.h"
 
 static const char kPackageDir[] = "C:\\Setup Package\\";
@@ -23,6 +24,9 @@ static const char kUser32[] = "C:\\WINDOWS\\system32\\user32.dll"; /* by its ful
 static const char kJournalKey[] = "SOFTWARE\\Brevane\\Setup Launcher\\{1234-ABCD}";
 static const char kRunning[] = "An instance of this Setup is already running.  Please close all "
                                "Setups before running this one.";
+static const char kChanged[] =
+    "The files of this Setup package were changed or damaged.  Please get "
+    "the package again.";
 static const char kNotPutBack[] = "Could not put back the earlier installation after Setup.  Run "
                                   "Setup again to put it back.";
 
@@ -37,6 +41,14 @@ inline std::string PeImage(unsigned machine)
 {
     std::string image = "MZ" + std::string(58, '\0') + "\x40" + std::string(3, '\0');
     return image + "PE" + std::string(2, '\0') + (char)(machine & 0xFF) + (char)(machine >> 8);
+}
+
+/* launcher.exe as scripts/stamp-engine leaves it for an engine of these bytes; "": unstamped. */
+inline void Stamp(const std::string &engine)
+{
+    const std::string digest = engine.empty() ? std::string(32, '\0') : hw::Sha256(engine);
+    for (size_t i = 0; i < sizeof engine_stamp.digest; i++)
+        engine_stamp.digest[i] = (unsigned char)digest[i];
 }
 
 /* ProgramFilesDir of that many characters, with its terminator or without. */
@@ -60,6 +72,7 @@ class LauncherTest : public ::testing::Test
     {
         hw::Reset();
         ResetProductState();
+        Stamp("");
         hw::SetModulePath(kLauncher);
         hw::WriteFile(std::string(kPackageDir) + "data.tag",
                       "[TagInfo]\r\nProjectGUID=1234-ABCD\r\n");

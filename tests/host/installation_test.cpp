@@ -87,6 +87,7 @@ GetModuleFileName returned 29
 Launcher path=C:\Setup Package\launcher.exe
 Data.tag path/name=C:\Setup Package\data.tag
 GUID={1234-ABCD}
+Engine verified: its SHA-256 is the one stamped
 Begin: RecoverInterruptedRun().
 End: RecoverInterruptedRun().
 Begin: MakeUninstLogFile().
@@ -263,7 +264,8 @@ static const Course kCourses[] = {
      "remove(): 0\n"},
     /* On 64-bit Windows: the engine's view first, then the other; ProgramFilesDir of its own. */
     {"a 64-bit engine, its key in the 64-bit view", 32, false, nullptr, "", kFailed, "",
-     "GUID={1234-ABCD}\nengine_view=64-bit\nBegin: RecoverInterruptedRun().\nEnd: "
+     "Engine verified: its SHA-256 is the one stamped\nengine_view=64-bit\nBegin: "
+     "RecoverInterruptedRun().\nEnd: "
      "RecoverInterruptedRun().\nBegin: MakeUninstLogFile().\nuninstkey_view=64-bit\nzmf_loc=$d\n"},
     {"a 64-bit engine, its key in the 32-bit view", 32, false, KeyIn32BitView, "", kFailed, "",
      "Begin: MakeUninstLogFile().\nuninstkey_view=32-bit\nzmf_loc=$d\n"},
@@ -274,6 +276,7 @@ static const Course kCourses[] = {
      [](Scenario &s) {
          s.wow64 = 32;
          hw::WriteFile(std::string(kPackageDir) + "bv_setup.exe", PeImage(0x14C));
+         Stamp(PeImage(0x14C));
      },
      "", kFailed, "", "engine_view=32-bit\n"},
     {"a 64-bit engine's run killed: the value back in the 64-bit view", 32, true, nullptr, "",

@@ -54,6 +54,19 @@ static const std::string kDataTagStop =
     "1 | Cannot find DATA.TAG | 0 | Cannot find DATA.TAG - aborting";
 static const std::string kLockStop = "1 | " + std::string(kRunning) + " | 0 | earlier trace";
 static const std::string kCompleted = "0 |  | 1 | End: WinMain().";
+static const std::string kChangedStop =
+    "1 | " + std::string(kChanged) + " | 0 | " + kChanged + " - aborting";
+static const char kEngine[] = "C:\\Setup Package\\bv_setup.exe";
+
+/* An engine of three blocks and more, stamped; with a byte changed after the stamp (-1: none). */
+static void StampedEngine(int changed_at = -1)
+{
+    std::string engine = PeImage(0x14C) + std::string(150000, 'e');
+    Stamp(engine);
+    if (changed_at >= 0)
+        engine[changed_at] ^= 1;
+    hw::WriteFile(kEngine, engine);
+}
 
 static const Outcome kOutcomes[] = {
     {"module path cut short", [] { hw::SetModulePath("C:\\" + std::string(300, 'd') + "\\l.exe"); },
@@ -132,6 +145,54 @@ static const Outcome kOutcomes[] = {
          hw::FailCall("OpenPrivateNamespaceW", ERROR_FILE_NOT_FOUND, 3);
      },
      kLockStop, ""},
+    /* The engine is the one stamped, or none is started; unstamped, the run goes on. */
+    {"unstamped", [] {}, kCompleted, "Engine not verified: no hash stamped"},
+    {"stamped", [] { StampedEngine(); }, kCompleted,
+     "Engine verified: its SHA-256 is the one stamped"},
+    {"stamped, a byte changed in the last block", [] { StampedEngine(150000); }, kChangedStop,
+     "Engine not as stamped: its SHA-256 is another"},
+    {"stamped, no engine",
+     [] {
+         StampedEngine();
+         hw::RemoveFile(kEngine);
+     },
+     kChangedStop, "Engine not as stamped: it could not be opened and read whole"},
+    {"stamped, the engine a link to its bytes elsewhere",
+     [] {
+         StampedEngine();
+         hw::WriteFile("C:\\Elsewhere\\bv_setup.exe", hw::ReadFile(kEngine));
+         hw::RemoveFile(kEngine);
+         hw::SymLink("C:\\Elsewhere\\bv_setup.exe", kEngine);
+     },
+     kChangedStop, "Engine not as stamped: it could not be opened and read whole"},
+    {"stamped, the engine open for writing elsewhere",
+     [] {
+         StampedEngine();
+         hw::OpenElsewhere(kEngine, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+     },
+     kChangedStop, "Engine not as stamped: it could not be opened and read whole"},
+    {"unstamped, the same: not started",
+     [] { hw::OpenElsewhere(kEngine, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE); },
+     "1 | Could not run BV_SETUP.EXE | 0 | End: WinMain().", ""},
+    {"stamped, a read failing after the first block",
+     [] {
+         StampedEngine();
+         hw::FailCall("ReadFile", 0, 1, 1);
+     },
+     kChangedStop, "Engine not as stamped: it could not be opened and read whole"},
+    {"stamped, on XP whose CryptoAPI has no SHA-256",
+     [] {
+         StampedEngine();
+         hw::SetVersion(0x0A280105);
+         hw::FailCall("CryptCreateHash", (long)0x80090008);
+     },
+     kCompleted, "Engine not verified: this system's CryptoAPI has no SHA-256"},
+    {"stamped, on Windows 10 the AES provider failing",
+     [] {
+         StampedEngine();
+         hw::FailCall("CryptAcquireContextA", (long)0x80090017);
+     },
+     kChangedStop, "Engine not as stamped: its SHA-256 could not be computed"},
     /* The exit code is the engine's own, all 32 bits, or 1 where there is none to pass on. */
     {"engine crashed", [] { hw::NextEngine().exit_code = 0xC0000005; },
      "-1073741819 |  | 1 | End: WinMain().", "BV setup exit code=3221225477 (0xC0000005)"},

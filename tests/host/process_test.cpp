@@ -1,6 +1,7 @@
 /* The engine's launch and wait, the running-image test on both routes, and the DLLs that the
 ** launcher's own process loads. */
 #include "fixture.h"
+#include "process/engineimage.h"
 #include "process/imagerunning.h"
 #include "process/launchapp.h"
 #include "process/systemlib.h"
@@ -40,6 +41,49 @@ TEST_F(LauncherTest, EngineIsStartedHiddenAndItsEndReadAsTheLaunchResult)
         EXPECT_EQ(0, hw::LeftOpen());
     }
     EXPECT_EQ("C:\\Setup Package\\bv_setup.exe|x", hw::Arguments("CreateProcessA").at(0));
+}
+
+/* The stand-in's CryptoAPI, by the published test vectors of SHA-256. */
+TEST(StandIn, Sha256AnswersThePublishedTestVectors)
+{
+    const std::pair<std::string, const char *> vectors[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto &[text, hex] : vectors) {
+        std::string digest;
+        char byte[3];
+        for (unsigned char c : hw::Sha256(text)) {
+            snprintf(byte, sizeof byte, "%02x", c);
+            digest += byte;
+        }
+        EXPECT_EQ(hex, digest) << text.size();
+    }
+}
+
+/* From the look at the engine to its start nobody may write, rename or delete it; no longer. */
+TEST_F(LauncherTest, EngineIsHeldFromItsCheckToItsStartAndNoLonger)
+{
+    const char engine[] = "C:\\Setup Package\\bv_setup.exe";
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    struct EngineImage image;
+    bool written = false;
+    char cmdline[] = "x";
+    DWORD code;
+    Stamp("MZ");
+    OpenEngineImage(engine, &image);
+    EXPECT_EQ(ENGINE_VERIFIED, image.verdict);
+    EXPECT_FALSE(hw::OpenElsewhere(engine, GENERIC_WRITE, all));
+    EXPECT_FALSE(hw::OpenElsewhere(engine, DELETE, all)); /* a rename too */
+    EXPECT_TRUE(hw::OpenElsewhere(engine, GENERIC_READ, all));
+    hw::NextEngine().on_run = [&] { written = hw::OpenElsewhere(engine, GENERIC_WRITE, all); };
+    EXPECT_EQ(1, LaunchApp(engine, cmdline, image.file, &code));
+    EXPECT_TRUE(written);
+    EXPECT_EQ(0, hw::LeftOpen());
 }
 
 /* Toolhelp: the exe's file name, ASCII letters folded; psapi on NT 4: any module's path. A call
