@@ -168,12 +168,14 @@ static void WaitForEngines(void)
     DWORD start = GetTickCount();
     int running, failed = 0;
 
-    found.count = found.unopened = 0;
+    found.count = found.unopened = found.unverified = 0;
     do {
-        /* On the engines themselves, until all have ended; at most a second, so that a
-        ** process id taken over by another process holds the wait no longer than that. */
+        /* On the engines themselves, until all have ended. Where one handle is not known to be
+        ** the engine's (its process id may have been taken over by another process), at most a
+        ** second, so that such a process holds the wait no longer than that. */
         if (found.count == 0 || found.unopened ||
-            WaitForMultipleObjects((DWORD)found.count, found.handles, TRUE, 1000) == WAIT_FAILED)
+            WaitForMultipleObjects((DWORD)found.count, found.handles, TRUE,
+                                   found.unverified ? 1000 : INFINITE) == WAIT_FAILED)
             Sleep(5);
         CloseImageProcesses(&found);
         Trace("Waiting for bv_setup.exe to terminate: %d seconds elapsed\n",
@@ -185,6 +187,7 @@ static void WaitForEngines(void)
         /* Each round in the file as it ends. A scan that found none opened none. */
         FlushTraceLog();
     } while (running != 0);
+    EndImageScans();
 }
 
 /* The guard: 1 when an engine process runs, or when 200 scans 5 ms apart all failed: a run

@@ -2,18 +2,7 @@
 #ifndef PROCESS_IMAGERUNNING_H
 #define PROCESS_IMAGERUNNING_H
 
-#include <windows.h>
-
-/* WaitForMultipleObjects waits on at most this many handles. */
-#define WAIT_HANDLES_MAX 64
-
-/* The matching processes of one scan, for a wait on them: up to WAIT_HANDLES_MAX handles
-** opened with SYNCHRONIZE, and whether one that matched could not be opened. */
-struct ImageProcesses {
-    HANDLE handles[WAIT_HANDLES_MAX];
-    int count;
-    int unopened;
-};
+#include "imageprocesses.h"
 
 /* 1 when a running process matches image_name by the rule of this platform's route, 0 when
 ** none does or the platform's process enumeration does not exist (NT 4 without psapi.dll), -1
@@ -22,19 +11,7 @@ struct ImageProcesses {
 ** closes them with CloseImageProcesses, whatever the answer. */
 int IsImageRunning(const char *image_name, struct ImageProcesses *found);
 
-/* Windows NT 4: image_name as a substring of any module path of a process: case-sensitive, but
-** in any letter case where found is not NULL. */
-int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found);
-
-/* Every other platform: image_name equal to the file name of a process's executable, with
-** the ASCII letters folded. */
-int IsImageRunningToolhelp(const char *image_name, struct ImageProcesses *found);
-
-/* Keeps process, a matching process's handle, in found (NULL: none is kept), or closes it
-** where there is no room. */
-void KeepImageProcess(struct ImageProcesses *found, HANDLE process);
-
-/* Closes the handles in found and empties it. */
-void CloseImageProcesses(struct ImageProcesses *found);
+/* Releases what the scans of the run kept loaded. */
+void EndImageScans(void);
 
 #endif

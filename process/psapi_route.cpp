@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "../launcher/paths.h"
-#include "imagerunning.h"
+#include "imageroutes.h"
 #include "systemlib.h"
 
 typedef BOOL(WINAPI *EnumProcessesFn)(DWORD *ids, DWORD size, DWORD *needed);
@@ -46,30 +46,61 @@ static int ProcessHasModule(HANDLE process, const char *image_name, int folded,
     return 0;
 }
 
-int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found_processes)
-{
-    HMODULE psapi;
+/* psapi.dll and its calls, loaded on the first scan of the run and kept to its end: a wait
+** on NT 4 scans once before and once after each round of engines, and each load maps the
+** library afresh. */
+static struct {
+    int state; /* 0: not loaded yet; 1: loaded; -1: not there; -2: loaded, without its calls */
+    HMODULE library;
     EnumProcessesFn enum_processes;
     EnumProcessModulesFn enum_modules;
     GetModuleFileNameExAFn module_file_name;
+} psapi;
+
+/* Returns 1 with the calls found, 0 where there is no psapi.dll, -1 where its calls are missing. */
+static int LoadPsapi(void)
+{
+    if (psapi.state != 0)
+        return psapi.state > 0 ? 1 : psapi.state == -1 ? 0 : -1;
+    /* By its full path: a bare name would find a planted copy in the launcher's folder. */
+    psapi.library = LoadSystemLibrary("psapi.dll");
+    if (psapi.library == NULL) {
+        psapi.state = -1;
+        return 0;
+    }
+    psapi.enum_processes = (EnumProcessesFn)(void *)GetProcAddress(psapi.library, "EnumProcesses");
+    psapi.enum_modules =
+        (EnumProcessModulesFn)(void *)GetProcAddress(psapi.library, "EnumProcessModules");
+    psapi.module_file_name =
+        (GetModuleFileNameExAFn)(void *)GetProcAddress(psapi.library, "GetModuleFileNameExA");
+    psapi.state = psapi.enum_processes && psapi.enum_modules && psapi.module_file_name ? 1 : -2;
+    return LoadPsapi();
+}
+
+void EndPsapiScans(void)
+{
+    if (psapi.state == 1 || psapi.state == -2)
+        FreeLibrary(psapi.library);
+    psapi.state = 0;
+}
+
+void ResetPsapiScans(void)
+{
+    psapi.state = 0;
+}
+
+int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found_processes)
+{
     DWORD needed = 0;
     DWORD count, i;
-    int found = 0;
+    int found = LoadPsapi();
 
-    /* By its full path: a bare name would find a planted copy in the launcher's folder. */
-    psapi = LoadSystemLibrary("psapi.dll");
-    if (psapi == NULL)
-        return 0;
-    enum_processes = (EnumProcessesFn)(void *)GetProcAddress(psapi, "EnumProcesses");
-    enum_modules = (EnumProcessModulesFn)(void *)GetProcAddress(psapi, "EnumProcessModules");
-    module_file_name =
-        (GetModuleFileNameExAFn)(void *)GetProcAddress(psapi, "GetModuleFileNameExA");
     /* Without psapi.dll, which NT 4 does not always have, no engine can be found at all; a
     ** psapi.dll without its calls, or whose enumeration fails, gives no answer. */
-    found = -1;
-    if (enum_processes == NULL || enum_modules == NULL || module_file_name == NULL ||
-        !enum_processes(process_ids, sizeof process_ids, &needed))
-        goto done;
+    if (found <= 0)
+        return found;
+    if (!psapi.enum_processes(process_ids, sizeof process_ids, &needed))
+        return -1;
     found = 0;
 
     count = needed / sizeof process_ids[0];
@@ -82,18 +113,15 @@ int IsImageRunningPsapi(const char *image_name, struct ImageProcesses *found_pro
             continue;
         /* The wait matches in any letter case: a copy started as BV_SETUP.EXE must not write
         ** its log over the one put back. The guard keeps its own rule. */
-        if (ProcessHasModule(process, image_name, found_processes != NULL, enum_modules,
-                             module_file_name)) {
+        if (ProcessHasModule(process, image_name, found_processes != NULL, psapi.enum_modules,
+                             psapi.module_file_name)) {
             found = 1;
             if (found_processes != NULL) {
-                KeepImageProcess(found_processes, process);
+                KeepImageProcess(found_processes, process, 1); /* opened before it matched */
                 continue;
             }
         }
         CloseHandle(process);
     }
-
-done:
-    FreeLibrary(psapi);
     return found;
 }

@@ -186,6 +186,24 @@ static DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPST
     return (DWORD)n;
 }
 
+/* The image of an opened process: its first module, else its executable's name. */
+static BOOL WINAPI SimQueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name,
+                                                 DWORD *size)
+{
+    Object *o = hw::FindObject(process, Object::Process);
+    if (o == nullptr ||
+        hw::Failing("QueryFullProcessImageNameW", nullptr, hw::PidText(o->proc.pid)) ||
+        flags != 0 || !(o->access & PROCESS_QUERY_LIMITED_INFORMATION))
+        return FALSE;
+    std::string image = o->proc.modules.empty() ? o->proc.exe_file : o->proc.modules[0];
+    std::string wide = hw::Utf16(image);
+    if (wide.size() / 2 > *size)
+        return FALSE;
+    memcpy(name, wide.data(), wide.size());
+    *size = (DWORD)(wide.size() / 2 - 1);
+    return TRUE;
+}
+
 /* --- libraries ---------------------------------------------------------------------------- */
 
 static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
@@ -272,6 +290,7 @@ static const hw::Call kCalls[] = {
     {"OpenPrivateNamespaceW", K32, F(hw::SimOpenPrivateNamespaceW), true},
     {"Process32First", K32, F(SimProcess32First)},
     {"Process32Next", K32, F(SimProcess32Next)},
+    {"QueryFullProcessImageNameW", K32, F(SimQueryFullProcessImageNameW), true},
     {"RegQueryValueExW", ADVAPI32, F(hw::SimRegQueryValueExW)},
     {"RegSetValueExW", ADVAPI32, F(hw::SimRegSetValueExW)},
     {"SetDefaultDllDirectories", nullptr, F(SimSetDefaultDllDirectories)},
@@ -364,11 +383,14 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD process_id)
 }
 
 /* A process that is seen for ever never ends; every other one ends when waited on. Waiting
-** for one that never ends takes the whole time given. */
+** for one that never ends takes the whole time given; without a limit, the wait lasts until
+** the launcher is ended from outside. */
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD ms)
 {
     std::set<DWORD> pids;
-    if (hw::Failing("WaitForMultipleObjects") || count == 0 || count > 64 || !all)
+    char limit[16];
+    snprintf(limit, sizeof limit, ms == INFINITE ? "none" : "%lu ms", (unsigned long)ms);
+    if (hw::Failing("WaitForMultipleObjects", nullptr, limit) || count == 0 || count > 64 || !all)
         return WAIT_FAILED;
     for (DWORD i = 0; i < count; i++) {
         Object *o = hw::FindObject(handles[i], Object::Process);
@@ -379,6 +401,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD
     bool endless = false;
     for (auto &p : M().processes)
         endless = endless || (pids.count(p.pid) && p.scans < 0);
+    if (endless && ms == INFINITE) /* held until the launcher is ended from outside */
+        throw hw::Killed{};
     hw::EndProcesses([&](const hw::Process &p) { return pids.count(p.pid) && p.scans >= 0; });
     M().clock_ms += endless ? ms : 1;
     return endless ? WAIT_TIMEOUT : WAIT_OBJECT_0;

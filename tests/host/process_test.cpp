@@ -122,6 +122,7 @@ TEST_F(LauncherTest, RunningImageIsFoundByItsFileNameOrOnNt4InAnyModulePath)
         hw::FailCall(fail, 0, 1, skip);
         EXPECT_EQ(found, IsImageRunning(image, nullptr))
             << names[0] << " " << image << " " << fail << skip;
+        EndImageScans();
         EXPECT_EQ(0, hw::LeftOpen());
     }
 }
@@ -142,40 +143,51 @@ TEST_F(LauncherTest, PsapiLooksAtTheFirst1024ProcessesAndModulesAndPassesOverLoc
     EXPECT_EQ(0, IsImageRunning(kImage, nullptr)) << "neither a locked process nor a 1025th module";
     hw::Processes()[3].modules[1023] = engine[0];
     EXPECT_EQ(1, IsImageRunning(kImage, nullptr));
+    EndImageScans();
     EXPECT_EQ(0, hw::LeftOpen());
 }
 
 /* The engine's copies, as its run leaves them: each round waits on all that the last scan found
-** (1 ms: they end when waited on), or polls 5 ms where one could not be opened; a process id
-** that another process has taken over holds the wait no longer than its second. The rounds'
-** last trace line, the time slept in polls. */
+** (they end when waited on), or polls 5 ms where one could not be opened. Without a limit where
+** every handle is known to be the engine's: on NT 4, opened before its modules matched, and from
+** Vista on, told by its image; else a second, so that a process id that another process has
+** taken over holds the wait no longer than that. The rounds' last trace line, the time slept in
+** polls, the limits of the waits. */
 TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
 {
     using Copies = std::vector<hw::Process>;
+    using Limits = std::vector<std::string>;
     const hw::Process copy = {4400, kImage, {"C:\\Setup Package\\bv_setup.exe"}, 3};
-    hw::Process unopenable = copy, copying = copy, taken = copy;
+    hw::Process unopenable = copy, copying = copy, taken = copy, unnamed = copy;
     unopenable.pid = 4401; /* OpenProcess fails for it */
+    unnamed.pid = 4402;    /* its image cannot be told */
     copying.on_end = [copy] { hw::AddProcess(copy); };
     taken.scans = 1;
     const hw::Process other = {4400, "other.exe", {"C:\\other.exe"}}; /* for ever */
     Copies seventy(70, copy);
     for (size_t i = 0; i < seventy.size(); i++)
         seventy[i].pid = 5000 + (DWORD)i;
-    const std::tuple<const char *, DWORD, Copies, const char *, DWORD> cases[] = {
-        {"none", 0x0A280105, {}, "5", 5},
-        {"one", 0x0A280105, {copy}, "6", 5},
-        {"one on NT 4", 0x05650004, {copy}, "6", 5},
-        {"one on Windows 98", 0xC0000A04, {copy}, "6", 5},
-        {"one that starts another", 0x0A280105, {copying}, "7", 5},
-        {"70", 0x0A280105, seventy, "7", 5},
-        {"two on NT 4", 0x05650004, {seventy[0], seventy[1]}, "6", 5},
-        {"one that cannot be opened", 0x0A280105, {unopenable}, "20", 20},
-        {"one whose id another process takes", 0x0A280105, {taken, other}, "1005", 5},
+    const DWORD xp = 0x0A280105, win10 = 0x4A65000A, nt4 = 0x05650004;
+    const Limits second = {"1000 ms"}, none = {"none"};
+    const std::tuple<const char *, DWORD, Copies, const char *, DWORD, Limits> cases[] = {
+        {"none", win10, {}, "5", 5, {}},
+        {"one", win10, {copy}, "6", 5, none},
+        {"one on XP", xp, {copy}, "6", 5, second},
+        {"one on NT 4", nt4, {copy}, "6", 5, none},
+        {"one on Windows 98", 0xC0000A04, {copy}, "6", 5, second},
+        {"one that starts another", win10, {copying}, "7", 5, {"none", "none"}},
+        {"70", win10, seventy, "7", 5, {"none", "none"}},
+        {"two on NT 4", nt4, {seventy[0], seventy[1]}, "6", 5, none},
+        {"one that cannot be opened", win10, {unopenable}, "20", 20, {}},
+        {"one whose image cannot be told", win10, {unnamed, copy}, "6", 5, second},
+        {"one whose id another process takes", win10, {taken, other}, "10", 10, {}},
+        {"one whose id another process takes, on XP", xp, {taken, other}, "1005", 5, second},
     };
-    for (const auto &[what, version, copies, elapsed, slept] : cases) {
+    for (const auto &[what, version, copies, elapsed, slept, limits] : cases) {
         NewMachine();
         hw::SetVersion(version);
         hw::FailCall("OpenProcess", 0, -1, 0, "pid 4401:");
+        hw::FailCall("QueryFullProcessImageNameW", 0, -1, 0, "pid 4402:");
         hw::NextEngine().on_run = [copies = copies] {
             for (const hw::Process &p : copies)
                 hw::AddProcess(p);
@@ -191,6 +203,7 @@ TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
                   *last)
             << what;
         EXPECT_EQ(slept, hw::SleptMs()) << what;
+        EXPECT_EQ(limits, hw::Arguments("WaitForMultipleObjects")) << what;
         EXPECT_EQ(0, hw::LeftOpen()) << what;
         EXPECT_TRUE(std::none_of(hw::Processes().begin(), hw::Processes().end(),
                                  [](const hw::Process &p) { return p.exe_file == kImage; }))

@@ -6,6 +6,7 @@
 #include "installrecord/uninstallkey.h"
 #include "installrecord/uninststash.h"
 #include "launcher/tracelog.h"
+#include "process/imageroutes.h"
 #include "process/platform.h"
 
 inline void ResetProductState()
@@ -14,6 +15,7 @@ inline void ResetProductState()
     ResetUninstallStash();
     ResetPlatformRecord();
     ResetUninstallKeys();
+    ResetPsapiScans();
 }
 
 #endif
