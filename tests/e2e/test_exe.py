@@ -21,8 +21,7 @@ def test_launcher_exe_loads_as_meant(request):
     assert "relocations stripped" not in headers
     assert re.search(r"^Entry 5 [0-9a-f]+ 0*[1-9a-f]\w* Base Relocation", headers, re.M)
     assert "Time/Date\t\tThu Jan  1 00:00:00 1970" in headers, "a link time: builds would differ"
-    # The import tables lie in .rdata (cmake/launcher.ld): the loader finds them only through
-    # these two entries, which the linker fills in from symbols that the script defines.
+    # The loader finds the import tables only through these two entries.
     for entry, name in ("1", "Import Directory"), ("c", "Import Address Table Directory"):
         assert re.search(rf"^Entry {entry} 0*[1-9a-f]\w* 0*[1-9a-f]\w* {name}", headers, re.M), name
     assert len(data) <= 32768
