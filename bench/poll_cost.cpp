@@ -17,7 +17,7 @@
 #include "hostwin.h"
 
 #include "process/imagerunning.h"
-#include "process/platform.h"
+#include "platform/version.h"
 
 /* The PSAPI route reads at most this many process ids per poll, by design. */
 #define PSAPI_ID_LIMIT 1024

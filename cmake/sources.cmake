@@ -4,7 +4,8 @@
 # Included by the root project, fuzz/ and bench/host/, each with its own compile options set
 # before. LAUNCHER_ROOT is the repository's root.
 file(GLOB PRODUCT_SOURCES CONFIGURE_DEPENDS ${LAUNCHER_ROOT}/launcher/*.cpp
-     ${LAUNCHER_ROOT}/installrecord/*.cpp ${LAUNCHER_ROOT}/process/*.cpp)
+     ${LAUNCHER_ROOT}/installrecord/*.cpp ${LAUNCHER_ROOT}/process/*.cpp
+     ${LAUNCHER_ROOT}/platform/*.cpp)
 
 function(add_standin_product)
     file(GLOB hostwin_sources CONFIGURE_DEPENDS ${LAUNCHER_ROOT}/hostwin/src/*.cpp)

@@ -9,7 +9,7 @@
 #include "installrecord/setuplog.h"
 #include "installrecord/uninstcmd.h"
 #include "launcher/argtext.h"
-#include "launcher/paths.h"
+#include "platform/paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -4,8 +4,8 @@
 #include <string.h>
 #include <windows.h>
 
-#include "../launcher/newfile.h"
-#include "../launcher/paths.h"
+#include "../platform/newfile.h"
+#include "../platform/paths.h"
 #include "../launcher/tracelog.h"
 #include "setuplog.h"
 #include "uninstallkey.h"

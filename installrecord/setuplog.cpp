@@ -4,9 +4,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "../launcher/ansipath.h"
-#include "../launcher/errorbox.h"
-#include "../launcher/paths.h"
+#include "../platform/ansipath.h"
+#include "../platform/errorbox.h"
+#include "../platform/paths.h"
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 #include "uninstcmd.h"

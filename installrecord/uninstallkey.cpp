@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "../launcher/tracelog.h"
-#include "../process/platform.h"
+#include "../platform/version.h"
 
 static const char product_prefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char uninstall_string[] = UNINSTALL_STRING;

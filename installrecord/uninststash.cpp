@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../launcher/newfile.h"
+#include "../platform/newfile.h"
 #include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 

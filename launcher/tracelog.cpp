@@ -4,8 +4,8 @@
 #include <string.h>
 #include <windows.h>
 
-#include "ansipath.h"
-#include "newfile.h"
+#include "../platform/ansipath.h"
+#include "../platform/newfile.h"
 
 int log_on = 0;
 static FILE *log_fp = NULL; /* the open trace log, or NULL */

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "../launcher/newfile.h"
-#include "platform.h"
+#include "../platform/newfile.h"
+#include "../platform/version.h"
 
 #define IMAGE_FILE_MACHINE_AMD64_ 0x8664
 #define IMAGE_FILE_MACHINE_ARM64_ 0xAA64

@@ -1,9 +1,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "../launcher/paths.h"
+#include "../platform/paths.h"
 #include "imageroutes.h"
-#include "systemlib.h"
+#include "../platform/systemlib.h"
 
 typedef BOOL(WINAPI *EnumProcessesFn)(DWORD *ids, DWORD size, DWORD *needed);
 typedef BOOL(WINAPI *EnumProcessModulesFn)(HANDLE process, HMODULE *modules, DWORD size,

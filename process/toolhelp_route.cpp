@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "../launcher/paths.h"
+#include "../platform/paths.h"
 #include "imageroutes.h"
 
 typedef HANDLE(WINAPI *CreateSnapshotFn)(DWORD flags, DWORD process_id);

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <windows.h>
 
-#include "../../process/systemlib.h"
+#include "../../platform/systemlib.h"
 
 /* The linker's entry point: visible, though the whole program is compiled as one unit. */
 extern "C" __attribute__((externally_visible)) void LauncherStartup(void)

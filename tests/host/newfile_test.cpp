@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "fixture.h"
-#include "launcher/newfile.h"
+#include "platform/newfile.h"
 
 int hw_fclose(FILE *fp); /* the stand-in's, as the launcher's own fclose */
 

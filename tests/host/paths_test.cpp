@@ -2,9 +2,9 @@
 #include "fixture.h"
 #include "installrecord/setuplog.h"
 #include "installrecord/uninstcmd.h"
-#include "launcher/ansipath.h"
+#include "platform/ansipath.h"
 #include "launcher/argtext.h"
-#include "launcher/paths.h"
+#include "platform/paths.h"
 
 /* Arguments follow the first token; the folder follows "LAUNCHSETUP" and two characters. */
 TEST_F(LauncherTest, ArgumentTextAndUninstallFolderAreCutOutOfTheirCommandLines)

@@ -4,7 +4,7 @@
 #include "process/engineimage.h"
 #include "process/imagerunning.h"
 #include "process/launchapp.h"
-#include "process/systemlib.h"
+#include "platform/systemlib.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers" /* processes and engines by {} */
 

@@ -7,7 +7,7 @@
 #include "installrecord/uninststash.h"
 #include "launcher/tracelog.h"
 #include "process/imageroutes.h"
-#include "process/platform.h"
+#include "platform/version.h"
 
 inline void ResetProductState()
 {

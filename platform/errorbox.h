@@ -1,6 +1,6 @@
 /* The "Launcher Error" box: modal, no owner window, stop icon, OK button. */
-#ifndef LAUNCHER_ERRORBOX_H
-#define LAUNCHER_ERRORBOX_H
+#ifndef PLATFORM_ERRORBOX_H
+#define PLATFORM_ERRORBOX_H
 
 void LauncherErrorBox(const char *text);
 

@@ -1,6 +1,6 @@
 /* Whether anyone can see a box that the launcher shows. */
-#ifndef LAUNCHER_SESSION_H
-#define LAUNCHER_SESSION_H
+#ifndef PLATFORM_SESSION_H
+#define PLATFORM_SESSION_H
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 /* Where the launcher's process finds DLLs. It is elevated and usually runs from a download
 ** folder that the user, or anything the user downloaded, can write to: a DLL planted there
 ** must never be loaded into it. */
-#ifndef PROCESS_SYSTEMLIB_H
-#define PROCESS_SYSTEMLIB_H
+#ifndef PLATFORM_SYSTEMLIB_H
+#define PLATFORM_SYSTEMLIB_H
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "version.h"
 
 #include <windows.h>
 

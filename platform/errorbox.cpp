@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "../process/systemlib.h"
+#include "systemlib.h"
 #include "session.h"
-#include "tracelog.h"
+#include "../launcher/tracelog.h"
 
 typedef int(WINAPI *MessageBoxAFn)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 

@@ -1,6 +1,6 @@
 /* The launcher's own path and the TEMP folder in a form the ANSI calls can open. */
-#ifndef LAUNCHER_ANSIPATH_H
-#define LAUNCHER_ANSIPATH_H
+#ifndef PLATFORM_ANSIPATH_H
+#define PLATFORM_ANSIPATH_H
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 /* The platform record: which Windows family and major version this run is on. */
-#ifndef PROCESS_PLATFORM_H
-#define PROCESS_PLATFORM_H
+#ifndef PLATFORM_VERSION_H
+#define PLATFORM_VERSION_H
 
 struct PlatformRecord {
     int nt;     /* 1 on the NT family: bit 31 of GetVersion() clear */

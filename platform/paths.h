@@ -1,6 +1,6 @@
 /* Splitting and composing paths, and whether something exists at one. */
-#ifndef LAUNCHER_PATHS_H
-#define LAUNCHER_PATHS_H
+#ifndef PLATFORM_PATHS_H
+#define PLATFORM_PATHS_H
 
 #include <stddef.h>
 

@@ -2,8 +2,8 @@
 ** may write to (the user's TEMP, the product's uninstall information folder): a link planted
 ** there, or a junction on the way, must never make the launcher touch another file. Each path
 ** is a folder, a backslash or slash, and a name in plain ASCII. */
-#ifndef LAUNCHER_NEWFILE_H
-#define LAUNCHER_NEWFILE_H
+#ifndef PLATFORM_NEWFILE_H
+#define PLATFORM_NEWFILE_H
 
 #include <stdio.h>
 #include <windows.h>
