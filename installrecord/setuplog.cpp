@@ -86,7 +86,7 @@ static int NameProgramFilesDir(HKEY key, char *progfiles)
     WCHAR wide[PROGFILES_SIZE + 1];
     DWORD size = PROGFILES_SIZE * sizeof(WCHAR);
 
-    if (UninstallValueForm() <= 0 || strlen(progfiles) >= PROGFILES_SIZE - 1)
+    if (UninstallValueForm() <= 0 || strlen(progfiles) >= PROGFILES_SIZE)
         return 1;
     if (QueryWideValue(key, name, NULL, (BYTE *)wide, &size) != ERROR_SUCCESS)
         return -1;

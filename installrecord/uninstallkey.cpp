@@ -165,9 +165,11 @@ LONG ReadJournalView(HKEY journal, REGSAM *view)
         status = ERROR_INVALID_DATA; /* names no view this launcher writes */
     /* Views only where the system has two: it refuses the flags where it has one. The run has
     ** stopped before this where that cannot be told. */
-    if (status == ERROR_SUCCESS && RunsUnderWow64() > 0)
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (RunsUnderWow64() > 0)
         *view = bits == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    return status;
+    return ERROR_SUCCESS;
 }
 
 LONG OpenJournals(HKEY *key)

@@ -61,7 +61,7 @@ static struct {
 static int LoadPsapi(void)
 {
     if (psapi.state != 0)
-        return psapi.state > 0 ? 1 : psapi.state == -1 ? 0 : -1;
+        return psapi.state == 1 ? 1 : psapi.state == -1 ? 0 : -1;
     /* By its full path: a bare name would find a planted copy in the launcher's folder. */
     psapi.library = LoadSystemLibrary("psapi.dll");
     if (psapi.library == NULL) {

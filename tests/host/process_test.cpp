@@ -163,7 +163,8 @@ TEST_F(LauncherTest, EngineCopiesAreWaitedOnUntilNoneIsLeft)
     unnamed.pid = 4402;    /* its image cannot be told */
     copying.on_end = [copy] { hw::AddProcess(copy); };
     taken.scans = 1;
-    const hw::Process other = {4400, "other.exe", {"C:\\other.exe"}}; /* for ever */
+    /* for ever; its image's name differs from the engine's in a letter outside ASCII only */
+    const hw::Process other = {4400, "?v_setup.exe", {u8"C:\\Ţv_setup.exe"}};
     Copies seventy(70, copy);
     for (size_t i = 0; i < seventy.size(); i++)
         seventy[i].pid = 5000 + (DWORD)i;
