@@ -25,10 +25,9 @@ void Reset();
 ** `argument`, only calls whose path, key or value name holds that text (in any letter case)
 ** count; the process calls OpenProcess, EnumProcessModules and GetModuleFileNameExA hold
 ** "pid N:". A name the stand-in does not know stops the test program: a misspelled fault
-** would inject nothing. Every call can fail but GetLastError, SetLastError and the
-** stand-in's MessageBoxA answer; GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, free
-** and exit are counted and can be killed before, but their failure changes nothing, as on
-** Windows. */
+** would inject nothing. Every call can fail but GetLastError and the stand-in's MessageBoxA
+** answer; GetCommandLineA, Sleep, GetVersion, IsDBCSLeadByte, free and exit are counted and
+** can be killed before, but their failure changes nothing, as on Windows. */
 void FailCall(const std::string &call, long error = 0, int times = -1, int skip = 0,
               const std::string &argument = "");
 /* How often `call` was made since Reset. */
@@ -59,8 +58,7 @@ const std::vector<std::string> &CallLog();
 ** "|shown" where the engine's window is not hidden and "|more than the window's state" where
 ** the start-up record holds another size or names a desktop, title or reserved field;
 ** CreateFileA: the path, with " (the link itself)" where FILE_FLAG_OPEN_REPARSE_POINT asks
-** for it; SetDefaultDllDirectories: its flags, as "0x800"; SetDllDirectoryA: its path,
-** "(null)" for none. */
+** for it; SetDefaultDllDirectories: its flags, as "0x800"; SetDllDirectoryA: its path. */
 std::vector<std::string> Arguments(const std::string &call);
 /* What is left open: handles of files, keys, processes, threads and snapshots, libraries
 ** loaded and not freed, streams and descriptors, and the heap blocks that the last run left

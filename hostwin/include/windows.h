@@ -10,14 +10,12 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
-typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef unsigned int UINT;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef void *HANDLE;
-typedef void *LPVOID;
 typedef struct HKEY__ *HKEY;
 typedef struct HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
@@ -52,17 +50,14 @@ typedef struct HWINSTA__ *HWINSTA;
 
 #define MB_OK 0x00000000u
 #define MB_ICONHAND 0x00000010u
-#define IDOK 1
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
-#define ERROR_SHARING_VIOLATION 32L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_INVALID_PARAMETER 87L
-#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_INVALID_NAME 123L
@@ -74,7 +69,6 @@ typedef struct HWINSTA__ *HWINSTA;
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
-#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
 
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_ALL_ACCESS 0xF003Fu
@@ -92,31 +86,24 @@ typedef struct HWINSTA__ *HWINSTA;
 #define WSF_VISIBLE 0x0001u
 
 typedef struct tagUSEROBJECTFLAGS {
-    BOOL fInherit;
-    BOOL fReserved;
     DWORD dwFlags;
 } USEROBJECTFLAGS;
 
+/* The structures hold only the fields that the launcher fills or reads, and that the stand-in
+** looks at; the Toolhelp entry alone is laid out as on Windows. */
 typedef struct _STARTUPINFOA {
     DWORD cb;
     LPSTR lpReserved;
     LPSTR lpDesktop;
     LPSTR lpTitle;
-    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
     DWORD dwFlags;
-    WORD wShowWindow;
-    WORD cbReserved2;
+    unsigned short wShowWindow;
     BYTE *lpReserved2;
-    HANDLE hStdInput;
-    HANDLE hStdOutput;
-    HANDLE hStdError;
 } STARTUPINFOA;
 
 typedef struct _PROCESS_INFORMATION {
     HANDLE hProcess;
     HANDLE hThread;
-    DWORD dwProcessId;
-    DWORD dwThreadId;
 } PROCESS_INFORMATION;
 
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
@@ -136,9 +123,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD process_id);
 BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *process_attrs,
-                    SECURITY_ATTRIBUTES *thread_attrs, BOOL inherit, DWORD flags,
-                    LPVOID environment, LPCSTR current_dir, STARTUPINFOA *startup,
-                    PROCESS_INFORMATION *info);
+                    SECURITY_ATTRIBUTES *thread_attrs, BOOL inherit, DWORD flags, void *environment,
+                    LPCSTR current_dir, STARTUPINFOA *startup, PROCESS_INFORMATION *info);
 DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 /* On processes opened with SYNCHRONIZE: with all set, until every one has ended. */
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD ms);
@@ -147,7 +133,6 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD *code);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetLastError(void);
 HANDLE GetCurrentProcess(void); /* a pseudo-handle, never closed */
-void SetLastError(DWORD error);
 HANDLE CreateMutexA(SECURITY_ATTRIBUTES *attrs, BOOL initial_owner, LPCSTR name);
 DWORD GetFileAttributesA(LPCSTR path);
 HMODULE GetModuleHandleA(LPCSTR name);
@@ -191,27 +176,14 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *r
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME;
-
 /* Only the counts of subkeys and values are served; every other field is left as it is. */
 LONG RegQueryInfoKeyA(HKEY key, LPSTR key_class, DWORD *class_size, DWORD *reserved, DWORD *subkeys,
                       DWORD *max_subkey, DWORD *max_class, DWORD *values, DWORD *max_value_name,
-                      DWORD *max_value, DWORD *security, FILETIME *written);
+                      DWORD *max_value, DWORD *security, void *written);
 
 typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD dwVolumeSerialNumber;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
     DWORD nNumberOfLinks;
-    DWORD nFileIndexHigh;
-    DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION;
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *attrs,
@@ -220,10 +192,8 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 /* From where the last read ended, on a handle opened with GENERIC_READ. */
 BOOL ReadFile(HANDLE file, void *buffer, DWORD size, DWORD *read, void *overlapped);
 /* Both put every change of the file system so far on disk: a folder's handle needs write
-** access (FILE_ADD_FILE) for it; the move fails on the consumer family. */
+** access (FILE_ADD_FILE) for it. */
 BOOL FlushFileBuffers(HANDLE file);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
-
-/* A library loaded in every process, such as kernel32.dll: no reference taken. */
 
 #endif

@@ -66,8 +66,8 @@ std::string Sha256(const std::string &bytes)
 }
 
 /* The provider and hash objects: a hash keeps what it was given, and is digested at the end. */
-BOOL SimCryptAcquireContextA(ULONG_PTR *prov, LPCSTR container, LPCSTR provider, DWORD type,
-                             DWORD flags)
+static BOOL SimCryptAcquireContextA(ULONG_PTR *prov, LPCSTR container, LPCSTR provider, DWORD type,
+                                    DWORD flags)
 {
     Object o{};
     if (Failing("CryptAcquireContextA") || container || provider || type != 24 ||
@@ -78,7 +78,8 @@ BOOL SimCryptAcquireContextA(ULONG_PTR *prov, LPCSTR container, LPCSTR provider,
     return TRUE;
 }
 
-BOOL SimCryptCreateHash(ULONG_PTR prov, unsigned alg, ULONG_PTR key, DWORD flags, ULONG_PTR *hash)
+static BOOL SimCryptCreateHash(ULONG_PTR prov, unsigned alg, ULONG_PTR key, DWORD flags,
+                               ULONG_PTR *hash)
 {
     Object o{};
     if (Failing("CryptCreateHash") || !FindObject((void *)prov, Object::Crypt) || alg != 0x800C ||
@@ -90,7 +91,7 @@ BOOL SimCryptCreateHash(ULONG_PTR prov, unsigned alg, ULONG_PTR key, DWORD flags
     return TRUE;
 }
 
-BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags)
+static BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags)
 {
     Object *o = FindObject((void *)hash, Object::Crypt);
     if (Failing("CryptHashData") || o == nullptr || o->name != "hash" || flags)
@@ -99,7 +100,7 @@ BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags)
     return TRUE;
 }
 
-BOOL SimCryptGetHashParam(ULONG_PTR hash, DWORD param, BYTE *data, DWORD *size, DWORD flags)
+static BOOL SimCryptGetHashParam(ULONG_PTR hash, DWORD param, BYTE *data, DWORD *size, DWORD flags)
 {
     Object *o = FindObject((void *)hash, Object::Crypt);
     if (Failing("CryptGetHashParam") || o == nullptr || o->name != "hash" || param != 2 || flags ||
@@ -120,14 +121,24 @@ static BOOL Release(const char *call, ULONG_PTR handle, bool is_hash)
     return TRUE;
 }
 
-BOOL SimCryptDestroyHash(ULONG_PTR hash)
+static BOOL SimCryptDestroyHash(ULONG_PTR hash)
 {
     return Release("CryptDestroyHash", hash, true);
 }
 
-BOOL SimCryptReleaseContext(ULONG_PTR prov, DWORD)
+static BOOL SimCryptReleaseContext(ULONG_PTR prov, DWORD)
 {
     return Release("CryptReleaseContext", prov, false);
 }
+
+const Call kCryptoCalls[] = {
+    {"CryptAcquireContextA", kAdvapi32, Entry(SimCryptAcquireContextA)},
+    {"CryptCreateHash", kAdvapi32, Entry(SimCryptCreateHash)},
+    {"CryptDestroyHash", kAdvapi32, Entry(SimCryptDestroyHash)},
+    {"CryptGetHashParam", kAdvapi32, Entry(SimCryptGetHashParam)},
+    {"CryptHashData", kAdvapi32, Entry(SimCryptHashData)},
+    {"CryptReleaseContext", kAdvapi32, Entry(SimCryptReleaseContext)},
+    {nullptr},
+};
 
 } // namespace hw

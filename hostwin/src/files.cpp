@@ -1,7 +1,7 @@
 /* The simulated disks, in memory, with the C runtime's and kernel32's Windows file semantics:
-** names match without regard to letter case and keep the case they were made with, text-mode
-** streams write CR LF, rename never replaces, remove fails on a folder, links are followed on
-** the way to a name. */
+** names match without regard to letter case and keep the case they were made with, streams
+** write CR LF (the launcher writes only text streams), rename never replaces, remove fails on a
+** folder, links are followed on the way to a name. */
 #include <fcntl.h>
 #include <io.h>
 #include <stdarg.h>
@@ -212,14 +212,14 @@ DWORD GetFileAttributesA(LPCSTR path)
     if (hw::Failing("GetFileAttributesA", nullptr, path))
         return INVALID_FILE_ATTRIBUTES;
     if (strpbrk(path, "?*") != nullptr) {
-        SetLastError(ERROR_INVALID_NAME);
+        hw::SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
     std::string resolved = hw::Resolve(path, true);
     if (Node *n = hw::Find(resolved))
-        return n->kind == Node::Folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    SetLastError(hw::FolderExists(hw::ParentOf(resolved)) ? ERROR_FILE_NOT_FOUND
-                                                          : ERROR_PATH_NOT_FOUND);
+        return n->kind == Node::Folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    hw::SetLastError(hw::FolderExists(hw::ParentOf(resolved)) ? ERROR_FILE_NOT_FOUND
+                                                              : ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
 }
 
@@ -233,7 +233,7 @@ FILE *hw_fopen(const char *path, const char *mode)
     if (hw::Failing("fopen", nullptr, path) || n == nullptr || n->kind != Node::File ||
         strcmp(mode, "rb") != 0)
         return nullptr;
-    return hw::NewStream(hw::Stream{path, n->id, 0, false, false, ""});
+    return hw::NewStream(hw::Stream{path, n->id, 0, false, ""});
 }
 
 int hw_fclose(FILE *fp)
@@ -266,7 +266,7 @@ size_t hw_fwrite(const void *data, size_t size, size_t count, FILE *fp)
     hw::Stream &s = it->second;
     M().events.push_back({hw::Event::Write, s.windows_path, bytes, "", 0, false});
     for (char c : bytes) {
-        if (s.text && c == '\n')
+        if (c == '\n')
             s.pending += '\r';
         s.pending += c;
     }
@@ -336,8 +336,7 @@ int hw_rename(const char *from, const char *to)
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 {
-    if (hw::Failing("MoveFileExA", nullptr, from) || (M().version & 0x80000000u) ||
-        Rename(from, to) != 0)
+    if (hw::Failing("MoveFileExA", nullptr, from) || Rename(from, to) != 0)
         return FALSE;
     if (flags & MOVEFILE_WRITE_THROUGH)
         hw::FilesFlushed();
@@ -389,7 +388,7 @@ bool OpenElsewhere(const std::string &path, DWORD access, DWORD share)
 ** followed unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself, which then reports
 ** FILE_ATTRIBUTE_REPARSE_POINT (an object-manager link is followed all the same). A folder
 ** opens only with FILE_FLAG_BACKUP_SEMANTICS. An open that a handle open on the file refuses
-** fails with a sharing violation. Only what the launcher asks for is served: read, write and
+** fails (a sharing violation). Only what the launcher asks for is served: read, write and
 ** delete access, a folder to look at. */
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *, DWORD disposition,
                    DWORD flags, HANDLE)
@@ -404,15 +403,13 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
         return INVALID_HANDLE_VALUE;
     std::string name = hw::Resolve(path, false), followed = hw::Resolve(path, true);
     Node *link = hw::Find(name), *n = hw::Find(followed);
-    SetLastError(link != nullptr ? ERROR_ALREADY_EXISTS : 0);
+    hw::SetLastError(link != nullptr ? ERROR_ALREADY_EXISTS : 0);
     o.kind = hw::Object::File;
     o.name = path;
     o.attributes = FILE_ATTRIBUTE_NORMAL;
     bool folder = n != nullptr && n->kind == Node::Folder;
-    if (folder != !!(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (folder != !!(flags & FILE_FLAG_BACKUP_SEMANTICS))
         return INVALID_HANDLE_VALUE;
-    }
     if (link != nullptr && link->kind == Node::Link && (flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
         disposition != CREATE_NEW && !link->object_manager) {
         o.path = name;
@@ -425,15 +422,13 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
             return INVALID_HANDLE_VALUE;
         hw::Make(followed, Node::File);
         o.path = followed;
-        SetLastError(0); /* made new, also where a link named it */
+        hw::SetLastError(0); /* made new, also where a link named it */
         hw::FilesChanged();
     } else {
         return INVALID_HANDLE_VALUE;
     }
-    if (!hw::MayShare(o.path, access, share)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
+    if (!hw::MayShare(o.path, access, share))
         return INVALID_HANDLE_VALUE;
-    }
     o.access = access;
     o.share = share;
     return (HANDLE)hw::NewObject(o);
@@ -462,14 +457,11 @@ static Node *NodeOf(HANDLE handle)
 /* kernel32's GetFinalPathNameByHandleW (Vista on): "\\?\" and the path where the file really
 ** lies, each byte of a name a character as for the other wide calls, the names as they were
 ** made. */
-DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
+static DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags)
 {
     Node *n = NodeOf(file);
-    long error = 0;
-    if (Failing("GetFinalPathNameByHandleW", &error) || n == nullptr || flags != 0) {
-        SetLastError(error ? (DWORD)error : ERROR_INVALID_HANDLE);
+    if (Failing("GetFinalPathNameByHandleW") || n == nullptr || flags != 0)
         return 0;
-    }
     std::u16string final = u"\\\\?\\";
     for (unsigned char c : n->path)
         final += c;
@@ -481,7 +473,7 @@ DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD f
 /* ntdll's NtSetInformationFile for the two classes the launcher uses: a deletion (done at once,
 ** as it would be at the handle's close) and a rename relative to a folder's handle, which never
 ** replaces a name in any case. */
-LONG SimNtSetInformationFile(HANDLE file, void *, void *info, ULONG size, int info_class)
+static LONG SimNtSetInformationFile(HANDLE file, void *, void *info, ULONG size, int info_class)
 {
     struct RenameTo {
         BOOLEAN replace;
@@ -515,6 +507,12 @@ LONG SimNtSetInformationFile(HANDLE file, void *, void *info, ULONG size, int in
     return 0;
 }
 
+const Call kFileCalls[] = {
+    {"GetFinalPathNameByHandleW", kKernel32, Entry(SimGetFinalPathNameByHandleW), true},
+    {"NtSetInformationFile", "ntdll.dll", Entry(SimNtSetInformationFile)},
+    {nullptr},
+};
+
 } // namespace hw
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
@@ -527,9 +525,6 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
     info->dwFileAttributes = o->attributes;
     for (auto &other : M().disk.nodes)
         info->nNumberOfLinks += other.second.id == n->id;
-    info->nFileIndexLow = (DWORD)n->id;
-    if (n->kind == Node::File)
-        info->nFileSizeLow = (DWORD)M().disk.contents[n->id].size();
     return TRUE;
 }
 
@@ -557,7 +552,7 @@ intptr_t _open_osfhandle(intptr_t handle, int flags)
     if (hw::Failing("_open_osfhandle") || n == nullptr || n->kind != Node::File)
         return -1;
     int fd = M().next_fd++;
-    M().fds[fd] = hw::Stream{o->name, n->id, 0, true, (flags & _O_APPEND) != 0, ""};
+    M().fds[fd] = hw::Stream{o->name, n->id, 0, (flags & _O_APPEND) != 0, ""};
     hw::DropObject((HANDLE)handle);
     return fd;
 }
@@ -567,15 +562,14 @@ int _close(int fd)
     return M().fds.erase(fd) == 0 ? -1 : 0;
 }
 
-/* A stream over a descriptor of _open_osfhandle, text unless the mode says "b". */
-FILE *hw__fdopen(int fd, const char *mode)
+/* A stream over a descriptor of _open_osfhandle: the launcher's are text streams, appending
+** where the descriptor does. */
+FILE *hw__fdopen(int fd, const char *)
 {
     auto it = M().fds.find(fd);
     if (hw::Failing("_fdopen") || it == M().fds.end())
         return nullptr;
     hw::Stream s = it->second;
-    s.text = strchr(mode, 'b') == nullptr;
-    s.append = s.append || mode[0] == 'a';
     M().fds.erase(it);
     return hw::NewStream(s);
 }

@@ -1,48 +1,18 @@
+/* The core of the simulated machine, which needs no other file: its state, the faults and the
+** call log, kernel objects, the last error, the change record of the power-cut model, and the
+** C runtime's heap and exit. */
 #include "machine.h"
 
 #include <stdlib.h>
-
-#include <set>
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev_instance, LPSTR cmd_line, int show);
 
 namespace hw
 {
 
 static Machine machine;
-static bool exit_armed = false;
-
-/* The launcher called exit(): thrown through its frames back to RunLauncher. */
-struct ExitCalled {
-    int code;
-};
-static std::set<void *> heap_blocks; /* what the program allocated and has not freed */
-static int blocks_at_end = 0;
 
 Machine &M()
 {
     return machine;
-}
-
-void Reset()
-{
-    machine = Machine();
-    machine.system_dir = "C:\\WINDOWS\\system32";
-    RegSetString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                 "C:\\Program Files");
-    for (const Call *c = FirstCall(); c->name != nullptr; c++)
-        if (c->library != nullptr && !c->from_vista)
-            machine.libraries[Lower(c->library)].entries.insert(c->name);
-    SetVersion(0x4A65000A); /* Windows 10: 10.0, build 19045 */
-}
-
-void FailCall(const std::string &call, long error, int times, int skip, const std::string &argument)
-{
-    if (!KnownCall(call)) {
-        fprintf(stderr, "hw::FailCall: the stand-in has no call named \"%s\"\n", call.c_str());
-        abort();
-    }
-    machine.faults[call] = Fault{error, times, skip, Lower(argument)};
 }
 
 int CallCount(const std::string &call)
@@ -100,6 +70,11 @@ bool Failing(const char *call, long *error, const char *argument)
     return true;
 }
 
+void SetLastError(DWORD error)
+{
+    machine.last_error = error;
+}
+
 const std::vector<Event> &Events()
 {
     return machine.events;
@@ -128,8 +103,8 @@ void DropObject(const void *handle)
 
 int LeftOpen()
 {
-    int n =
-        blocks_at_end + machine.objects_at_end + (int)(machine.streams.size() + machine.fds.size());
+    int n = machine.blocks_at_end + machine.objects_at_end +
+            (int)(machine.streams.size() + machine.fds.size());
     for (auto &o : machine.objects)
         n += !(o.second.kind == Object::Module && o.second.resident);
     return n;
@@ -187,67 +162,17 @@ void KeepAfterPowerCut(int registry_changes, int file_changes)
     machine.disk = file_changes ? machine.unflushed_files[file_changes - 1] : machine.flushed_files;
 }
 
-int RunLauncher(const char *command_line)
-{
-    static char cmdline_copy[40000];
-    int code;
-    bool exited = false;
-
-    machine.command_line = command_line;
-    snprintf(cmdline_copy, sizeof cmdline_copy, "%s", machine.command_line.c_str());
-    machine.call_log.clear();
-    machine.call_args.clear();
-    machine.objects_at_end = 0;
-    machine.engine_pending = false;
-    if (machine.power_cut) { /* what was there before the run is on disk */
-        RegistryFlushed();
-        FilesFlushed();
-    }
-    exit_armed = true;
-    try {
-        code = WinMain(nullptr, nullptr, cmdline_copy, 1);
-        CloseAllStreams();
-    } catch (const ExitCalled &e) {
-        code = e.code;
-        exited = true;
-        CloseAllStreams();
-    } catch (const Killed &) {
-        code = kKilled;
-        exited = true;           /* the process is gone: Windows reclaims what it held */
-        machine.streams.clear(); /* what their buffers held is lost */
-        if (machine.power_cut)   /* every process stops */
-            machine.processes.clear();
-        else
-            RunPendingEngine(); /* the engine is a process of its own: the kill does not stop it */
-    }
-    if (exited)
-        machine.fds.clear();
-    machine.power_cut = false;
-    exit_armed = false;
-    machine.kill_at = 0;
-    /* Every handle dies with the process, the run lock too. Those that WinMain left open when it
-    ** returned stay countable by tests; a fatal stop or a kill ends the process where it is,
-    ** and what the callers held goes. */
-    machine.run_mutexes.clear();
-    for (auto it = machine.objects.begin(); it != machine.objects.end();) {
-        bool left = it->second.kind != Object::Mutex && !it->second.resident;
-        machine.objects_at_end += left && !exited; /* left open by WinMain, closed by its end */
-        it = left || it->second.kind == Object::Mutex ? machine.objects.erase(it) : std::next(it);
-    }
-    /* The process end reclaims the heap; what was left is counted first. */
-    blocks_at_end = exited ? 0 : (int)heap_blocks.size();
-    for (void *p : heap_blocks)
-        free(p);
-    heap_blocks.clear();
-    return code;
-}
-
 } // namespace hw
+
+DWORD GetLastError(void)
+{
+    return hw::M().last_error;
+}
 
 [[noreturn]] void hw_exit(int code)
 {
     hw::Failing("exit");
-    if (!hw::exit_armed)
+    if (!hw::M().in_run)
         _Exit(code);
     throw hw::ExitCalled{code};
 }
@@ -257,7 +182,7 @@ void *hw_malloc(size_t size)
     if (hw::Failing("malloc"))
         return nullptr;
     void *p = malloc(size);
-    hw::heap_blocks.insert(p);
+    hw::M().heap_blocks.insert(p);
     return p;
 }
 
@@ -267,8 +192,8 @@ void *hw_realloc(void *p, size_t size)
         return nullptr;
     void *grown = realloc(p, size);
     if (grown != nullptr) {
-        hw::heap_blocks.erase(p);
-        hw::heap_blocks.insert(grown);
+        hw::M().heap_blocks.erase(p);
+        hw::M().heap_blocks.insert(grown);
     }
     return grown;
 }
@@ -276,6 +201,6 @@ void *hw_realloc(void *p, size_t size)
 void hw_free(void *p)
 {
     hw::Failing("free");
-    hw::heap_blocks.erase(p);
+    hw::M().heap_blocks.erase(p);
     free(p);
 }

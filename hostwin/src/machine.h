@@ -1,4 +1,8 @@
-/* State of the simulated machine, shared by the stand-in's files. */
+/* State of the simulated machine, shared by the stand-in's files, and what each file gives the
+** others. The files are layered, each naming only what those below it define: the core,
+** machine.cpp, needs no other; files.cpp and crypto.cpp need the core; names.cpp needs
+** files.cpp; registry.cpp needs names.cpp; system.cpp and processes.cpp need names.cpp and
+** files.cpp; calls.cpp, with the call table and the whole run, is on top of them all. */
 #ifndef HOSTWIN_MACHINE_H
 #define HOSTWIN_MACHINE_H
 
@@ -27,7 +31,6 @@ struct Stream {
     std::string windows_path; /* as the program named it */
     int id = 0;               /* the file's */
     size_t pos = 0;
-    bool text = true;
     bool append = false;
     std::string pending; /* written, not yet in the file: lost when the run is killed */
 };
@@ -110,6 +113,9 @@ struct Machine {
     std::map<uintptr_t, Object> objects;
     int objects_at_end = 0; /* handles the last run's WinMain left open when it returned */
     uintptr_t next_handle = 0x1000;
+    std::set<void *> heap_blocks; /* what the program allocated and has not freed */
+    int blocks_at_end = 0;        /* of those, what the last run's WinMain left */
+    bool in_run = false;          /* exit() goes back to RunLauncher */
 
     std::map<std::u16string, std::string> short_paths; /* by lower-case long path */
     bool station_visible = true;
@@ -121,26 +127,20 @@ struct Machine {
     std::vector<Disk> unflushed_files;
 };
 
-Machine &M();
+/* --- the core (machine.cpp) --------------------------------------------------------------- */
 
-/* A call that the launcher finds with GetProcAddress (see kCalls in processes.cpp); the list
-** ends with a null name. */
-struct Call {
-    const char *name;
-    const char *library = nullptr; /* the DLL that GetProcAddress finds it in */
-    FARPROC fn = nullptr;
-    bool from_vista = false; /* exported by kernel32 from Vista on */
-};
-const Call *FirstCall();
-const Call *FindCall(const char *name);
-bool KnownCall(const std::string &name); /* found by GetProcAddress or linked to */
-const char *PidText(DWORD pid);
+Machine &M();
 
 /* Counts the call and answers whether it is to fail now; *error and the last error get the
 ** fault's error. Where the run is to be killed before this call, throws Killed instead. */
 struct Killed {
 };
 bool Failing(const char *call, long *error = nullptr, const char *argument = nullptr);
+/* The launcher called exit(): thrown through its frames back to RunLauncher. */
+struct ExitCalled {
+    int code;
+};
+void SetLastError(DWORD error); /* kernel32's, for the stand-in's calls: the launcher sets none */
 
 /* Copies text into buffer of size characters as the kernel's string queries do: the length on
 ** success, the size needed (terminator included) when it does not fit, or with cut (the module
@@ -172,16 +172,16 @@ inline std::string Lower(const char *s)
 {
     return Lower(std::string(s));
 }
-bool IsFile(const std::string &windows_path); /* links followed */
-void CloseAllStreams();                       /* as at process end: flushed and closed */
-void RunPendingEngine();                      /* the started engine does its work */
 /* Each change of the registry or the files, and each flush, as the power-cut model keeps them. */
 void RegistryChanged();
 void RegistryFlushed();
 void FilesChanged();
 void FilesFlushed();
-/* user32's MessageBoxA, handed out by GetProcAddress: records the box in order with the writes. */
-int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+/* --- files.cpp, names.cpp, processes.cpp -------------------------------------------------- */
+
+bool IsFile(const std::string &windows_path); /* links followed */
+void CloseAllStreams();                       /* as at process end: flushed and closed */
 
 /* The ANSI spelling of a wide-character truth given in UTF-8 (see SetShortPath), and of UTF-16
 ** text; *lossy tells whether "?" stood in for a character. */
@@ -189,30 +189,28 @@ std::string AnsiOf(const std::string &utf8);
 std::string AnsiOfWide(const std::u16string &wide, bool *lossy = nullptr);
 /* A name of the W calls (ASCII: a value or variable name) as the A calls spell it. */
 std::string Narrow(LPCWSTR ascii);
-/* kernel32's and user32's wide-character and window station calls, handed out by
-** GetProcAddress. */
-DWORD SimGetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
-DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
-DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size);
-LONG SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data,
-                         DWORD *size);
-LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
-                       DWORD size);
-HWINSTA SimGetProcessWindowStation(void);
-DWORD SimGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
-LONG SimNtSetInformationFile(HANDLE file, void *status, void *info, ULONG size, int info_class);
-HANDLE SimCreateBoundaryDescriptorW(LPCWSTR name, ULONG flags);
-BOOL SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *sid);
-HANDLE SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *attrs, void *boundary, LPCWSTR alias);
-HANDLE SimOpenPrivateNamespaceW(void *boundary, LPCWSTR alias);
-BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed);
-BOOL SimCryptAcquireContextA(ULONG_PTR *prov, LPCSTR container, LPCSTR provider, DWORD type,
-                             DWORD flags);
-BOOL SimCryptCreateHash(ULONG_PTR prov, unsigned alg, ULONG_PTR key, DWORD flags, ULONG_PTR *hash);
-BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags);
-BOOL SimCryptGetHashParam(ULONG_PTR hash, DWORD param, BYTE *data, DWORD *size, DWORD flags);
-BOOL SimCryptDestroyHash(ULONG_PTR hash);
-BOOL SimCryptReleaseContext(ULONG_PTR prov, DWORD flags);
+
+void RunPendingEngine(); /* the started engine does its work */
+
+/* --- the families' calls, for calls.cpp's table ------------------------------------------- */
+
+/* A call that the launcher finds with GetProcAddress: the library that exports it (none where
+** only a test's SetLibrary lists it), its stand-in, and whether kernel32 has it from Vista on
+** only. Each family of calls lists its own, ending with a null name. */
+struct Call {
+    const char *name;
+    const char *library = nullptr;
+    FARPROC fn = nullptr;
+    bool from_vista = false;
+};
+template <typename Fn> FARPROC Entry(Fn *fn)
+{
+    return (FARPROC)(void *)fn;
+}
+inline const char kKernel32[] = "kernel32.dll", kAdvapi32[] = "advapi32.dll";
+inline const char kUser32[] = "C:\\WINDOWS\\system32\\user32.dll";
+extern const Call kFileCalls[], kNameCalls[], kRegistryCalls[], kSystemCalls[], kCryptoCalls[],
+    kProcessCalls[];
 
 } // namespace hw
 

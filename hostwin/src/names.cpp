@@ -1,6 +1,6 @@
 /* Names outside the ANSI code page and the window station: the wide-character calls, the
-** conversions between wide characters and the ANSI code page, short names, kernel32's module
-** handle, and whether the process's window station is visible. */
+** conversions between wide characters and the ANSI code page, short names, and whether the
+** process's window station is visible. */
 #include <string.h>
 
 #include "machine.h"
@@ -74,14 +74,14 @@ std::string Utf16(const std::string &utf8)
 }
 
 /* As on Windows XP: a path that does not fit is cut to size characters, unterminated. */
-DWORD SimGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size)
+static DWORD SimGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size)
 {
     if (Failing("GetModuleFileNameW"))
         return 0;
     return CopyOut(Wide(M().module_path), buffer, size, true);
 }
 
-DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
+static DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 {
     if (Failing("GetEnvironmentVariableW"))
         return 0;
@@ -91,7 +91,7 @@ DWORD SimGetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
     return CopyOut(Wide(it->second), buffer, size);
 }
 
-DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
+static DWORD SimGetShortPathNameW(LPCWSTR long_path, LPWSTR short_path, DWORD size)
 {
     if (Failing("GetShortPathNameW")) /* its error tells the launcher whether a path is missing */
         return 0;
@@ -115,7 +115,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len,
     long error = ERROR_INVALID_PARAMETER;
     if (hw::Failing("WideCharToMultiByte", &error) || code_page != CP_ACP || flags != 0 ||
         wide_len < -1 || dflt != nullptr) {
-        SetLastError((DWORD)error);
+        hw::SetLastError((DWORD)error);
         return 0;
     }
     size_t length = wide_len < 0 ? std::char_traits<char16_t>::length(wide) + 1 : wide_len;
@@ -123,7 +123,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_len,
     if (used_default != nullptr)
         *used_default = lossy;
     if ((int)out.size() > size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        hw::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
     memcpy(ansi, out.data(), out.size());
@@ -148,16 +148,17 @@ namespace hw
 {
 
 /* The window station is a fixed handle; the launcher must not close it. */
-HWINSTA SimGetProcessWindowStation(void)
+static HWINSTA SimGetProcessWindowStation(void)
 {
     if (Failing("GetProcessWindowStation"))
         return nullptr;
     return (HWINSTA)(uintptr_t)0x5157;
 }
 
-BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size, DWORD *needed)
+static BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD size,
+                                         DWORD *needed)
 {
-    USEROBJECTFLAGS flags = {FALSE, FALSE, M().station_visible ? WSF_VISIBLE : 0};
+    USEROBJECTFLAGS flags = {M().station_visible ? WSF_VISIBLE : 0};
     if (Failing("GetUserObjectInformationA") || object != (HANDLE)(uintptr_t)0x5157 ||
         index != UOI_FLAGS)
         return FALSE;
@@ -168,5 +169,14 @@ BOOL SimGetUserObjectInformationA(HANDLE object, int index, void *info, DWORD si
     memcpy(info, &flags, sizeof flags);
     return TRUE;
 }
+
+const Call kNameCalls[] = {
+    {"GetEnvironmentVariableW", kKernel32, Entry(SimGetEnvironmentVariableW)},
+    {"GetModuleFileNameW", kKernel32, Entry(SimGetModuleFileNameW)},
+    {"GetProcessWindowStation", kUser32, Entry(SimGetProcessWindowStation)},
+    {"GetShortPathNameW", kKernel32, Entry(SimGetShortPathNameW)},
+    {"GetUserObjectInformationA", kUser32, Entry(SimGetUserObjectInformationA)},
+    {nullptr},
+};
 
 } // namespace hw

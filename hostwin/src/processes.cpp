@@ -1,5 +1,5 @@
 /* Processes of the simulated machine: the engine that CreateProcessA starts, the process
-** table that the Toolhelp snapshot and the psapi calls enumerate, and loadable libraries. */
+** table that the Toolhelp snapshot and the psapi calls enumerate, the DLL search path. */
 #include <string.h>
 
 #include <tlhelp32.h>
@@ -10,7 +10,7 @@ namespace hw
 {
 
 /* The argument by which a fault is aimed at one process: "pid 4400:". */
-const char *PidText(DWORD pid)
+static const char *PidText(DWORD pid)
 {
     static char text[32];
     snprintf(text, sizeof text, "pid %lu:", (unsigned long)pid);
@@ -24,11 +24,6 @@ void AddProcess(const Process &process)
 std::vector<Process> &Processes()
 {
     return M().processes;
-}
-
-void SetLibrary(const std::string &name, bool loadable, const std::vector<std::string> &entries)
-{
-    M().libraries[Lower(name)] = Library{loadable, {entries.begin(), entries.end()}};
 }
 
 Engine &NextEngine()
@@ -111,13 +106,13 @@ static BOOL FillEntry(HANDLE snapshot, PROCESSENTRY32 *entry, const char *call, 
     Object *o = hw::FindObject(snapshot, Object::Snapshot);
     long error = ERROR_INVALID_PARAMETER;
     if (hw::Failing(call, &error) || o == nullptr || entry->dwSize < sizeof *entry) {
-        SetLastError((DWORD)error);
+        hw::SetLastError((DWORD)error);
         return FALSE;
     }
     if (first)
         o->next = 0;
     if (o->next >= o->snap.size()) {
-        SetLastError(ERROR_NO_MORE_FILES);
+        hw::SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
     const hw::Process &p = o->snap[o->next++];
@@ -204,7 +199,7 @@ static BOOL WINAPI SimQueryFullProcessImageNameW(HANDLE process, DWORD flags, LP
     return TRUE;
 }
 
-/* --- libraries ---------------------------------------------------------------------------- */
+/* --- the DLL search path ------------------------------------------------------------------ */
 
 static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
 {
@@ -215,10 +210,10 @@ static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
 
 static BOOL WINAPI SimSetDllDirectoryA(LPCSTR path)
 {
-    return !hw::Failing("SetDllDirectoryA", nullptr, path == nullptr ? "(null)" : path);
+    return !hw::Failing("SetDllDirectoryA", nullptr, path);
 }
 
-/* --- the process itself ------------------------------------------------------------------ */
+/* --- the process itself ------------------------------------------------------------------- */
 
 HANDLE GetCurrentProcess(void)
 {
@@ -234,137 +229,27 @@ static BOOL WINAPI SimIsWow64Process(HANDLE process, BOOL *wow64)
     return TRUE;
 }
 
-/* --- the calls ---------------------------------------------------------------------------- */
+/* --- the calls found by name -------------------------------------------------------------- */
 
-namespace
-{
-const char K32[] = "kernel32.dll", NTDLL[] = "ntdll.dll", ADVAPI32[] = "advapi32.dll";
-const char USER32[] = "C:\\WINDOWS\\system32\\user32.dll";
-const char PSAPI[] = "C:\\WINDOWS\\system32\\psapi.dll";
-} // namespace
-#define F(fn) ((FARPROC)(void *)(fn))
+static const char PSAPI[] = "C:\\WINDOWS\\system32\\psapi.dll";
 
-/* The calls that the launcher links to, kernel32's, advapi32's and the C runtime's. With
-** kCalls below, every call that the stand-in counts and a test may fail. */
-static const char kLinkedCalls[] =
-    " CloseHandle CreateFileA CreateMutexA CreateProcessA FlushFileBuffers FreeLibrary "
-    "GetCommandLineA GetCurrentProcess GetEnvironmentVariableA GetExitCodeProcess "
-    "GetFileAttributesA "
-    "GetFileInformationByHandle GetModuleFileNameA GetModuleHandleA GetPrivateProfileStringA "
-    "GetProcAddress GetSystemDirectoryA GetTickCount GetVersion IsDBCSLeadByte LoadLibraryA "
-    "MoveFileExA MultiByteToWideChar OpenProcess RegCloseKey RegCreateKeyExA RegDeleteKeyA "
-    "ReadFile RegDeleteValueA RegEnumKeyExA RegFlushKey RegOpenKeyExA RegQueryInfoKeyA "
-    "RegQueryValueExA RegSetValueExA Sleep WaitForMultipleObjects WaitForSingleObject "
-    "WideCharToMultiByte "
-    "_fdopen _open_osfhandle exit fclose fflush fopen fread free fwrite malloc realloc remove "
-    "rename ";
-
-/* The calls that the launcher finds with GetProcAddress: each names its stand-in and the
-** library that exports it (from Vista on: the last field), or no library where only a test's
-** SetLibrary lists it. */
-static const hw::Call kCalls[] = {
-    {"AddSIDToBoundaryDescriptor", K32, F(hw::SimAddSIDToBoundaryDescriptor), true},
-    {"CreateBoundaryDescriptorW", K32, F(hw::SimCreateBoundaryDescriptorW), true},
-    {"CreatePrivateNamespaceW", K32, F(hw::SimCreatePrivateNamespaceW), true},
-    {"CryptAcquireContextA", ADVAPI32, F(hw::SimCryptAcquireContextA)},
-    {"CryptCreateHash", ADVAPI32, F(hw::SimCryptCreateHash)},
-    {"CryptDestroyHash", ADVAPI32, F(hw::SimCryptDestroyHash)},
-    {"CryptGetHashParam", ADVAPI32, F(hw::SimCryptGetHashParam)},
-    {"CryptHashData", ADVAPI32, F(hw::SimCryptHashData)},
-    {"CryptReleaseContext", ADVAPI32, F(hw::SimCryptReleaseContext)},
-    {"CreateToolhelp32Snapshot", K32, F(SimCreateToolhelp32Snapshot)},
-    {"EnumProcessModules", PSAPI, F(SimEnumProcessModules)},
-    {"EnumProcesses", PSAPI, F(SimEnumProcesses)},
-    {"GetEnvironmentVariableW", K32, F(hw::SimGetEnvironmentVariableW)},
-    {"GetFinalPathNameByHandleW", K32, F(hw::SimGetFinalPathNameByHandleW), true},
-    {"GetModuleFileNameExA", PSAPI, F(SimGetModuleFileNameExA)},
-    {"GetModuleFileNameW", K32, F(hw::SimGetModuleFileNameW)},
-    {"GetProcessWindowStation", USER32, F(hw::SimGetProcessWindowStation)},
-    {"GetShortPathNameW", K32, F(hw::SimGetShortPathNameW)},
-    {"GetUserObjectInformationA", USER32, F(hw::SimGetUserObjectInformationA)},
-    {"IsWow64Process", K32, F(SimIsWow64Process)},
-    {"MessageBoxA", USER32, F(hw::SimMessageBoxA)},
-    {"Module32First", K32, F(SimModule32Walk)},
-    {"Module32Next", K32, F(SimModule32Walk)},
-    {"NtSetInformationFile", NTDLL, F(hw::SimNtSetInformationFile)},
-    {"OpenPrivateNamespaceW", K32, F(hw::SimOpenPrivateNamespaceW), true},
-    {"Process32First", K32, F(SimProcess32First)},
-    {"Process32Next", K32, F(SimProcess32Next)},
-    {"QueryFullProcessImageNameW", K32, F(SimQueryFullProcessImageNameW), true},
-    {"RegQueryValueExW", ADVAPI32, F(hw::SimRegQueryValueExW)},
-    {"RegSetValueExW", ADVAPI32, F(hw::SimRegSetValueExW)},
-    {"SetDefaultDllDirectories", nullptr, F(SimSetDefaultDllDirectories)},
-    {"SetDllDirectoryA", nullptr, F(SimSetDllDirectoryA)},
+/* SetDefaultDllDirectories and SetDllDirectoryA are in no library until a test's SetLibrary
+** lists them. */
+const hw::Call hw::kProcessCalls[] = {
+    {"CreateToolhelp32Snapshot", kKernel32, Entry(SimCreateToolhelp32Snapshot)},
+    {"EnumProcessModules", PSAPI, Entry(SimEnumProcessModules)},
+    {"EnumProcesses", PSAPI, Entry(SimEnumProcesses)},
+    {"GetModuleFileNameExA", PSAPI, Entry(SimGetModuleFileNameExA)},
+    {"IsWow64Process", kKernel32, Entry(SimIsWow64Process)},
+    {"Module32First", kKernel32, Entry(SimModule32Walk)},
+    {"Module32Next", kKernel32, Entry(SimModule32Walk)},
+    {"Process32First", kKernel32, Entry(SimProcess32First)},
+    {"Process32Next", kKernel32, Entry(SimProcess32Next)},
+    {"QueryFullProcessImageNameW", kKernel32, Entry(SimQueryFullProcessImageNameW), true},
+    {"SetDefaultDllDirectories", nullptr, Entry(SimSetDefaultDllDirectories)},
+    {"SetDllDirectoryA", nullptr, Entry(SimSetDllDirectoryA)},
     {nullptr},
 };
-#undef F
-
-const hw::Call *hw::FirstCall()
-{
-    return kCalls;
-}
-
-const hw::Call *hw::FindCall(const char *name)
-{
-    for (const Call *c = kCalls; c->name != nullptr; c++)
-        if (strcmp(c->name, name) == 0)
-            return c;
-    return nullptr;
-}
-
-bool hw::KnownCall(const std::string &name)
-{
-    return FindCall(name.c_str()) != nullptr ||
-           strstr(kLinkedCalls, (" " + name + " ").c_str()) != nullptr;
-}
-
-HMODULE LoadLibraryA(LPCSTR name)
-{
-    if (hw::Failing("LoadLibraryA", nullptr, name))
-        return nullptr;
-    auto it = M().libraries.find(hw::Lower(name));
-    if (it == M().libraries.end() || !it->second.loadable)
-        return nullptr;
-    Object o{};
-    o.kind = Object::Module;
-    o.name = hw::Lower(name);
-    return (HMODULE)hw::NewObject(o);
-}
-
-FARPROC GetProcAddress(HMODULE module, LPCSTR name)
-{
-    Object *o = hw::FindObject(module, Object::Module);
-    if (hw::Failing("GetProcAddress") || o == nullptr)
-        return nullptr;
-    const hw::Library &lib = M().libraries[o->name];
-    const hw::Call *call = hw::FindCall(name);
-    return lib.entries.count(name) && call != nullptr ? call->fn : nullptr;
-}
-
-HMODULE GetModuleHandleA(LPCSTR name)
-{
-    if (hw::Failing("GetModuleHandleA"))
-        return nullptr;
-    auto it = M().libraries.find(hw::Lower(name));
-    if (it == M().libraries.end() || !it->second.loadable)
-        return nullptr;
-    for (auto &o : M().objects)
-        if (o.second.kind == Object::Module && o.second.resident && o.second.name == it->first)
-            return (HMODULE)o.first;
-    Object o{};
-    o.kind = Object::Module;
-    o.name = it->first;
-    o.resident = true;
-    return (HMODULE)hw::NewObject(o);
-}
-
-BOOL FreeLibrary(HMODULE module)
-{
-    if (hw::Failing("FreeLibrary") || hw::FindObject(module, Object::Module) == nullptr)
-        return FALSE;
-    hw::DropObject(module);
-    return TRUE;
-}
 
 HANDLE OpenProcess(DWORD access, BOOL, DWORD process_id)
 {
@@ -411,18 +296,16 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL all, DWORD
 /* --- the engine --------------------------------------------------------------------------- */
 
 BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *, SECURITY_ATTRIBUTES *,
-                    BOOL, DWORD, LPVOID, LPCSTR, STARTUPINFOA *startup, PROCESS_INFORMATION *info)
+                    BOOL, DWORD, void *, LPCSTR, STARTUPINFOA *startup, PROCESS_INFORMATION *info)
 {
-    std::string given = std::string(application == nullptr ? "(null)" : application) + "|" +
-                        (cmdline == nullptr ? "" : cmdline);
+    std::string given = std::string(application) + "|" + cmdline;
     const STARTUPINFOA &s = *startup;
     if (!(s.dwFlags & STARTF_USESHOWWINDOW) || s.wShowWindow != SW_HIDE)
         given += "|shown";
     /* Windows reads cb as the record's size, and the desktop and title as strings. */
     if (s.cb != sizeof s || s.lpReserved || s.lpDesktop || s.lpTitle || s.lpReserved2)
         given += "|more than the window's state";
-    if (hw::Failing("CreateProcessA", nullptr, given.c_str()) || application == nullptr ||
-        !hw::IsFile(application))
+    if (hw::Failing("CreateProcessA", nullptr, given.c_str()) || !hw::IsFile(application))
         return FALSE;
 
     M().running_engine = M().next_engine;
@@ -434,8 +317,6 @@ BOOL CreateProcessA(LPCSTR application, LPSTR cmdline, SECURITY_ATTRIBUTES *, SE
     thread.kind = Object::Thread;
     info->hProcess = (HANDLE)hw::NewObject(proc);
     info->hThread = (HANDLE)hw::NewObject(thread);
-    info->dwProcessId = 4242;
-    info->dwThreadId = 4243;
     return TRUE;
 }
 

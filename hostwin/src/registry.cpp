@@ -189,16 +189,9 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD *, DWORD *type, BYTE *data, D
     return Query("RegQueryValueExA", key, name, false, type, data, size);
 }
 
-/* The consumer family's advapi32 has the W calls only as stubs that fail. */
-static bool ConsumerFamily()
+static LONG SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data,
+                                DWORD *size)
 {
-    return (M().version & 0x80000000u) != 0;
-}
-
-LONG hw::SimRegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, DWORD *size)
-{
-    if (ConsumerFamily())
-        return ERROR_CALL_NOT_IMPLEMENTED;
     return Query("RegQueryValueExW", key, hw::Narrow(name), true, type, data, size);
 }
 
@@ -219,10 +212,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE *data, 
     return Set("RegSetValueExA", key, name, false, type, data, size);
 }
 
-LONG hw::SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data, DWORD size)
+static LONG SimRegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data,
+                              DWORD size)
 {
-    if (ConsumerFamily())
-        return ERROR_CALL_NOT_IMPLEMENTED;
     return Set("RegSetValueExW", key, hw::Narrow(name), true, type, data, size);
 }
 
@@ -290,7 +282,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD *name_size, DWORD *,
 }
 
 LONG RegQueryInfoKeyA(HKEY key, LPSTR, DWORD *, DWORD *, DWORD *subkeys, DWORD *, DWORD *,
-                      DWORD *values, DWORD *, DWORD *, DWORD *, FILETIME *)
+                      DWORD *values, DWORD *, DWORD *, DWORD *, void *)
 {
     LONG status = 0;
     hw::RegKey *k = KeyOfCall("RegQueryInfoKeyA", key, nullptr, &status);
@@ -328,3 +320,9 @@ LONG RegFlushKey(HKEY key)
         hw::RegistryFlushed();
     return status;
 }
+
+const hw::Call hw::kRegistryCalls[] = {
+    {"RegQueryValueExW", kAdvapi32, Entry(SimRegQueryValueExW)},
+    {"RegSetValueExW", kAdvapi32, Entry(SimRegSetValueExW)},
+    {nullptr},
+};

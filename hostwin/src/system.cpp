@@ -1,5 +1,6 @@
 /* Kernel and user services of the simulated machine: command line, module path, environment,
-** profile strings, version, code page, Sleep and the message box. */
+** profile strings, version, code page, Sleep, named mutexes and private namespaces, and the
+** message box. */
 #include <string.h>
 
 #include <sstream>
@@ -24,20 +25,6 @@ void SetSystemDirectory(const std::string &path)
 void SetCodePage(int code_page)
 {
     M().code_page = code_page;
-}
-/* kernel32 tells a handle's final path, and has private namespaces, from Vista on. */
-void SetVersion(DWORD version)
-{
-    std::set<std::string> &kernel32 = M().libraries["kernel32.dll"].entries;
-    M().version = version;
-    for (const Call *c = FirstCall(); c->name != nullptr; c++) {
-        if (!c->from_vista)
-            continue;
-        if (!(version & 0x80000000u) && (version & 0xFF) >= 6)
-            kernel32.insert(c->name);
-        else
-            kernel32.erase(c->name);
-    }
 }
 void HoldMutex(const std::string &name)
 {
@@ -159,39 +146,28 @@ DWORD GetVersion(void)
     return M().version;
 }
 
-DWORD GetLastError(void)
-{
-    return M().last_error;
-}
-
-void SetLastError(DWORD error)
-{
-    M().last_error = error;
-}
-
 /* A name that another process holds, or this one made already, answers a handle and
 ** ERROR_ALREADY_EXISTS; a failure answers NULL with the fault's error. */
 HANDLE CreateMutexA(SECURITY_ATTRIBUTES *, BOOL, LPCSTR name)
 {
     if (hw::Failing("CreateMutexA", nullptr, name))
         return nullptr;
-    bool exists = name != nullptr && (M().held_mutexes.count(name) || M().run_mutexes.count(name));
-    if (name != nullptr)
-        M().run_mutexes.insert(name);
+    bool exists = M().held_mutexes.count(name) || M().run_mutexes.count(name);
+    M().run_mutexes.insert(name);
     hw::Object o{};
     o.kind = hw::Object::Mutex;
-    SetLastError(exists ? ERROR_ALREADY_EXISTS : 0);
+    hw::SetLastError(exists ? ERROR_ALREADY_EXISTS : 0);
     return (HANDLE)hw::NewObject(o);
 }
 
 /* kernel32's private namespaces (Vista on): one boundary, and a namespace that exists while
 ** this run or another process (HoldMutex("namespace:" + alias)) has it. */
-HANDLE hw::SimCreateBoundaryDescriptorW(LPCWSTR, ULONG)
+static HANDLE SimCreateBoundaryDescriptorW(LPCWSTR, ULONG)
 {
     return hw::Failing("CreateBoundaryDescriptorW") ? nullptr : (HANDLE)(uintptr_t)0xB0;
 }
 
-BOOL hw::SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *)
+static BOOL SimAddSIDToBoundaryDescriptor(HANDLE *boundary, void *)
 {
     return !hw::Failing("AddSIDToBoundaryDescriptor") && *boundary != nullptr;
 }
@@ -201,7 +177,7 @@ static HANDLE Namespace(const char *call, bool create)
     const std::string name = "namespace:Brevane.SetupLauncher";
     bool exists = M().held_mutexes.count(name) || M().run_mutexes.count(name);
     if (hw::Failing(call) || exists == create) {
-        SetLastError(exists ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
+        hw::SetLastError(exists ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
         return nullptr;
     }
     M().run_mutexes.insert(name);
@@ -210,18 +186,28 @@ static HANDLE Namespace(const char *call, bool create)
     return (HANDLE)hw::NewObject(o);
 }
 
-HANDLE hw::SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *, void *, LPCWSTR)
+static HANDLE SimCreatePrivateNamespaceW(SECURITY_ATTRIBUTES *, void *, LPCWSTR)
 {
     return Namespace("CreatePrivateNamespaceW", true);
 }
 
-HANDLE hw::SimOpenPrivateNamespaceW(void *, LPCWSTR)
+static HANDLE SimOpenPrivateNamespaceW(void *, LPCWSTR)
 {
     return Namespace("OpenPrivateNamespaceW", false);
 }
 
-int hw::SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+/* user32's: records the box in order with the writes. */
+static int SimMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     M().events.push_back({hw::Event::Box, "", text, caption, type, owner != nullptr});
-    return hw::Failing("MessageBoxA") ? 0 : IDOK;
+    return hw::Failing("MessageBoxA") ? 0 : 1; /* the OK button */
 }
+
+const hw::Call hw::kSystemCalls[] = {
+    {"AddSIDToBoundaryDescriptor", kKernel32, Entry(SimAddSIDToBoundaryDescriptor), true},
+    {"CreateBoundaryDescriptorW", kKernel32, Entry(SimCreateBoundaryDescriptorW), true},
+    {"CreatePrivateNamespaceW", kKernel32, Entry(SimCreatePrivateNamespaceW), true},
+    {"MessageBoxA", kUser32, Entry(SimMessageBoxA)},
+    {"OpenPrivateNamespaceW", kKernel32, Entry(SimOpenPrivateNamespaceW), true},
+    {nullptr},
+};
