@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "../platform/newfile.h"
+#include "../platform/systemlib.h"
 #include "../platform/version.h"
 
 #define IMAGE_FILE_MACHINE_AMD64_ 0x8664
@@ -61,29 +62,122 @@ static int Stamped(void)
     return 0;
 }
 
-/* advapi32's hash calls, looked up: Windows 95 has no CryptoAPI, and the exe must load there. */
-struct HashCalls {
-    AcquireContextFn acquire;
-    CreateHashFn create;
+/* CNG's calls in bcrypt.dll, the platform's SHA-256 from Vista on. CryptoAPI's provider,
+** before Vista the only one, maps crypt32.dll and through it user32.dll as well. */
+typedef LONG(WINAPI *OpenAlgorithmFn)(void **alg, const WCHAR *id, const WCHAR *impl, ULONG flags);
+typedef LONG(WINAPI *GetPropertyFn)(void *object, const WCHAR *name, BYTE *value, ULONG size,
+                                    ULONG *got, ULONG flags);
+typedef LONG(WINAPI *CngCreateHashFn)(void *alg, void **hash, BYTE *object, ULONG object_size,
+                                      BYTE *secret, ULONG secret_size, ULONG flags);
+typedef LONG(WINAPI *CngHashDataFn)(void *hash, BYTE *data, ULONG size, ULONG flags);
+typedef LONG(WINAPI *FinishHashFn)(void *hash, BYTE *digest, ULONG size, ULONG flags);
+typedef LONG(WINAPI *CngDestroyHashFn)(void *hash);
+typedef LONG(WINAPI *CloseAlgorithmFn)(void *alg, ULONG flags);
+
+/* The hash object that CNG works in; Vista wants it from the caller. */
+static BYTE hash_object[1024];
+
+/* One SHA-256 in the making, by CNG (cng set) or by CryptoAPI's calls in advapi32, looked
+** up: Windows 95 has no CryptoAPI, and the exe must load there. */
+struct Sha256 {
+    int cng;
+    HMODULE bcrypt;
+    void *alg, *hash;
+    CngHashDataFn cng_hash_data;
+    FinishHashFn finish;
+    CngDestroyHashFn cng_destroy;
+    CloseAlgorithmFn close_alg;
+    ULONG_PTR prov, chash;
     HashDataFn hash_data;
     GetHashParamFn get_param;
     DestroyHashFn destroy;
     ReleaseContextFn release;
 };
 
-static int FindHashCalls(struct HashCalls *calls)
+static FARPROC Entry(HMODULE module, const char *name)
 {
-    HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
-    if (advapi32 == NULL)
+    return module == NULL ? NULL : GetProcAddress(module, name);
+}
+
+/* 1 with the hash begun; 0 where the system has no SHA-256 (CryptoAPI before Vista without
+** its AES provider), -1 where it cannot be begun. What was begun is released by EndSha256. */
+static int BeginSha256(struct Sha256 *h)
+{
+    static const WCHAR sha256[] = {'S', 'H', 'A', '2', '5', '6', 0};
+    static const WCHAR object_length[] = {'O', 'b', 'j', 'e', 'c', 't', 'L',
+                                          'e', 'n', 'g', 't', 'h', 0};
+    const struct PlatformRecord *platform = GetPlatformVersion();
+    HMODULE advapi32;
+    OpenAlgorithmFn open_alg;
+    GetPropertyFn get_property;
+    CngCreateHashFn cng_create;
+    AcquireContextFn acquire;
+    CreateHashFn create;
+    ULONG size = 0, got = 0;
+
+    memset(h, 0, sizeof *h);
+    h->cng = platform->nt && platform->major >= 6;
+    if (h->cng) {
+        h->bcrypt = LoadSystemLibrary("bcrypt.dll");
+        open_alg = (OpenAlgorithmFn)(void *)Entry(h->bcrypt, "BCryptOpenAlgorithmProvider");
+        get_property = (GetPropertyFn)(void *)Entry(h->bcrypt, "BCryptGetProperty");
+        cng_create = (CngCreateHashFn)(void *)Entry(h->bcrypt, "BCryptCreateHash");
+        h->cng_hash_data = (CngHashDataFn)(void *)Entry(h->bcrypt, "BCryptHashData");
+        h->finish = (FinishHashFn)(void *)Entry(h->bcrypt, "BCryptFinishHash");
+        h->cng_destroy = (CngDestroyHashFn)(void *)Entry(h->bcrypt, "BCryptDestroyHash");
+        h->close_alg = (CloseAlgorithmFn)(void *)Entry(h->bcrypt, "BCryptCloseAlgorithmProvider");
+        if (!open_alg || !get_property || !cng_create || !h->cng_hash_data || !h->finish ||
+            !h->cng_destroy || !h->close_alg || open_alg(&h->alg, sha256, NULL, 0) < 0)
+            return -1;
+        if (get_property(h->alg, object_length, (BYTE *)&size, sizeof size, &got, 0) < 0 ||
+            got != sizeof size || size > sizeof hash_object ||
+            cng_create(h->alg, &h->hash, hash_object, size, NULL, 0, 0) < 0)
+            return -1;
+        return 1;
+    }
+    advapi32 = GetModuleHandleA("advapi32.dll");
+    acquire = (AcquireContextFn)(void *)Entry(advapi32, "CryptAcquireContextA");
+    create = (CreateHashFn)(void *)Entry(advapi32, "CryptCreateHash");
+    h->hash_data = (HashDataFn)(void *)Entry(advapi32, "CryptHashData");
+    h->get_param = (GetHashParamFn)(void *)Entry(advapi32, "CryptGetHashParam");
+    h->destroy = (DestroyHashFn)(void *)Entry(advapi32, "CryptDestroyHash");
+    h->release = (ReleaseContextFn)(void *)Entry(advapi32, "CryptReleaseContext");
+    if (!acquire || !create || !h->hash_data || !h->get_param || !h->destroy || !h->release ||
+        !acquire(&h->prov, NULL, NULL, PROV_RSA_AES_, CRYPT_VERIFYCONTEXT_))
         return 0;
-    calls->acquire = (AcquireContextFn)(void *)GetProcAddress(advapi32, "CryptAcquireContextA");
-    calls->create = (CreateHashFn)(void *)GetProcAddress(advapi32, "CryptCreateHash");
-    calls->hash_data = (HashDataFn)(void *)GetProcAddress(advapi32, "CryptHashData");
-    calls->get_param = (GetHashParamFn)(void *)GetProcAddress(advapi32, "CryptGetHashParam");
-    calls->destroy = (DestroyHashFn)(void *)GetProcAddress(advapi32, "CryptDestroyHash");
-    calls->release = (ReleaseContextFn)(void *)GetProcAddress(advapi32, "CryptReleaseContext");
-    return calls->acquire && calls->create && calls->hash_data && calls->get_param &&
-           calls->destroy && calls->release;
+    return create(h->prov, CALG_SHA_256_, 0, 0, &h->chash) ? 1 : 0;
+}
+
+static int AddToSha256(struct Sha256 *h, BYTE *data, DWORD n)
+{
+    return h->cng ? h->cng_hash_data(h->hash, data, n, 0) >= 0 : h->hash_data(h->chash, data, n, 0);
+}
+
+/* Writes the digest when digest is not NULL (1 when it was), and releases what was begun. */
+static int EndSha256(struct Sha256 *h, BYTE *digest)
+{
+    DWORD size = DIGEST_SIZE;
+    int done = 0;
+
+    if (h->cng) {
+        if (h->hash != NULL) {
+            done = digest != NULL && h->finish(h->hash, digest, DIGEST_SIZE, 0) >= 0;
+            h->cng_destroy(h->hash);
+        }
+        if (h->alg != NULL)
+            h->close_alg(h->alg, 0);
+        if (h->bcrypt != NULL)
+            FreeLibrary(h->bcrypt);
+        return done;
+    }
+    if (h->chash != 0) {
+        done = digest != NULL && h->get_param(h->chash, HP_HASHVAL_, digest, &size, 0) &&
+               size == DIGEST_SIZE;
+        h->destroy(h->chash);
+    }
+    if (h->prov != 0)
+        h->release(h->prov, 0);
+    return done;
 }
 
 /* Hashes the whole file, whose first n bytes are in engine_block already, and compares the
@@ -92,35 +186,26 @@ static int FindHashCalls(struct HashCalls *calls)
 ** has it, so there a hash that cannot be made is no answer. */
 static int CheckStamp(HANDLE file, DWORD n)
 {
-    const struct PlatformRecord *platform = GetPlatformVersion();
-    struct HashCalls calls;
-    ULONG_PTR prov = 0, hash = 0;
+    struct Sha256 h;
     BYTE digest[DIGEST_SIZE];
-    DWORD size = sizeof digest;
-    int verdict = ENGINE_UNHASHED, i;
+    int verdict = ENGINE_UNHASHED, begun = BeginSha256(&h), i;
 
-    if (!FindHashCalls(&calls) ||
-        !calls.acquire(&prov, NULL, NULL, PROV_RSA_AES_, CRYPT_VERIFYCONTEXT_))
-        return platform->nt && platform->major >= 6 ? ENGINE_UNHASHED : ENGINE_NO_SHA256;
-    if (!calls.create(prov, CALG_SHA_256_, 0, 0, &hash)) {
-        calls.release(prov, 0);
-        return platform->nt && platform->major >= 6 ? ENGINE_UNHASHED : ENGINE_NO_SHA256;
+    if (begun <= 0) {
+        EndSha256(&h, NULL);
+        return begun == 0 ? ENGINE_NO_SHA256 : ENGINE_UNHASHED;
     }
-    while (n > 0 && calls.hash_data(hash, engine_block, n, 0)) {
+    while (n > 0 && AddToSha256(&h, engine_block, n)) {
         if (!ReadFile(file, engine_block, sizeof engine_block, &n, NULL)) {
             verdict = ENGINE_UNREAD;
             break;
         }
     }
-    if (n == 0 && verdict == ENGINE_UNHASHED &&
-        calls.get_param(hash, HP_HASHVAL_, digest, &size, 0) && size == sizeof digest) {
+    if (EndSha256(&h, n == 0 && verdict == ENGINE_UNHASHED ? digest : NULL)) {
         verdict = ENGINE_VERIFIED;
         for (i = 0; i < DIGEST_SIZE; i++)
             if (digest[i] != engine_stamp.digest[i])
                 verdict = ENGINE_CHANGED;
     }
-    calls.destroy(hash);
-    calls.release(prov, 0);
     return verdict;
 }
 

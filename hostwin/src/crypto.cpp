@@ -1,5 +1,6 @@
-/* CryptoAPI's hashing on the simulated machine: the AES provider's SHA-256, computed here as
-** FIPS 180-4 describes it, so that the launcher's check is judged against the real digest. */
+/* The platform's hashing on the simulated machine, CryptoAPI's AES provider and CNG's
+** bcrypt.dll: their SHA-256, computed here as FIPS 180-4 describes it, so that the launcher's
+** check is judged against the real digest. */
 #include <string.h>
 
 #include "machine.h"
@@ -91,22 +92,34 @@ static BOOL SimCryptCreateHash(ULONG_PTR prov, unsigned alg, ULONG_PTR key, DWOR
     return TRUE;
 }
 
-static BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags)
+/* A hash's data and digest, by either family's call. */
+static BOOL HashData(const char *call, ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags)
 {
     Object *o = FindObject((void *)hash, Object::Crypt);
-    if (Failing("CryptHashData") || o == nullptr || o->name != "hash" || flags)
+    if (Failing(call) || o == nullptr || o->name != "hash" || flags)
         return FALSE;
     o->path.append((const char *)data, size);
     return TRUE;
 }
 
-static BOOL SimCryptGetHashParam(ULONG_PTR hash, DWORD param, BYTE *data, DWORD *size, DWORD flags)
+static BOOL Digest(const char *call, ULONG_PTR hash, BYTE *digest, DWORD size, DWORD flags)
 {
     Object *o = FindObject((void *)hash, Object::Crypt);
-    if (Failing("CryptGetHashParam") || o == nullptr || o->name != "hash" || param != 2 || flags ||
-        *size < 32)
+    if (Failing(call) || o == nullptr || o->name != "hash" || flags || size < 32)
         return FALSE;
-    memcpy(data, Sha256(o->path).data(), 32);
+    memcpy(digest, Sha256(o->path).data(), 32);
+    return TRUE;
+}
+
+static BOOL SimCryptHashData(ULONG_PTR hash, const BYTE *data, DWORD size, DWORD flags)
+{
+    return HashData("CryptHashData", hash, data, size, flags);
+}
+
+static BOOL SimCryptGetHashParam(ULONG_PTR hash, DWORD param, BYTE *data, DWORD *size, DWORD flags)
+{
+    if (param != 2 || !Digest("CryptGetHashParam", hash, data, *size, flags))
+        return FALSE;
     *size = 32;
     return TRUE;
 }
@@ -131,7 +144,84 @@ static BOOL SimCryptReleaseContext(ULONG_PTR prov, DWORD)
     return Release("CryptReleaseContext", prov, false);
 }
 
+/* CNG: an algorithm provider, then a hash in the object memory the caller gives, of the size
+** that the provider tells; NTSTATUS answers, negative for a failure. */
+static const LONG kFailed = (LONG)0xC0000001; /* STATUS_UNSUCCESSFUL */
+static const ULONG kObjectLength = 318;
+
+static bool IsSha256(const WCHAR *id)
+{
+    return id != nullptr && std::u16string(id) == u"SHA256";
+}
+
+static LONG SimBCryptOpenAlgorithmProvider(void **alg, const WCHAR *id, const WCHAR *impl,
+                                           ULONG flags)
+{
+    Object o{};
+    if (Failing("BCryptOpenAlgorithmProvider") || !IsSha256(id) || impl || flags)
+        return kFailed;
+    o.kind = Object::Crypt;
+    *alg = (void *)NewObject(o);
+    return 0;
+}
+
+static LONG SimBCryptGetProperty(void *alg, const WCHAR *name, BYTE *value, ULONG size, ULONG *got,
+                                 ULONG flags)
+{
+    Object *o = FindObject(alg, Object::Crypt);
+    if (Failing("BCryptGetProperty") || o == nullptr || o->name == "hash" || name == nullptr ||
+        std::u16string(name) != u"ObjectLength" || size < sizeof kObjectLength || flags)
+        return kFailed;
+    memcpy(value, &kObjectLength, sizeof kObjectLength);
+    *got = sizeof kObjectLength;
+    return 0;
+}
+
+static LONG SimBCryptCreateHash(void *alg, void **hash, BYTE *object, ULONG object_size,
+                                BYTE *secret, ULONG secret_size, ULONG flags)
+{
+    Object *a = FindObject(alg, Object::Crypt), o{};
+    if (Failing("BCryptCreateHash") || a == nullptr || a->name == "hash" || object == nullptr ||
+        object_size < kObjectLength || secret || secret_size || flags)
+        return kFailed;
+    o.kind = Object::Crypt;
+    o.name = "hash";
+    *hash = (void *)NewObject(o);
+    return 0;
+}
+
+static LONG SimBCryptHashData(void *hash, BYTE *data, ULONG size, ULONG flags)
+{
+    return HashData("BCryptHashData", (ULONG_PTR)hash, data, size, flags) ? 0 : kFailed;
+}
+
+/* CNG writes exactly the digest's size. */
+static LONG SimBCryptFinishHash(void *hash, BYTE *digest, ULONG size, ULONG flags)
+{
+    return size == 32 && Digest("BCryptFinishHash", (ULONG_PTR)hash, digest, size, flags) ? 0
+                                                                                          : kFailed;
+}
+
+static LONG SimBCryptDestroyHash(void *hash)
+{
+    return Release("BCryptDestroyHash", (ULONG_PTR)hash, true) ? 0 : kFailed;
+}
+
+static LONG SimBCryptCloseAlgorithmProvider(void *alg, ULONG)
+{
+    return Release("BCryptCloseAlgorithmProvider", (ULONG_PTR)alg, false) ? 0 : kFailed;
+}
+
+static const char kBcrypt[] = "C:\\WINDOWS\\system32\\bcrypt.dll";
+
 const Call kCryptoCalls[] = {
+    {"BCryptCloseAlgorithmProvider", kBcrypt, Entry(SimBCryptCloseAlgorithmProvider)},
+    {"BCryptCreateHash", kBcrypt, Entry(SimBCryptCreateHash)},
+    {"BCryptDestroyHash", kBcrypt, Entry(SimBCryptDestroyHash)},
+    {"BCryptFinishHash", kBcrypt, Entry(SimBCryptFinishHash)},
+    {"BCryptGetProperty", kBcrypt, Entry(SimBCryptGetProperty)},
+    {"BCryptHashData", kBcrypt, Entry(SimBCryptHashData)},
+    {"BCryptOpenAlgorithmProvider", kBcrypt, Entry(SimBCryptOpenAlgorithmProvider)},
     {"CryptAcquireContextA", kAdvapi32, Entry(SimCryptAcquireContextA)},
     {"CryptCreateHash", kAdvapi32, Entry(SimCryptCreateHash)},
     {"CryptDestroyHash", kAdvapi32, Entry(SimCryptDestroyHash)},

@@ -151,6 +151,12 @@ static const Outcome kOutcomes[] = {
      "Engine verified: its SHA-256 is the one stamped"},
     {"stamped, a byte changed in the last block", [] { StampedEngine(150000); }, kChangedStop,
      "Engine not as stamped: its SHA-256 is another"},
+    {"the same on XP, by CryptoAPI",
+     [] {
+         StampedEngine(150000);
+         hw::SetVersion(0x0A280105);
+     },
+     kChangedStop, "Engine not as stamped: its SHA-256 is another"},
     {"stamped, no engine",
      [] {
          StampedEngine();
@@ -187,10 +193,16 @@ static const Outcome kOutcomes[] = {
          hw::FailCall("CryptCreateHash", (long)0x80090008);
      },
      kCompleted, "Engine not verified: this system's CryptoAPI has no SHA-256"},
-    {"stamped, on Windows 10 the AES provider failing",
+    {"stamped, on Windows 10 the SHA-256 provider failing",
      [] {
          StampedEngine();
-         hw::FailCall("CryptAcquireContextA", (long)0x80090017);
+         hw::FailCall("BCryptOpenAlgorithmProvider", (long)0xC0000225);
+     },
+     kChangedStop, "Engine not as stamped: its SHA-256 could not be computed"},
+    {"stamped, on Windows 10 without bcrypt.dll",
+     [] {
+         StampedEngine();
+         hw::SetLibrary("C:\\WINDOWS\\system32\\bcrypt.dll", false, {});
      },
      kChangedStop, "Engine not as stamped: its SHA-256 could not be computed"},
     /* The exit code is the engine's own, all 32 bits, or 1 where there is none to pass on. */
