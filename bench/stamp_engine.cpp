@@ -2,8 +2,10 @@
 ** ExitProcess it writes the precise system time (FILETIME ticks of 100 ns, decimal) to the file
 ** named by BENCH_STAMP_FILE, if set. With BENCH_COPY_MS set it first starts a copy of itself
 ** that lives that many milliseconds and stamps BENCH_COPY_STAMP_FILE, so that the launcher
-** drains; otherwise it sleeps BENCH_SLEEP_MS (default 0). The stamp file is opened before the
-** time is read, so all that follows the reading is one write, one close and the exit. */
+** waits for it; otherwise it sleeps BENCH_SLEEP_MS (default 0). It exits with BENCH_EXIT_CODE
+** (default 0), and so does its copy, so that the bench sees whether a launcher passes the
+** engine's code on. The stamp file is opened before the time is read, so all that follows the
+** reading is one write, one close and the exit. */
 #include <windows.h>
 
 static DWORD EnvNumber(const char *name, DWORD dflt)
@@ -86,6 +88,7 @@ extern "C" void StampEngineStartup(void)
 {
     char stamp[MAX_PATH];
     DWORD copy_ms = EnvNumber("BENCH_COPY_MS", 0);
+    DWORD code = EnvNumber("BENCH_EXIT_CODE", 0);
     /* Read before SpawnCopy sets the copy's stamp file in this environment. */
     DWORD len = GetEnvironmentVariableA("BENCH_STAMP_FILE", stamp, sizeof stamp);
     if (len == 0 || len >= sizeof stamp)
@@ -95,5 +98,5 @@ extern "C" void StampEngineStartup(void)
     else
         Sleep(EnvNumber("BENCH_SLEEP_MS", 0));
     WriteStamp(stamp);
-    ExitProcess(0);
+    ExitProcess(code);
 }
