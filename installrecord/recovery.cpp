@@ -4,9 +4,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../launcher/tracelog.h"
 #include "../platform/newfile.h"
 #include "../platform/paths.h"
-#include "../launcher/tracelog.h"
 #include "setuplog.h"
 #include "uninstallkey.h"
 #include "uninststash.h"

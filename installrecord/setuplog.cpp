@@ -4,10 +4,10 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../launcher/tracelog.h"
 #include "../platform/ansipath.h"
 #include "../platform/errorbox.h"
 #include "../platform/paths.h"
-#include "../launcher/tracelog.h"
 #include "uninstallkey.h"
 #include "uninstcmd.h"
 

@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../platform/newfile.h"
 #include "../launcher/tracelog.h"
+#include "../platform/newfile.h"
 #include "uninstallkey.h"
 
 alignas(WCHAR) static char saved_uninst[SAVED_UNINST_SIZE]; /* the value as read, terminated */

@@ -1,7 +1,7 @@
 #include "runlock.h"
 
-#include "../platform/version.h"
 #include "../platform/systemlib.h"
+#include "../platform/version.h"
 
 #define RUN_LOCK_NAME "Brevane.SetupLauncher.RunLock"
 /* The private namespace's alias, the prefix of the lock's name in it. */

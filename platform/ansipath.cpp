@@ -9,8 +9,8 @@
 
 #include <string.h>
 
-#include "version.h"
 #include "systemlib.h"
+#include "version.h"
 
 /* A wide path: as long as the longest ANSI path the launcher takes (300 bytes, terminator
 ** included), which is never shorter in wide characters. */

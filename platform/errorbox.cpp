@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "systemlib.h"
-#include "session.h"
 #include "../launcher/tracelog.h"
+#include "session.h"
+#include "systemlib.h"
 
 typedef int(WINAPI *MessageBoxAFn)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 

@@ -5,9 +5,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "version.h"
 #include "paths.h"
 #include "systemlib.h"
+#include "version.h"
 
 /* A final path as GetFinalPathNameByHandleW gives it ("\\?\C:\..."): a folder of the longest
 ** kind the launcher works in, in wide characters, terminator included, with room to spare. */

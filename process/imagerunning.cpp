@@ -1,7 +1,7 @@
 #include "imagerunning.h"
 
-#include "imageroutes.h"
 #include "../platform/version.h"
+#include "imageroutes.h"
 
 int IsImageRunning(const char *image_name, struct ImageProcesses *found)
 {

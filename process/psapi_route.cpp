@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "../platform/paths.h"
-#include "imageroutes.h"
 #include "../platform/systemlib.h"
+#include "imageroutes.h"
 
 typedef BOOL(WINAPI *EnumProcessesFn)(DWORD *ids, DWORD size, DWORD *needed);
 typedef BOOL(WINAPI *EnumProcessModulesFn)(HANDLE process, HMODULE *modules, DWORD size,
