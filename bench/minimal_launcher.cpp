@@ -5,16 +5,10 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "start_engine.h"
+
 typedef HANDLE(WINAPI *CreateSnapshotFn)(DWORD flags, DWORD process_id);
 typedef BOOL(WINAPI *ProcessWalkFn)(HANDLE snapshot, PROCESSENTRY32 *entry);
-
-/* Byte loops in place of memset and strcpy, which would bring in msvcrt.dll. */
-static void ZeroBytes(void *p, DWORD size)
-{
-    volatile char *b = (volatile char *)p;
-    while (size-- > 0)
-        *b++ = 0;
-}
 
 static void OneSnapshot(void)
 {
@@ -46,34 +40,9 @@ static void OneSnapshot(void)
 
 extern "C" void MinimalStartup(void)
 {
-    static const char engine[] = "bv_setup.exe";
-    static const char sas[] = " SAS";
-    char path[MAX_PATH + 16];
-    char cmdline[MAX_PATH + 32];
-    STARTUPINFOA si;
     PROCESS_INFORMATION pi;
-    DWORD len, dir_len = 0, i;
 
-    len = GetModuleFileNameA(NULL, path, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH)
-        ExitProcess(1);
-    for (i = 0; i < len; i++) {
-        if (path[i] == '\\')
-            dir_len = i + 1;
-    }
-    for (i = 0; i < sizeof engine; i++)
-        path[dir_len + i] = engine[i];
-    len = dir_len + sizeof engine - 1;
-    for (i = 0; i < len; i++)
-        cmdline[i] = path[i];
-    for (i = 0; i < sizeof sas; i++)
-        cmdline[len + i] = sas[i];
-
-    ZeroBytes(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    if (CreateProcessA(path, cmdline, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    if (StartEngine(&pi)) {
         WaitForSingleObject(pi.hProcess, INFINITE);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);

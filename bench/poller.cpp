@@ -17,15 +17,7 @@
 #error "define exactly one of POLL_PSAPI and POLL_TOOLHELP"
 #endif
 
-static const char engine[] = "bv_setup.exe";
-
-/* A byte loop in place of memset, which would bring in msvcrt.dll. */
-static void ZeroBytes(void *p, DWORD size)
-{
-    volatile char *b = (volatile char *)p;
-    while (size-- > 0)
-        *b++ = 0;
-}
+#include "start_engine.h"
 
 #ifdef POLL_PSAPI
 typedef BOOL(WINAPI *EnumProcessesFn)(DWORD *ids, DWORD size, DWORD *needed);
@@ -172,33 +164,10 @@ static int EngineRuns(void)
 
 extern "C" void PollerStartup(void)
 {
-    static const char sas[] = " SAS";
-    char path[MAX_PATH + 16];
-    char cmdline[MAX_PATH + 32];
-    STARTUPINFOA si;
     PROCESS_INFORMATION pi;
-    DWORD len, dir_len = 0, i, code = 1;
+    DWORD code = 1;
 
-    len = GetModuleFileNameA(NULL, path, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH)
-        ExitProcess(1);
-    for (i = 0; i < len; i++) {
-        if (path[i] == '\\')
-            dir_len = i + 1;
-    }
-    for (i = 0; i < sizeof engine; i++)
-        path[dir_len + i] = engine[i];
-    len = dir_len + sizeof engine - 1;
-    for (i = 0; i < len; i++)
-        cmdline[i] = path[i];
-    for (i = 0; i < sizeof sas; i++)
-        cmdline[len + i] = sas[i];
-
-    ZeroBytes(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    if (!CreateProcessA(path, cmdline, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    if (!StartEngine(&pi))
         ExitProcess(1);
     WaitForSingleObject(pi.hProcess, INFINITE);
     if (!GetExitCodeProcess(pi.hProcess, &code))
