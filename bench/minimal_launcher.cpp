@@ -7,33 +7,15 @@
 
 #include "start_engine.h"
 
-typedef HANDLE(WINAPI *CreateSnapshotFn)(DWORD flags, DWORD process_id);
-typedef BOOL(WINAPI *ProcessWalkFn)(HANDLE snapshot, PROCESSENTRY32 *entry);
-
 static void OneSnapshot(void)
 {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    CreateSnapshotFn create_snapshot;
-    ProcessWalkFn process_first, process_next;
     PROCESSENTRY32 entry;
-    HANDLE snapshot;
+    ProcessWalkFn process_next;
+    HANDLE snapshot = FirstProcess(&entry, &process_next);
 
-    if (kernel32 == NULL)
-        return;
-    create_snapshot =
-        (CreateSnapshotFn)(void *)GetProcAddress(kernel32, "CreateToolhelp32Snapshot");
-    process_first = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32First");
-    process_next = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32Next");
-    if (create_snapshot == NULL || process_first == NULL || process_next == NULL)
-        return;
-    snapshot = create_snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return;
-    ZeroBytes(&entry, sizeof entry);
-    entry.dwSize = sizeof entry;
-    if (process_first(snapshot, &entry)) {
-        while (process_next(snapshot, &entry)) {
-        }
+    while (process_next(snapshot, &entry)) {
     }
     CloseHandle(snapshot);
 }

@@ -106,8 +106,6 @@ static int EngineRuns(void)
 #endif
 
 #ifdef POLL_TOOLHELP
-typedef HANDLE(WINAPI *CreateSnapshotFn)(DWORD flags, DWORD process_id);
-typedef BOOL(WINAPI *ProcessWalkFn)(HANDLE snapshot, PROCESSENTRY32 *entry);
 
 static char Folded(char c)
 {
@@ -131,32 +129,17 @@ static int IsEngineFile(const char *path)
 /* 1 when an engine process runs, 0 when none does or the snapshot cannot be taken. */
 static int EngineRuns(void)
 {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    CreateSnapshotFn create_snapshot;
-    ProcessWalkFn process_first, process_next;
     PROCESSENTRY32 entry;
-    HANDLE snapshot;
+    ProcessWalkFn process_next;
+    HANDLE snapshot = FirstProcess(&entry, &process_next);
     int found = 0;
 
-    if (kernel32 == NULL)
-        return 0;
-    create_snapshot =
-        (CreateSnapshotFn)(void *)GetProcAddress(kernel32, "CreateToolhelp32Snapshot");
-    process_first = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32First");
-    process_next = (ProcessWalkFn)(void *)GetProcAddress(kernel32, "Process32Next");
-    if (create_snapshot == NULL || process_first == NULL || process_next == NULL)
-        return 0;
-    snapshot = create_snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return 0;
-    ZeroBytes(&entry, sizeof entry);
-    entry.dwSize = sizeof entry;
-    if (process_first(snapshot, &entry)) {
-        do {
-            entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-            found = IsEngineFile(entry.szExeFile);
-        } while (!found && process_next(snapshot, &entry));
-    }
+    do {
+        entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
+        found = IsEngineFile(entry.szExeFile);
+    } while (!found && process_next(snapshot, &entry));
     CloseHandle(snapshot);
     return found;
 }
